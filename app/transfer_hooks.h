@@ -1,0 +1,42 @@
+// TransferHooks: the table through which the TFTP server fetches and stores file data and
+// through which both network layers report back to the front end.
+//
+// Contract: RegisterTransferHooks fills all five slots once, at start-up, before any second
+// thread exists; nothing changes them afterwards. The slots are called on the dialog's thread
+// (command channel) and on the TFTP server thread; the bodies must never wait for the dialog's
+// thread. ReportError is called without a test and must always be filled.
+#pragma once
+
+#include <cstdint>
+
+// start: first byte after the opcode; end: one past the last byte that may be examined;
+// kind: 1 read request, 2 write request. 1 when the request names the expected file in "octet".
+using CheckFilenameHook = int (*)(const std::uint8_t* start, const std::uint8_t* end, int kind);
+// Supplies the next block into destination (blockSize bytes of room). blockNumber counts blocks
+// supplied so far (0 before the first) and is raised by one. 1 a block was supplied, 0 no image.
+using DownloadConfigHook = int (*)(std::uint8_t* destination, std::uint32_t* blockLength,
+                                   std::uint32_t* blockNumber, std::uint32_t blockSize);
+// Appends count bytes of the block of DATA packet blockNumber (packetLength bytes with header).
+// Returns 1 when the bytes are stored, 0 when the target could not be created or written.
+using UploadConfigHook = int (*)(const std::uint8_t* bytes, int count, std::uint32_t* written,
+                                 int packetLength, int blockNumber);
+using ReportErrorHook = bool (*)(int code, const void* detail);
+using ReportStatusHook = bool (*)(int code, const void* detail);
+
+struct TransferHooksTable {
+    CheckFilenameHook CheckFilename;
+    DownloadConfigHook DownloadConfig;
+    UploadConfigHook UploadConfig;
+    ReportErrorHook ReportError;
+    ReportStatusHook ReportStatus;
+};
+
+extern TransferHooksTable TransferHooks;
+
+void RegisterTransferHooks(CheckFilenameHook checkFilename, DownloadConfigHook downloadConfig,
+                           UploadConfigHook uploadConfig, ReportErrorHook reportError,
+                           ReportStatusHook reportStatus);
+
+// Convenience for the callers: ReportError / ReportStatus through the table.
+bool RaiseError(int code);
+bool RaiseStatus(int code, const void* detail = nullptr);

@@ -1,0 +1,52 @@
+#include "platform/fault_injection.h"
+
+#include <array>
+#include <atomic>
+#include <mutex>
+
+namespace plat {
+namespace {
+
+struct Arming {
+    int skip = 0;
+    int count = 0;  // 0: not armed
+};
+
+std::mutex armingLock;
+std::array<Arming, static_cast<std::size_t>(Op::Count_)> armings;
+std::array<std::atomic<int>, static_cast<std::size_t>(Op::Count_)> calls;
+std::atomic<bool> anyArmed{false};
+
+}  // namespace
+
+void InjectFailure(Op op, int skip, int count) {
+    std::lock_guard lock(armingLock);
+    armings[static_cast<std::size_t>(op)] = Arming{skip, count};
+    anyArmed = true;
+}
+
+void ClearInjectedFailures() {
+    std::lock_guard lock(armingLock);
+    armings = {};
+    for (auto& c : calls) c = 0;
+    anyArmed = false;
+}
+
+bool ShouldFail(Op op) {
+    const auto index = static_cast<std::size_t>(op);
+    calls[index].fetch_add(1);
+    if (!anyArmed.load()) return false;
+    std::lock_guard lock(armingLock);
+    Arming& a = armings[index];
+    if (a.count == 0) return false;
+    if (a.skip > 0) {
+        --a.skip;
+        return false;
+    }
+    if (a.count > 0) --a.count;
+    return true;
+}
+
+int CallCount(Op op) { return calls[static_cast<std::size_t>(op)].load(); }
+
+}  // namespace plat

@@ -1,0 +1,34 @@
+// Files, as the portable core sees them.
+//
+// Contract: callable from any thread; a handle belongs to whoever opened it and is closed by it.
+// No call throws. Every operation can be made to fail by fault_injection.h.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace plat {
+
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+// Opens an existing file for reading, not shared with writers.
+FileHandle FileOpenRead(const char* path);
+// Creates (or empties) a file for writing.
+FileHandle FileCreate(const char* path);
+// Creates a new file that must not exist yet (for temporary files).
+FileHandle FileCreateNew(const char* path);
+bool FileSize(FileHandle f, std::uint64_t* size);
+// One read; returns bytes read or -1.
+std::int64_t FileRead(FileHandle f, std::span<std::uint8_t> buffer);
+// Writes all bytes; returns false on any failure or short write.
+bool FileWrite(FileHandle f, std::span<const std::uint8_t> bytes, std::uint32_t* written);
+// Flushes to stable storage.
+bool FileFlush(FileHandle f);
+void FileClose(FileHandle f);
+// Replaces `to` with `from` in one step.
+bool FileReplace(const char* from, const char* to);
+bool FileRemove(const char* path);
+bool FileExists(const char* path);
+
+}  // namespace plat

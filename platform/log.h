@@ -1,0 +1,23 @@
+// Diagnostic output: the program's lines on standard output, exactly as given.
+//
+// Contract: callable from any thread; each call writes its text whole. Tests may install a sink
+// that receives every text instead of (or besides) standard output.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void Log(const char* format, ...);
+void LogText(std::string_view text);
+
+// The sink gets each text as written. nullptr restores plain standard output. echo keeps
+// standard output as well.
+using LogSink = void (*)(std::string_view text);
+void SetLogSink(LogSink sink, bool echo = false);
+
+}  // namespace plat

@@ -1,0 +1,51 @@
+// POSIX threads and clocks behind platform/threads.h.
+#include "platform/threads.h"
+
+#include <pthread.h>
+#include <time.h>
+
+#include "platform/fault_injection.h"
+
+namespace plat {
+namespace {
+
+struct Start {
+    void (*entry)(void*);
+    void* argument;
+};
+
+void* Trampoline(void* p) {
+    const Start start = *static_cast<Start*>(p);
+    delete static_cast<Start*>(p);
+    start.entry(start.argument);
+    return nullptr;
+}
+
+}  // namespace
+
+bool ThreadStart(void (*entry)(void*), void* argument) {
+    if (ShouldFail(Op::ThreadStart)) return false;
+    auto* start = new Start{entry, argument};
+    pthread_t thread;
+    if (::pthread_create(&thread, nullptr, Trampoline, start) != 0) {
+        delete start;
+        return false;
+    }
+    ::pthread_detach(thread);
+    return true;
+}
+
+void SleepMs(int milliseconds) {
+    timespec ts{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&ts, &ts) != 0) {
+    }
+}
+
+std::uint64_t MonotonicMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+}  // namespace plat

@@ -1,0 +1,127 @@
+#include "tests/support/test_support.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "app/events.h"
+#include "app/transfer_hooks.h"
+#include "platform/log.h"
+#include "platform/net.h"
+
+namespace testing_support {
+namespace {
+
+std::mutex logLock;
+std::string logText;
+
+void CaptureSink(std::string_view text) {
+    std::lock_guard lock(logLock);
+    logText.append(text);
+}
+
+std::mutex eventLock;
+std::vector<HookEvent> events;
+
+bool RecordError(int code, const void*) {
+    std::lock_guard lock(eventLock);
+    events.push_back(HookEvent{true, code});
+    return true;
+}
+
+bool RecordStatus(int code, const void* detail) {
+    HookEvent e{false, code};
+    if (code == STATUS_PROGRESS && detail) {
+        const auto* p = static_cast<const TransferProgress*>(detail);
+        e.done = p->Done;
+        e.total = p->Total;
+    }
+    std::lock_guard lock(eventLock);
+    events.push_back(e);
+    return true;
+}
+
+std::uint16_t PickFreePort(bool udp) {
+    plat::NetStartup();
+    const plat::SocketHandle s = udp ? plat::UdpOpen() : plat::TcpOpen();
+    plat::SocketBind(s, plat::Ipv4Endpoint{plat::kLoopbackAddress, 0});
+    plat::Ipv4Endpoint local{};
+    plat::SocketLocalAddress(s, &local);
+    plat::SocketClose(s);
+    plat::NetCleanup();
+    return local.port;
+}
+
+}  // namespace
+
+LogCapture::LogCapture() {
+    Clear();
+    plat::SetLogSink(CaptureSink, true);
+}
+LogCapture::~LogCapture() { plat::SetLogSink(nullptr); }
+std::string LogCapture::Text() const {
+    std::lock_guard lock(logLock);
+    return logText;
+}
+bool LogCapture::Contains(const std::string& needle) const {
+    return Text().find(needle) != std::string::npos;
+}
+void LogCapture::Clear() {
+    std::lock_guard lock(logLock);
+    logText.clear();
+}
+
+void InstallRecordingReporters() {
+    RegisterTransferHooks(TransferHooks.CheckFilename, TransferHooks.DownloadConfig,
+                          TransferHooks.UploadConfig, RecordError, RecordStatus);
+}
+
+std::vector<HookEvent> RecordedEvents() {
+    std::lock_guard lock(eventLock);
+    return events;
+}
+std::vector<int> RecordedErrors() {
+    std::vector<int> out;
+    for (const auto& e : RecordedEvents())
+        if (e.isError) out.push_back(e.code);
+    return out;
+}
+std::vector<int> RecordedStatuses() {
+    std::vector<int> out;
+    for (const auto& e : RecordedEvents())
+        if (!e.isError) out.push_back(e.code);
+    return out;
+}
+void ClearRecordedEvents() {
+    std::lock_guard lock(eventLock);
+    events.clear();
+}
+
+std::uint16_t PickFreeUdpPort() { return PickFreePort(true); }
+std::uint16_t PickFreeTcpPort() { return PickFreePort(false); }
+
+std::string MakeTempDir() {
+    std::random_device rd;
+    for (;;) {
+        const auto dir = std::filesystem::temp_directory_path() /
+                         ("morvane-test-" + std::to_string(rd()) + std::to_string(rd()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(dir, ec)) return dir.string();
+    }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteWholeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace testing_support

@@ -1,0 +1,43 @@
+// Shared pieces of the test suite: captured diagnostic output, recorded hook events, free ports.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// Captures every diagnostic text while alive (process-wide; one at a time).
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    std::string Text() const;
+    bool Contains(const std::string& needle) const;
+    void Clear();
+};
+
+// Records ReportError / ReportStatus calls made through TransferHooks (from any thread).
+struct HookEvent {
+    bool isError;
+    int code;
+    std::uint32_t done = 0;   // STATUS_PROGRESS detail
+    std::uint32_t total = 0;
+};
+void InstallRecordingReporters();  // keeps whatever file hooks are registered
+std::vector<HookEvent> RecordedEvents();
+std::vector<int> RecordedErrors();
+std::vector<int> RecordedStatuses();
+void ClearRecordedEvents();
+
+// A port on 127.0.0.1 that nothing was bound to a moment ago.
+std::uint16_t PickFreeUdpPort();
+std::uint16_t PickFreeTcpPort();
+
+// A fresh temporary directory for the test (removed by the caller if it likes).
+std::string MakeTempDir();
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& bytes);
+
+}  // namespace testing_support
