@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what building and testing Morvane needs on Debian 12 (run as root, or with sudo).
+set -euo pipefail
+packages=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
+          tftp-hpa iproute2 g++-mingw-w64-x86-64-posix wine64 xvfb imagemagick python3)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
