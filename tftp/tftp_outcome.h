@@ -12,7 +12,8 @@
 enum class TftpRunResult {
     FileServed,   // a read transfer sent the whole image and its last block was acknowledged
     FileStored,   // a write transfer received the whole text and it is stored in TargetPath
-    Failed,       // a transfer started and failed (peer error, time-out, send/receive, disk)
+    Failed,       // a transfer started and failed (peer error, time-out, send/receive)
+    StoreFailed,  // a write transfer's text could not be stored (target not created or written)
     Refused,      // a request that was answered with an ERROR packet and not served or taken
     NoRequest,    // no request came: the wait timed out, or ended on a receive failure
 };
