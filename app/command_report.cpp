@@ -1,0 +1,4 @@
+#include "app/command_report.h"
+
+CommandReportRecord LastCommandReport{};
+CommandSettingsRecord CommandSettings{};

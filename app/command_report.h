@@ -1,0 +1,32 @@
+// What the last Backup or Restore command came to, for front ends that need more than the
+// message boxes (the command-line tool turns it into an exit code), and the commands' settings.
+//
+// Contract: written by the commands on the dialog's thread; read there after they return.
+#pragma once
+
+#include <cstdint>
+
+enum class CommandResult {
+    Completed,          // the file was stored (backup) or served and the device rebooted (restore)
+    Declined,           // a field was missing or no file was chosen
+    PortUnavailable,    // the TFTP port could not be opened
+    NotTavio,           // the host did not answer as a Tavio
+    Unsupported,        // the host is one of the maker's other products
+    DeviceCommandFailed,// a device command failed; the cause went through ReportError
+    TransferFailed,     // the device never sent or fetched the file, or the transfer failed
+    FileUnusable,       // the restore file could not be read, or the backup file not written
+};
+
+struct CommandReportRecord {
+    CommandResult Result = CommandResult::Declined;
+    std::uint64_t Bytes = 0;  // bytes stored or served
+};
+
+struct CommandSettingsRecord {
+    // After the device closed the command connection: how long a transfer it should have made
+    // may take to show up at the TFTP server before the command counts it as never made.
+    int TransferGraceMs = 2000;
+};
+
+extern CommandReportRecord LastCommandReport;
+extern CommandSettingsRecord CommandSettings;

@@ -1,0 +1,107 @@
+#include "app/command_steps.h"
+
+#include <cstdio>
+
+#include "app/command_report.h"
+#include "app/dialog_ids.h"
+#include "devicecmd/server_probe.h"
+#include "platform/log.h"
+#include "platform/threads.h"
+#include "tftp/tftp_server.h"
+
+namespace {
+
+constexpr std::size_t kMessageArea = 1024;
+constexpr int kServerEndPollMs = 200;
+// A server thread that has finished its transfer only closes its socket before it ends.
+constexpr int kServerEndBoundMs = 5000;
+
+template <std::size_t N>
+void ReadField(plat::WindowRef dialog, int id, char (&text)[N]) {
+    text[0] = '\0';
+    plat::Toolkit().GetFieldText(dialog, id, text, static_cast<int>(N));
+    text[N - 1] = '\0';
+}
+
+}  // namespace
+
+void SoundInformationBeep() { plat::Toolkit().SoundBeep(plat::kBeepInformation); }
+
+int ShowCommandBox(plat::WindowRef dialog, const MessageBoxText& box, const char* fill) {
+    char message[kMessageArea];
+    std::snprintf(message, sizeof message, box.text, fill ? fill : "");
+    return plat::Toolkit().ShowMessageBox(dialog, message, box.caption, box.flags);
+}
+
+void ReadConnectionFields(plat::WindowRef dialog, CommandFields& fields) {
+    ReadField(dialog, IDC_HOST, fields.host);
+    SetHost(fields.host);
+    ReadField(dialog, IDC_USERNAME, fields.userName);
+    SetUserName(fields.userName);
+    ReadField(dialog, IDC_PASSWORD, fields.password);
+    SetPassword(fields.password);
+}
+
+bool ConnectionFieldsPresent(plat::WindowRef dialog, const CommandFields& fields,
+                             const MessageBoxText& noHostBox) {
+    const auto refuse = [&](const MessageBoxText& box, int focus) {
+        SoundInformationBeep();
+        ShowCommandBox(dialog, box);
+        plat::Toolkit().FocusControl(dialog, focus);
+        LastCommandReport.Result = CommandResult::Declined;
+        return false;
+    };
+    if (fields.host[0] == '\0') return refuse(noHostBox, IDC_HOST);
+    if (fields.userName[0] == '\0') return refuse(command_text::kNoUserName, IDC_USERNAME);
+    return true;
+}
+
+void PrintConnectionLine(const ConnectionSettingsRecord& settings) {
+    plat::Log("%s:%s:%s\n", settings.Host, settings.UserName, "********");
+}
+
+bool ChooseCommandFile(plat::WindowRef dialog, FileChooser chooser,
+                       ConnectionSettingsRecord* settings, char (&path)[260]) {
+    chooser(dialog, 0, settings);
+    ReadField(dialog, IDC_FILENAME, path);
+    while (path[0] == '\0') {
+        SoundInformationBeep();
+        if (ShowCommandBox(dialog, command_text::kNoFileName) != plat::kIdYes) {
+            LastCommandReport.Result = CommandResult::Declined;
+            return false;
+        }
+        chooser(dialog, 0, settings);
+        ReadField(dialog, IDC_FILENAME, path);
+    }
+    return true;
+}
+
+bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxText& unsupportedBox) {
+    const auto refuse = [&](const MessageBoxText& box, CommandResult result) {
+        SoundInformationBeep();
+        ShowCommandBox(dialog, box, host);
+        plat::Toolkit().FocusControl(dialog, IDC_HOST);
+        LastCommandReport.Result = result;
+        return false;
+    };
+    if (ProbeServerType(GetHost()) == SERVER_UNRECOGNISED)
+        return refuse(command_text::kNotTavio, CommandResult::NotTavio);
+    if (ProbeServerType(GetHost()) == SERVER_UNSUPPORTED)
+        return refuse(unsupportedBox, CommandResult::Unsupported);
+    return true;
+}
+
+void EnsureTftpServerRunning() {
+    if (IsTftpServerRunning() == 0) StartTftpServer(2);
+}
+
+TftpRunOutcome AwaitCommandTransfer(std::uint32_t ticket) {
+    const TftpRunOutcome outcome = WaitForTftpOutcome(ticket, CommandSettings.TransferGraceMs);
+    if (outcome.Request == 0) return outcome;  // the server may still wait; the next command uses it
+    // The run that made the transfer is over; let its thread finish so the next command starts a
+    // fresh server instead of counting on one that is about to end.
+    for (int waited = 0; IsTftpServerRunning() != 0 && waited < kServerEndBoundMs;
+         waited += kServerEndPollMs / 10)
+        plat::SleepMs(kServerEndPollMs / 10);
+    return outcome;
+}

@@ -1,0 +1,46 @@
+// The steps the Backup and Restore commands share.
+//
+// Contract: dialog's thread only, inside a command; every step talks to the operator through the
+// registered dialog toolkit.
+#pragma once
+
+#include "app/command_texts.h"
+#include "app/shared_state.h"
+#include "platform/dialog_toolkit.h"
+#include "tftp/tftp_outcome.h"
+
+// The three connection fields as one command read them.
+struct CommandFields {
+    char host[128];
+    char userName[80];
+    char password[80];
+};
+
+using FileChooser = int (*)(plat::WindowRef, int, ConnectionSettingsRecord*);
+
+void SoundInformationBeep();
+// Shows the box owned by the dialog, its text formatted with fill where it has a %s.
+int ShowCommandBox(plat::WindowRef dialog, const MessageBoxText& box, const char* fill = nullptr);
+
+// Reads the Host, Username and Password fields (127, 79 and 79 characters at most) and stores them
+// in ConnectionSettings.
+void ReadConnectionFields(plat::WindowRef dialog, CommandFields& fields);
+// The empty-host and empty-user-name checks with their beep, box and focus. False: the command ends.
+bool ConnectionFieldsPresent(plat::WindowRef dialog, const CommandFields& fields,
+                             const MessageBoxText& noHostBox);
+// The "host:user:password" diagnostic line, the password masked.
+void PrintConnectionLine(const ConnectionSettingsRecord& settings);
+
+// Runs the chooser, then asks again while no file is chosen. False: the operator gave up.
+bool ChooseCommandFile(plat::WindowRef dialog, FileChooser chooser,
+                       ConnectionSettingsRecord* settings, char (&path)[260]);
+
+// The two probes, with their boxes. False: the command ends (LastCommandReport says why).
+bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxText& unsupportedBox);
+
+// Starts the TFTP server unless one is running.
+void EnsureTftpServerRunning();
+
+// After the device closed the command connection: the outcome of the transfer the command asked
+// for (taken after `ticket`), once the server thread that made it has ended.
+TftpRunOutcome AwaitCommandTransfer(std::uint32_t ticket);
