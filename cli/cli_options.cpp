@@ -1,0 +1,145 @@
+#include "cli/cli_options.h"
+
+#include <charconv>
+
+const char kCliUsage[] =
+    "Usage:\n"
+    "  morvane-cli backup HOST FILE [options]   back the device's configuration up into FILE\n"
+    "  morvane-cli restore HOST FILE [--factory-reset] [options]\n"
+    "                                           restore FILE into the device, then reboot it\n"
+    "  morvane-cli probe HOST [options]         tell what answers at HOST\n"
+    "\n"
+    "Options:\n"
+    "  -u, --user NAME        user name on the device (default root)\n"
+    "  --password-file FILE   read the password from the first line of FILE\n"
+    "  --ask-password         prompt for the password (without echo)\n"
+    "                         (otherwise MORVANE_PASSWORD, else the default password)\n"
+    "  --factory-reset        restore: reset the device to factory defaults first\n"
+    "  --http-port N          the device's web port (default 80)\n"
+    "  --tftp-port N          the UDP port of our TFTP server (default 69)\n"
+    "  -v, --verbose          print the diagnostic lines on standard error\n"
+    "  --json                 print one JSON object with the outcome on standard output\n"
+    "  -h, --help             show this help\n"
+    "  --version              show the version\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  success\n"
+    "  1  usage error (bad arguments, empty host or user name, no file)\n"
+    "  2  the host is not a recognised Tavio, or is an unsupported product\n"
+    "  3  the device refused the credentials\n"
+    "  4  network failure (name look-up, connect, send, receive)\n"
+    "  5  the transfer did not happen or failed (the device never sent or fetched the file,\n"
+    "     TFTP error or time-out)\n"
+    "  6  local file error (restore file unreadable or too large, backup file not writable)\n"
+    "  7  the TFTP port cannot be opened (held by another program, or no permission)\n";
+
+namespace {
+
+bool ParsePort(const std::string& text, std::uint16_t* port) {
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535)
+        return false;
+    *port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+}  // namespace
+
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
+                     std::string* error) {
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&](std::string* out) {
+            if (i + 1 >= args.size()) {
+                *error = arg + " needs a value";
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        const auto port = [&](std::uint16_t* out) {
+            std::string text;
+            if (!value(&text)) return false;
+            if (!ParsePort(text, out)) {
+                *error = arg + " takes a port number from 1 to 65535";
+                return false;
+            }
+            return true;
+        };
+        if (arg == "-h" || arg == "--help") {
+            options->command = CliCommand::Help;
+            return true;
+        } else if (arg == "--version") {
+            options->command = CliCommand::Version;
+            return true;
+        } else if (arg == "-u" || arg == "--user") {
+            if (!value(&options->user)) return false;
+        } else if (arg == "--password-file") {
+            if (!value(&options->passwordFile)) return false;
+        } else if (arg == "--ask-password") {
+            options->askPassword = true;
+        } else if (arg == "--factory-reset") {
+            options->factoryReset = true;
+        } else if (arg == "--http-port") {
+            if (!port(&options->httpPort)) return false;
+        } else if (arg == "--tftp-port") {
+            if (!port(&options->tftpPort)) return false;
+        } else if (arg == "-v" || arg == "--verbose") {
+            options->verbose = true;
+        } else if (arg == "--json") {
+            options->json = true;
+        } else if (arg == "--password" || arg == "-p") {
+            *error = "the password is never taken from the command line; use --password-file, "
+                     "MORVANE_PASSWORD or --ask-password";
+            return false;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            *error = "unknown option " + arg;
+            return false;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+
+    if (positional.empty()) {
+        *error = "no command given";
+        return false;
+    }
+    const std::string& command = positional[0];
+    std::size_t wanted = 3;
+    if (command == "backup") {
+        options->command = CliCommand::Backup;
+    } else if (command == "restore") {
+        options->command = CliCommand::Restore;
+    } else if (command == "probe") {
+        options->command = CliCommand::Probe;
+        wanted = 2;
+    } else {
+        *error = "unknown command " + command;
+        return false;
+    }
+    if (positional.size() != wanted) {
+        *error = command + (wanted == 3 ? " takes HOST and FILE" : " takes HOST");
+        return false;
+    }
+    if (options->factoryReset && options->command != CliCommand::Restore) {
+        *error = "--factory-reset goes with restore";
+        return false;
+    }
+    options->host = positional[1];
+    if (wanted == 3) options->file = positional[2];
+    if (options->host.size() > 127) {
+        *error = "HOST is longer than 127 characters";
+        return false;
+    }
+    if (options->user.size() > 79) {
+        *error = "the user name is longer than 79 characters";
+        return false;
+    }
+    if (options->file.size() > 259) {
+        *error = "FILE is longer than 259 characters";
+        return false;
+    }
+    return true;
+}

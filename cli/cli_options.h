@@ -1,0 +1,28 @@
+// The command line of morvane-cli.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class CliCommand { None, Backup, Restore, Probe, Help, Version };
+
+struct CliOptions {
+    CliCommand command = CliCommand::None;
+    std::string host;
+    std::string file;
+    std::string user = "root";
+    std::string passwordFile;
+    bool askPassword = false;
+    bool factoryReset = false;
+    bool verbose = false;
+    bool json = false;
+    std::uint16_t httpPort = 80;
+    std::uint16_t tftpPort = 69;
+};
+
+// Parses args (without the program name). On failure returns false with a one-line reason.
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
+                     std::string* error);
+
+extern const char kCliUsage[];

@@ -1,0 +1,33 @@
+// The outcome of one morvane-cli run: exit code, wording, and the JSON object of --json.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/command_report.h"
+
+enum CliExitCode : int {
+    EXIT_OK = 0,
+    EXIT_USAGE = 1,
+    EXIT_NOT_TAVIO = 2,
+    EXIT_CREDENTIALS = 3,
+    EXIT_NETWORK = 4,
+    EXIT_TRANSFER = 5,
+    EXIT_LOCAL_FILE = 6,
+    EXIT_TFTP_PORT = 7,
+};
+
+struct CliOutcome {
+    std::string command;  // backup, restore, probe
+    std::string host;
+    std::string file;
+    int exitCode = EXIT_OK;
+    std::string result;   // a word for the outcome: completed, not-tavio, ...
+    std::string detail;   // the last error panel text, or the server type of a probe
+    std::uint64_t bytes = 0;
+};
+
+// lastError: the last ErrorEvent reported during the command (0 when none).
+int ExitCodeForCommand(CommandResult result, int lastError);
+const char* ResultWord(int exitCode);
+std::string OutcomeJson(const CliOutcome& outcome);

@@ -1,0 +1,118 @@
+#include "cli/cli_run.h"
+
+#include "app/command_report.h"
+#include "app/commands.h"
+#include "app/config_file_hooks.h"
+#include "app/transfer_hooks.h"
+#include "cli/cli_options.h"
+#include "cli/cli_outcome.h"
+#include "cli/cli_reporting.h"
+#include "cli/cli_toolkit.h"
+#include "cli/password_source.h"
+#include "devicecmd/device_settings.h"
+#include "devicecmd/server_probe.h"
+#include "platform/log.h"
+#include "tftp/tftp_settings.h"
+
+namespace {
+
+const CliIo* activeIo = nullptr;
+
+void VerboseSink(std::string_view text) { activeIo->writeErr(text); }
+void QuietSink(std::string_view) {}
+
+const char* ServerTypeText(ServerType type) {
+    switch (type) {
+        case SERVER_TAVIO: return "Tavio";
+        case SERVER_TAVIO_21: return "Tavio 21";
+        case SERVER_TAVIO_22: return "Tavio 22";
+        case SERVER_UNSUPPORTED: return "unsupported product";
+        case SERVER_UNRECOGNISED: break;
+    }
+    return "unrecognised";
+}
+
+int RunProbe(const CliOptions& options, CliOutcome& outcome) {
+    const ServerType type = ProbeServerType(options.host.c_str());
+    outcome.detail = ServerTypeText(type);
+    if (!options.json) activeIo->writeOut(outcome.detail + "\n");
+    if (type == SERVER_UNRECOGNISED && LastReportedError() != 0) return EXIT_NETWORK;
+    return type == SERVER_UNRECOGNISED || type == SERVER_UNSUPPORTED ? EXIT_NOT_TAVIO : EXIT_OK;
+}
+
+int RunTransferCommand(const CliOptions& options, CliOutcome& outcome) {
+    const bool backup = options.command == CliCommand::Backup;
+    if (backup) {
+        DoBackup(nullptr, 0, &ConnectionSettings);
+    } else {
+        DoRestore(nullptr, 0, &ConnectionSettings);
+    }
+    FinishProgressLine();
+    outcome.bytes = LastCommandReport.Bytes;
+    const int code = ExitCodeForCommand(LastCommandReport.Result, LastReportedError());
+    if (code == EXIT_OK && !options.json) {
+        activeIo->writeOut(std::string(backup ? "Backup complete: " : "Restore complete: ") +
+                           options.file + " (" + std::to_string(outcome.bytes) + " bytes)\n");
+    }
+    if (code == EXIT_TFTP_PORT) {
+        activeIo->writeErr("The TFTP port " + std::to_string(options.tftpPort) +
+                           " cannot be opened: another program holds it, or binding it needs "
+                           "privileges (root, or setcap cap_net_bind_service=+ep on morvane-cli).\n");
+    }
+    return code;
+}
+
+}  // namespace
+
+int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
+    activeIo = &io;
+    CliOptions options;
+    std::string error;
+    if (!ParseCliOptions(args, &options, &error)) {
+        io.writeErr("morvane-cli: " + error + "\n\n" + kCliUsage);
+        return EXIT_USAGE;
+    }
+    if (options.command == CliCommand::Help) {
+        io.writeOut(kCliUsage);
+        return EXIT_OK;
+    }
+    if (options.command == CliCommand::Version) {
+        io.writeOut("morvane-cli 1.1\n");
+        return EXIT_OK;
+    }
+    std::string password;
+    if (!ResolvePassword(options, &password, &error)) {
+        io.writeErr("morvane-cli: " + error + "\n");
+        return EXIT_USAGE;
+    }
+
+    plat::SetLogSink(options.verbose ? VerboseSink : QuietSink);
+    StartCliReporting(io, options.json);
+    RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, CliReportError,
+                          CliReportStatus);
+    DeviceSettings.Port = options.httpPort;
+    TftpSettings.Port = options.tftpPort;
+    SetHost(options.host.c_str());
+    SetUserName(options.user.c_str());
+    SetPassword(password.c_str());
+    RegisterCliToolkit(CliToolkitSetup{options.host, options.user, password, options.file,
+                                       options.factoryReset, &io});
+
+    CliOutcome outcome;
+    outcome.host = options.host;
+    outcome.file = options.file;
+    int code = EXIT_OK;
+    if (options.command == CliCommand::Probe) {
+        outcome.command = "probe";
+        code = RunProbe(options, outcome);
+    } else {
+        outcome.command = options.command == CliCommand::Backup ? "backup" : "restore";
+        code = RunTransferCommand(options, outcome);
+        if (code != EXIT_OK) outcome.detail = LastReportedPanel();
+    }
+    outcome.exitCode = code;
+    outcome.result = ResultWord(code);
+    if (options.json) io.writeOut(OutcomeJson(outcome));
+    plat::SetLogSink(nullptr);
+    return code;
+}

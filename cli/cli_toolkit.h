@@ -1,0 +1,20 @@
+// The command-line tool's back end of the dialog toolkit: the fields are held in memory, the file
+// argument answers the file dialogs, the factory question is answered by --factory-reset, the
+// no-file question is answered No, and every box's text goes to standard error.
+//
+// Contract: set up on the main thread before a command runs; used by the command on that thread.
+#pragma once
+
+#include <string>
+
+#include "cli/cli_io.h"
+#include "platform/dialog_toolkit.h"
+
+struct CliToolkitSetup {
+    std::string host, user, password, file;
+    bool factoryReset = false;
+    const CliIo* io = nullptr;
+};
+
+// Registers the toolkit with these answers.
+void RegisterCliToolkit(const CliToolkitSetup& setup);

@@ -1,0 +1,11 @@
+// Where morvane-cli takes the password from: never from its own command line.
+#pragma once
+
+#include <string>
+
+#include "cli/cli_options.h"
+
+// --password-file (its first line), else --ask-password (a prompt without echo), else the
+// environment variable MORVANE_PASSWORD, else the device's default "tundra".
+// False with a reason when the chosen source cannot be read.
+bool ResolvePassword(const CliOptions& options, std::string* password, std::string* error);
