@@ -2,7 +2,9 @@
 //
 // Contract: dialog's thread only. Each call opens its own connection and closes it (and releases
 // its socket-library start-up) before it returns, on every path. Results: 1 the command ended as
-// done (the device closed the connection), 0 failure, already reported through ReportError.
+// done (the device closed the connection, or the reply failed or stayed silent for
+// DeviceSettings.CommandIdleTimeoutMs, which is reported as ERR_RECEIVE), 0 failure, already
+// reported through ReportError or printed.
 #pragma once
 
 enum CommandKind : int {
@@ -12,8 +14,12 @@ enum CommandKind : int {
     CMD_EXECUTE = 6,
 };
 
+// `requestTemplate`'s "%s" placeholders take the arguments of `kind`, in order: the encoded
+// credentials (REBOOT, INITIALIZE FACTORY); the file name, the dotted local address of the
+// connection and the encoded credentials (LIST CHANGES, EXECUTE).
 int SendCliCommand(const char* host, const char* userName, const char* password,
                    const char* requestTemplate, int kind);
+// These four take host and credentials from ConnectionSettings.
 int SendRebootCommand();
 int SendFactoryResetCommand();
 int SendExecuteCommand();

@@ -1,10 +1,34 @@
 // One TCP connection to the device's web port.
 //
 // Contract: dialog's thread only. On success the caller owns the socket and one socket-library
-// start-up, and must SocketClose then NetCleanup, once each, on every path. On failure the cause
-// has been reported through ReportError and printed, and nothing stays open.
+// start-up, and must SocketClose then NetCleanup, once each, on every path (DeviceConnection
+// below does both). On failure the cause has been reported through ReportError and printed, and
+// nothing stays open. The port is DeviceSettings.Port and the handshake is bounded by
+// DeviceSettings.ConnectTimeoutMs; withTimeouts == 1 sets DeviceSettings.ProbeTimeoutMs as the
+// receive and send time-out of the socket.
 #pragma once
 
 #include "platform/net.h"
 
 plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts);
+
+// Holds what a successful ConnectToDevice handed over and gives it back when it goes out of
+// scope: the socket is closed first, then the start-up is released. Holding kNoSocket does
+// nothing.
+class DeviceConnection {
+public:
+    explicit DeviceConnection(plat::SocketHandle s) : socket_(s) {}
+    ~DeviceConnection() {
+        if (socket_ == plat::kNoSocket) return;
+        plat::SocketClose(socket_);
+        plat::NetCleanup();
+    }
+    DeviceConnection(const DeviceConnection&) = delete;
+    DeviceConnection& operator=(const DeviceConnection&) = delete;
+
+    bool IsOpen() const { return socket_ != plat::kNoSocket; }
+    plat::SocketHandle Socket() const { return socket_; }
+
+private:
+    plat::SocketHandle socket_;
+};

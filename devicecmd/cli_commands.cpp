@@ -1,0 +1,164 @@
+// SendCliCommand and the four device commands.
+#include "devicecmd/cli_commands.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "app/events.h"
+#include "app/shared_state.h"
+#include "app/transfer_hooks.h"
+#include "devicecmd/basic_credentials.h"
+#include "devicecmd/chunked_search.h"
+#include "devicecmd/device_connection.h"
+#include "devicecmd/device_settings.h"
+#include "platform/log.h"
+
+namespace {
+
+// The file names the device is told to write (backup) and to read (restore).
+constexpr const char* kUploadFileName = "upload-image";
+constexpr const char* kImageFileName = "image";
+
+constexpr std::size_t kRequestLimit = 1023;
+constexpr int kReplyChunkSize = 1024;
+constexpr std::string_view kRefusal = "unauthorized";
+
+enum class Argument { Credentials, UploadFileName, ImageFileName, LocalAddress };
+
+// Each command: its request template, and the texts that replace the template's "%s"
+// placeholders, in placeholder order.
+struct CommandRequest {
+    int kind;
+    const char* requestTemplate;
+    std::array<Argument, 3> arguments;
+    int count;
+};
+
+constexpr std::array<CommandRequest, 4> kCommandRequests{{
+    {CMD_REBOOT, "GET /cli?REBOOT HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
+     {Argument::Credentials}, 1},
+    {CMD_LIST_CHANGES,
+     "GET /cli?LIST+CHANGES+>+%s+HOST+%s HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
+     {Argument::UploadFileName, Argument::LocalAddress, Argument::Credentials}, 3},
+    {CMD_INITIALIZE_FACTORY,
+     "GET /cli?INITIALIZE+FACTORY HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
+     {Argument::Credentials}, 1},
+    {CMD_EXECUTE, "GET /cli?EXECUTE+%s+HOST+%s HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
+     {Argument::ImageFileName, Argument::LocalAddress, Argument::Credentials}, 3},
+}};
+
+const CommandRequest* FindCommand(int kind) {
+    for (const auto& row : kCommandRequests)
+        if (row.kind == kind) return &row;
+    return nullptr;
+}
+
+// The dotted local address of the connected socket; 0.0.0.0 when it cannot be read.
+std::string LocalAddressText(plat::SocketHandle s) {
+    plat::Ipv4Endpoint local{};
+    if (!plat::SocketLocalAddress(s, &local)) local = plat::Ipv4Endpoint{};
+    return plat::FormatIpv4(local.address);
+}
+
+// Each "%s" of the template, in order, takes the next argument text unchanged; a placeholder
+// without an argument becomes empty. The request is cut to kRequestLimit characters.
+std::string FormatRequest(const char* requestTemplate, std::span<const std::string> arguments) {
+    std::string request;
+    std::size_t next = 0;
+    for (const char* p = requestTemplate; *p != '\0'; ++p) {
+        if (p[0] == '%' && p[1] == 's') {
+            if (next < arguments.size()) request += arguments[next++];
+            ++p;
+        } else {
+            request += *p;
+        }
+    }
+    if (request.size() > kRequestLimit) request.resize(kRequestLimit);
+    return request;
+}
+
+std::string ArgumentText(Argument a, plat::SocketHandle s) {
+    switch (a) {
+        case Argument::Credentials: return EncodedCredentials;
+        case Argument::UploadFileName: return kUploadFileName;
+        case Argument::ImageFileName: return kImageFileName;
+        case Argument::LocalAddress: return LocalAddressText(s);
+    }
+    return {};
+}
+
+// Reads until the device closes the connection, refuses the credentials, or the read fails.
+int AwaitCommandEnd(plat::SocketHandle s) {
+    std::array<std::uint8_t, kReplyChunkSize> chunk{};
+    ChunkedSearch search(kRefusal.size());
+    const int idleMs = DeviceSettings.CommandIdleTimeoutMs > 0 ? DeviceSettings.CommandIdleTimeoutMs
+                                                               : plat::kWaitForever;
+    for (;;) {
+        const int n = plat::SocketRecv(s, chunk, idleMs);
+        if (n < 0) {
+            // A failed read, a reset, or a device silent for the idle time-out: the command
+            // still counts as done.
+            RaiseError(ERR_RECEIVE);
+            plat::Log("Error in recv() call [errno=%d]\n", plat::LastSocketError());
+        }
+        if (n <= 0) {
+            RaiseStatus(STATUS_COMMAND_DONE);
+            return 1;
+        }
+        const auto received = std::span(chunk).first(static_cast<std::size_t>(n));
+        for (auto& byte : received)
+            if (byte >= 'A' && byte <= 'Z') byte = static_cast<std::uint8_t>(byte + 32);
+        if (search.Next(received).find(kRefusal) != std::string_view::npos) {
+            RaiseError(ERR_CREDENTIALS);
+            plat::Log("ERROR: server user name or password invalid\n");
+            return 0;
+        }
+    }
+}
+
+}  // namespace
+
+int SendCliCommand(const char* host, const char* userName, const char* password,
+                   const char* requestTemplate, int kind) {
+    const DeviceConnection connection(ConnectToDevice(host, 0));
+    if (!connection.IsOpen()) return 0;
+    const plat::SocketHandle s = connection.Socket();
+
+    BuildBasicCredentials(userName, password);
+    const CommandRequest* row = FindCommand(kind);
+    if (row == nullptr) {
+        plat::Log("No case to handle this TFTP command\n");
+        return 0;
+    }
+    std::array<std::string, 3> texts;
+    for (int i = 0; i < row->count; ++i) texts[i] = ArgumentText(row->arguments[i], s);
+    const std::string request = FormatRequest(
+        requestTemplate, std::span<const std::string>(texts.data(), static_cast<std::size_t>(row->count)));
+
+    plat::Log("Sending TFTP request.\n");
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(request.data()), request.size());
+    if (plat::SocketSend(s, bytes) < 0) {
+        RaiseError(ERR_SEND);
+        plat::Log("Error in send() call [errno=%d]\n", plat::LastSocketError());
+        return 0;
+    }
+    return AwaitCommandEnd(s);
+}
+
+namespace {
+
+// Every command goes out with the settings' host and credentials and the template of its row.
+int SendCommandOfKind(int kind) {
+    return SendCliCommand(ConnectionSettings.Host, ConnectionSettings.UserName,
+                          ConnectionSettings.Password, FindCommand(kind)->requestTemplate, kind);
+}
+
+}  // namespace
+
+int SendRebootCommand() { return SendCommandOfKind(CMD_REBOOT); }
+int SendFactoryResetCommand() { return SendCommandOfKind(CMD_INITIALIZE_FACTORY); }
+int SendExecuteCommand() { return SendCommandOfKind(CMD_EXECUTE); }
+int SendListChangesCommand() { return SendCommandOfKind(CMD_LIST_CHANGES); }

@@ -1,0 +1,66 @@
+// ConnectToDevice: one TCP connection to the device's web port.
+#include "devicecmd/device_connection.h"
+
+#include <cstdint>
+
+#include "app/events.h"
+#include "app/transfer_hooks.h"
+#include "devicecmd/device_settings.h"
+#include "platform/log.h"
+
+namespace {
+
+// The one line printed for both time-outs; the event is the same too.
+bool SetProbeTimeouts(plat::SocketHandle s) {
+    const int ms = DeviceSettings.ProbeTimeoutMs;
+    if (plat::SocketSetRecvTimeout(s, ms) && plat::SocketSetSendTimeout(s, ms)) return true;
+    RaiseError(ERR_TFTP_SOCKET);
+    plat::Log("Failed to set recv timeout: %d\n", plat::LastSocketError());
+    return false;
+}
+
+}  // namespace
+
+plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts) {
+    if (const int code = plat::NetStartup(); code != 0) {
+        RaiseError(ERR_SOCKETS_SETUP);
+        plat::Log("Error in WSAStartup() call [errno=%d]\n", code);
+        return plat::kNoSocket;
+    }
+    plat::Log("Resolving Drennick server %s.\n", host);
+
+    std::uint32_t address = 0;
+    if (!plat::ResolveIpv4(host, &address)) {
+        RaiseError(ERR_RESOLVE);
+        plat::Log("ERROR: invalid network name %s.\n", host);
+        plat::NetCleanup();
+        return plat::kNoSocket;
+    }
+
+    const plat::SocketHandle s = plat::TcpOpen();
+    if (s == plat::kNoSocket) {
+        // Reported as a connection failure so that the operator sees a cause on the panel.
+        RaiseError(ERR_CONNECT);
+        plat::Log("Error in socket() call [errno=%d]\n", plat::LastSocketError());
+        plat::NetCleanup();
+        return plat::kNoSocket;
+    }
+
+    if (withTimeouts == 1 && !SetProbeTimeouts(s)) {
+        plat::SocketClose(s);
+        plat::NetCleanup();
+        return plat::kNoSocket;
+    }
+
+    const plat::Ipv4Endpoint device{address, DeviceSettings.Port};
+    const int connectMs =
+        DeviceSettings.ConnectTimeoutMs > 0 ? DeviceSettings.ConnectTimeoutMs : plat::kWaitForever;
+    if (!plat::SocketConnect(s, device, connectMs)) {
+        RaiseError(ERR_CONNECT);
+        plat::Log("Error in connect() call [errno=%d]\n", plat::LastSocketError());
+        plat::SocketClose(s);
+        plat::NetCleanup();
+        return plat::kNoSocket;
+    }
+    return s;
+}

@@ -1,0 +1,3 @@
+#include "devicecmd/device_settings.h"
+
+DeviceSettingsRecord DeviceSettings{};
