@@ -1,0 +1,228 @@
+#include "sim/sim_tftp_client.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "platform/threads.h"
+
+namespace {
+
+constexpr std::size_t kBlockSize = 512;
+constexpr std::uint16_t kRrq = 1, kWrq = 2, kData = 3, kAck = 4, kError = 5;
+
+using Packet = std::vector<std::uint8_t>;
+
+void PutU16(Packet& p, std::uint16_t v) {
+    p.push_back(static_cast<std::uint8_t>(v >> 8));
+    p.push_back(static_cast<std::uint8_t>(v & 0xff));
+}
+
+std::uint16_t GetU16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+Packet Request(std::uint16_t opcode, std::string_view fileName) {
+    Packet p;
+    PutU16(p, opcode);
+    p.insert(p.end(), fileName.begin(), fileName.end());
+    p.push_back(0);
+    for (const char c : std::string_view("octet")) p.push_back(static_cast<std::uint8_t>(c));
+    p.push_back(0);
+    return p;
+}
+
+Packet Data(std::uint16_t block, std::string_view bytes) {
+    Packet p;
+    PutU16(p, kData);
+    PutU16(p, block);
+    p.insert(p.end(), bytes.begin(), bytes.end());
+    return p;
+}
+
+Packet Ack(std::uint16_t block) {
+    Packet p;
+    PutU16(p, kAck);
+    PutU16(p, block);
+    return p;
+}
+
+// One transfer's socket, with the packet faults applied on the way out and on the way in.
+class Transfer {
+public:
+    Transfer(plat::Ipv4Endpoint server, const SimTftpOptions& options)
+        : server_(server), options_(options) {
+        started_ = plat::NetStartup() == 0;
+        if (started_) socket_ = plat::UdpOpen();
+        if (socket_ != plat::kNoSocket && !plat::SocketBind(socket_, {plat::kAnyAddress, 0})) {
+            plat::SocketClose(socket_);
+            socket_ = plat::kNoSocket;
+        }
+    }
+    ~Transfer() {
+        plat::SocketClose(socket_);
+        if (started_) plat::NetCleanup();
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    bool IsOpen() const { return socket_ != plat::kNoSocket; }
+    bool IsSilent() const { return silent_; }
+
+    // Sends (or, by the faults, drops, doubles or withholds) the packet and keeps it for a
+    // retransmission. False when the send itself fails.
+    bool Send(const Packet& p) {
+        last_ = p;
+        return SendLast();
+    }
+    bool SendLast() {
+        const int index = sent_++;
+        if (options_.SilentAfterSent >= 0 && index >= options_.SilentAfterSent) silent_ = true;
+        if (silent_ || options_.DropSent.count(index)) return true;
+        const int copies = options_.DuplicateSent.count(index) ? 2 : 1;
+        for (int i = 0; i < copies; ++i)
+            if (plat::SocketSendTo(socket_, last_, Peer()) != static_cast<int>(last_.size()))
+                return false;
+        return true;
+    }
+
+    // Waits up to waitMs for a packet from the server; its length, 0 for nothing in time, -1 for
+    // a failed receive. The first reply fixes the server's port.
+    int Receive(std::array<std::uint8_t, 4 + kBlockSize>& buffer, int waitMs) {
+        const std::uint64_t deadline = plat::MonotonicMs() + static_cast<std::uint64_t>(waitMs);
+        for (;;) {
+            const std::uint64_t now = plat::MonotonicMs();
+            if (now >= deadline) return 0;
+            plat::Ipv4Endpoint from{};
+            const int n = plat::SocketRecvFrom(socket_, buffer, &from,
+                                               static_cast<int>(deadline - now));
+            if (n == plat::kTimedOut) return 0;
+            if (n < 0) return -1;
+            if (from.address != server_.address) continue;
+            if (peerPort_ != 0 && from.port != peerPort_) continue;
+            if (options_.DropReceived.count(received_++)) continue;
+            if (silent_ || n < 4) continue;
+            peerPort_ = from.port;
+            return n;
+        }
+    }
+
+private:
+    plat::Ipv4Endpoint Peer() const { return {server_.address, peerPort_ ? peerPort_ : server_.port}; }
+
+    plat::Ipv4Endpoint server_;
+    const SimTftpOptions& options_;
+    bool started_ = false;
+    plat::SocketHandle socket_ = plat::kNoSocket;
+    std::uint16_t peerPort_ = 0;
+    Packet last_;
+    int sent_ = 0;
+    int received_ = 0;
+    bool silent_ = false;
+};
+
+SimTftpResult Failed(std::string detail) { return {false, std::move(detail)}; }
+
+std::string PeerError(const std::uint8_t* p, int n) {
+    std::string text = "error " + std::to_string(GetU16(p + 2));
+    std::string message;
+    for (int i = 4; i < n && p[i] != 0; ++i) message += static_cast<char>(p[i]);
+    if (!message.empty()) text += ": " + message;
+    return text;
+}
+
+// The next packet of the transfer, or the end of the wait: retransmits on silence, up to the
+// limit. 0 means give up (the detail says why), -1 a failed receive, else the packet's length.
+int NextPacket(Transfer& t, std::array<std::uint8_t, 4 + kBlockSize>& buffer,
+               const SimTftpOptions& options, int* retries, std::string* detail) {
+    for (;;) {
+        const int n = t.Receive(buffer, options.RetransmitMs);
+        if (n < 0) {
+            *detail = "receive failed";
+            return -1;
+        }
+        if (n > 0) return n;
+        if (++*retries > options.MaxRetransmits) {
+            *detail = t.IsSilent() ? "went silent" : "no answer";
+            return 0;
+        }
+        if (!t.SendLast()) {
+            *detail = "send failed";
+            return -1;
+        }
+    }
+}
+
+constexpr std::size_t kDownloadLimit = 16u << 20;
+
+}  // namespace
+
+SimTftpResult SimTftpPut(plat::Ipv4Endpoint server, std::string_view fileName,
+                         std::string_view bytes, const SimTftpOptions& options) {
+    Transfer t(server, options);
+    if (!t.IsOpen()) return Failed("no socket");
+    if (!t.Send(Request(kWrq, fileName))) return Failed("send failed");
+
+    // A text of n bytes goes in n / 512 + 1 blocks; the last one is short, maybe empty.
+    const std::size_t blocks = bytes.size() / kBlockSize + 1;
+    std::size_t acknowledged = 0;  // ACK 0 answers the request itself
+    std::array<std::uint8_t, 4 + kBlockSize> buffer{};
+    std::string detail;
+    int retries = 0;
+    for (;;) {
+        const int n = NextPacket(t, buffer, options, &retries, &detail);
+        if (n <= 0) return Failed(detail);
+        const std::uint16_t opcode = GetU16(buffer.data());
+        if (opcode == kError) return Failed(PeerError(buffer.data(), n));
+        if (opcode != kAck || GetU16(buffer.data() + 2) != static_cast<std::uint16_t>(acknowledged))
+            continue;  // a repeated ACK is not answered (no second copy of a block on its account)
+        if (acknowledged == blocks) return {true, "sent " + std::to_string(bytes.size()) + " bytes"};
+        ++acknowledged;
+        retries = 0;
+        const std::string_view block = bytes.substr((acknowledged - 1) * kBlockSize, kBlockSize);
+        if (!t.Send(Data(static_cast<std::uint16_t>(acknowledged), block))) return Failed("send failed");
+    }
+}
+
+SimTftpResult SimTftpGet(plat::Ipv4Endpoint server, std::string_view fileName, std::string* bytes,
+                         const SimTftpOptions& options) {
+    bytes->clear();
+    Transfer t(server, options);
+    if (!t.IsOpen()) return Failed("no socket");
+    if (!t.Send(Request(kRrq, fileName))) return Failed("send failed");
+
+    std::uint16_t expected = 1;
+    std::array<std::uint8_t, 4 + kBlockSize> buffer{};
+    std::string detail;
+    int retries = 0;
+    for (;;) {
+        const int n = NextPacket(t, buffer, options, &retries, &detail);
+        if (n <= 0) return Failed(detail);
+        const std::uint16_t opcode = GetU16(buffer.data());
+        if (opcode == kError) return Failed(PeerError(buffer.data(), n));
+        if (opcode != kData) continue;
+        const std::uint16_t block = GetU16(buffer.data() + 2);
+        if (block == static_cast<std::uint16_t>(expected - 1) && expected > 1) {
+            if (!t.SendLast()) return Failed("send failed");  // our ACK was lost: say it again
+            continue;
+        }
+        if (block != expected) continue;
+        bytes->append(buffer.begin() + 4, buffer.begin() + n);
+        if (bytes->size() > kDownloadLimit) return Failed("file too large");
+        retries = 0;
+        if (!t.Send(Ack(block))) return Failed("send failed");
+        if (static_cast<std::size_t>(n - 4) < kBlockSize) break;
+        ++expected;
+    }
+
+    // Linger a little: if the last ACK was lost the server sends the last block again.
+    const std::uint64_t end = plat::MonotonicMs() + static_cast<std::uint64_t>(options.DallyMs);
+    for (std::uint64_t now = plat::MonotonicMs(); now < end; now = plat::MonotonicMs()) {
+        const int n = t.Receive(buffer, static_cast<int>(end - now));
+        if (n <= 0) break;
+        if (GetU16(buffer.data()) == kData && GetU16(buffer.data() + 2) == expected) t.SendLast();
+    }
+    return {true, "received " + std::to_string(bytes->size()) + " bytes"};
+}
+
