@@ -159,7 +159,10 @@ int SocketRecv(SocketHandle s, std::span<std::uint8_t> buffer, int timeoutMs) {
     if (timeoutMs != kWaitForever) {
         const int ready = WaitReady(fd, POLLIN, timeoutMs);
         if (ready < 0) return kSocketError;
-        if (ready == 0) return kTimedOut;
+        if (ready == 0) {
+            lastError = ETIMEDOUT;
+            return kTimedOut;
+        }
     }
     for (;;) {
         const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
