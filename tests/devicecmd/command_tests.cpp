@@ -1,0 +1,189 @@
+// SendCliCommand and the four commands against scripted web servers on loopback.
+#include <gtest/gtest.h>
+
+#include "app/events.h"
+#include "devicecmd/cli_commands.h"
+#include "platform/fault_injection.h"
+#include "tests/devicecmd/channel_fixture.h"
+#include "tests/devicecmd/scripted_http_peer.h"
+
+using plat::Op;
+
+namespace {
+
+const std::string kOk = "HTTP/1.0 200 OK\r\nServer: Tavio\r\n\r\nDone.\n";
+const std::string kRootTundra = "cm9vdDp0dW5kcmE=";  // "root:tundra"
+
+class Command : public ChannelTest {
+protected:
+    // Runs `send` against a peer playing `script`; the request it received lands in *request.
+    int Run(PeerScript script, int (*send)(), std::string* request = nullptr) {
+        ScriptedHttpPeer peer(std::move(script));
+        UseDevice(peer.Port());
+        const int result = send();
+        peer.Finish();
+        if (request) *request = peer.Requests().empty() ? "" : peer.Requests()[0];
+        return result;
+    }
+    static PeerScript Reply(std::vector<std::string> chunks) {
+        PeerScript s;
+        s.Chunks = std::move(chunks);
+        return s;
+    }
+    void ExpectDone() {
+        EXPECT_TRUE(Errors().empty());
+        EXPECT_EQ(Statuses(), std::vector<int>{STATUS_COMMAND_DONE});
+    }
+    void ExpectRefused() {
+        EXPECT_EQ(Errors(), std::vector<int>{ERR_CREDENTIALS});
+        EXPECT_TRUE(Statuses().empty()) << "a refusal is not a finished command";
+        EXPECT_TRUE(log_.Contains("ERROR: server user name or password invalid\n"));
+    }
+};
+
+}  // namespace
+
+TEST_F(Command, EachCommandSendsItsExactRequestWithTheLocalAddress) {
+    const struct {
+        int (*send)();
+        std::string request;
+    } cases[] = {
+        {SendRebootCommand, "GET /cli?REBOOT HTTP/1.0\r\nAuthorization: Basic " + kRootTundra + "\r\n\r\n"},
+        {SendFactoryResetCommand,
+         "GET /cli?INITIALIZE+FACTORY HTTP/1.0\r\nAuthorization: Basic " + kRootTundra + "\r\n\r\n"},
+        {SendListChangesCommand, "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1 HTTP/1.0\r\n"
+                                 "Authorization: Basic " + kRootTundra + "\r\n\r\n"},
+        {SendExecuteCommand, "GET /cli?EXECUTE+image+HOST+127.0.0.1 HTTP/1.0\r\n"
+                             "Authorization: Basic " + kRootTundra + "\r\n\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        log_.Clear();
+        std::string request;
+        EXPECT_EQ(Run(Reply({kOk}), c.send, &request), 1);
+        EXPECT_EQ(request, c.request);
+        EXPECT_EQ(Printed(), "Resolving Drennick server 127.0.0.1.\nSending TFTP request.\n");
+        ExpectAllReleased();
+    }
+    EXPECT_EQ(Statuses(), std::vector<int>(4, STATUS_COMMAND_DONE));
+    EXPECT_TRUE(Errors().empty());
+}
+
+TEST_F(Command, LongestCredentialsAreSentWhole) {
+    const std::string user(79, 'u'), password(79, 'p');
+    ScriptedHttpPeer peer(Reply({kOk}));
+    UseDevice(peer.Port(), user.c_str(), password.c_str());
+    EXPECT_EQ(SendListChangesCommand(), 1);
+    peer.Finish();
+    const std::string request = peer.Requests().at(0);
+    // 305 bytes with a 15-character local address; 127.0.0.1 has 9.
+    EXPECT_EQ(request.size(), 305u - 6u);
+    const std::size_t credentials = request.find("Basic ") + 6;
+    EXPECT_EQ(request.size() - credentials - 4, 212u);
+}
+
+TEST_F(Command, UnauthorizedInAnyLetterCaseRefusesTheCommand) {
+    for (const char* reply : {"HTTP/1.0 401 Unauthorized\r\n\r\n", "HTTP/1.0 401 UNAUTHORIZED\r\n\r\n",
+                              "HTTP/1.0 200 OK\r\n\r\nyou are unAuthorized here"}) {
+        SCOPED_TRACE(reply);
+        EXPECT_EQ(Run(Reply({reply}), SendRebootCommand), 0);
+        ExpectAllReleased();
+    }
+    EXPECT_EQ(Errors(), std::vector<int>(3, ERR_CREDENTIALS));
+    EXPECT_EQ(Events()[0].printedBefore.find("ERROR: server user"), std::string::npos)
+        << "the event comes before its line";
+}
+
+TEST_F(Command, UnauthorizedSplitAcrossReadsIsStillARefusal) {
+    EXPECT_EQ(Run(Reply({"HTTP/1.0 401 Unauth", "orized\r\n\r\n"}), SendRebootCommand), 0);
+    ExpectRefused();
+    ExpectAllReleased();
+}
+
+TEST_F(Command, UnauthorizedAcrossTheReadAreaBoundaryIsStillARefusal) {
+    // One send; the 1024-byte reads part the word after "unauth".
+    const std::string reply = "HTTP/1.0 200 OK\r\n\r\n" + std::string(1024 - 19 - 6, 'x') + "unauthorized";
+    EXPECT_EQ(Run(Reply({reply}), SendRebootCommand), 0);
+    ExpectRefused();
+}
+
+TEST_F(Command, DeviceClosingWithoutAReplyIsDone) {
+    EXPECT_EQ(Run(Reply({}), SendRebootCommand), 1);
+    ExpectDone();
+    EXPECT_EQ(Printed(), "Resolving Drennick server 127.0.0.1.\nSending TFTP request.\n");
+    ExpectAllReleased();
+}
+
+TEST_F(Command, ResetOrFailedReadIsAReceiveErrorThenDone) {
+    PeerScript reset;
+    reset.End = PeerScript::Ending::Reset;
+    EXPECT_EQ(Run(reset, SendExecuteCommand), 1);
+    EXPECT_EQ(Errors(), std::vector<int>{ERR_RECEIVE});
+    EXPECT_EQ(Statuses(), std::vector<int>{STATUS_COMMAND_DONE});
+    EXPECT_TRUE(log_.Contains("Error in recv() call [errno="));
+    const auto events = Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_TRUE(events[0].isError);
+    EXPECT_EQ(events[1].printedBefore.find("Error in recv()") != std::string::npos, true)
+        << "done is reported after the receive error's line";
+    ExpectAllReleased();
+
+    PeerScript passive;
+    passive.PassiveMs = 200;
+    plat::InjectFailure(Op::Recv);
+    EXPECT_EQ(Run(passive, SendExecuteCommand), 1);
+    EXPECT_TRUE(log_.Contains("Error in recv() call [errno=10000]\n"));
+    ExpectAllReleased();
+}
+
+TEST_F(Command, SilentDeviceEndsAtTheIdleTimeoutAsAFailedReceive) {
+    DeviceSettings.CommandIdleTimeoutMs = 300;
+    PeerScript stall = Reply({"HTTP/1.0 200 OK\r\n\r\nWorking"});
+    stall.End = PeerScript::Ending::Stall;
+    EXPECT_EQ(Run(stall, SendListChangesCommand), 1);
+    EXPECT_EQ(Errors(), std::vector<int>{ERR_RECEIVE});
+    EXPECT_EQ(Statuses(), std::vector<int>{STATUS_COMMAND_DONE});
+    ExpectAllReleased();
+}
+
+TEST_F(Command, FailedSendIsReportedAndReleased) {
+    PeerScript passive;
+    passive.PassiveMs = 200;
+    plat::InjectFailure(Op::Send);
+    EXPECT_EQ(Run(passive, SendRebootCommand), 0);
+    EXPECT_EQ(Errors(), std::vector<int>{ERR_SEND});
+    EXPECT_TRUE(Statuses().empty());
+    EXPECT_TRUE(log_.Contains("Sending TFTP request.\nError in send() call [errno=10000]\n"));
+    ExpectAllReleased();
+}
+
+TEST_F(Command, UnknownKindSendsNothing) {
+    std::string request = "unset";
+    ScriptedHttpPeer peer(Reply({kOk}));
+    UseDevice(peer.Port());
+    EXPECT_EQ(SendCliCommand("127.0.0.1", "root", "tundra", "GET /cli?%s HTTP/1.0\r\n\r\n", 3), 0);
+    peer.Finish();
+    EXPECT_EQ(peer.Requests().at(0), "");
+    EXPECT_TRUE(log_.Contains("No case to handle this TFTP command\n"));
+    EXPECT_FALSE(log_.Contains("Sending TFTP request."));
+    EXPECT_TRUE(Events().empty());
+    ExpectAllReleased();
+}
+
+TEST_F(Command, UnreadableLocalAddressIsSentAsAllZero) {
+    ScriptedHttpPeer peer(Reply({kOk}));
+    UseDevice(peer.Port());
+    plat::InjectFailure(Op::LocalAddress);
+    EXPECT_EQ(SendExecuteCommand(), 1);
+    peer.Finish();
+    const std::string request = peer.Requests().at(0);
+    EXPECT_NE(request.find("GET /cli?EXECUTE+image+HOST+0.0.0.0 HTTP/1.0\r\n"), std::string::npos);
+}
+
+TEST_F(Command, NoConnectionFailsWithTheConnectionsOwnReport) {
+    UseDevice(testing_support::PickFreeTcpPort());
+    EXPECT_EQ(SendRebootCommand(), 0);
+    EXPECT_EQ(Errors(), std::vector<int>{ERR_CONNECT});
+    EXPECT_TRUE(Statuses().empty());
+    ExpectAllReleased();
+}
