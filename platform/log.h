@@ -9,7 +9,9 @@
 
 namespace plat {
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+__attribute__((format(gnu_printf, 1, 2)))  // the C++ runtime's printf is the ISO one here
+#elif defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
 void Log(const char* format, ...);

@@ -1,0 +1,95 @@
+// Kernel files behind platform/files.h.
+#include "platform/files.h"
+
+#include <windows.h>
+
+#include "platform/fault_injection.h"
+
+namespace plat {
+namespace {
+
+HANDLE Raw(FileHandle f) { return reinterpret_cast<HANDLE>(f); }
+
+FileHandle Wrap(HANDLE h) {
+    return h == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(h);
+}
+
+FileHandle Create(const char* path, DWORD disposition) {
+    if (ShouldFail(Op::FileCreate)) return kNoFile;
+    return Wrap(::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// ReadFile and WriteFile take at most a DWORD at a time.
+DWORD Chunk(std::size_t remaining) {
+    return remaining > 0x40000000u ? 0x40000000u : static_cast<DWORD>(remaining);
+}
+
+}  // namespace
+
+FileHandle FileOpenRead(const char* path) {
+    if (ShouldFail(Op::FileOpenRead)) return kNoFile;
+    return Wrap(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+FileHandle FileCreate(const char* path) { return Create(path, CREATE_ALWAYS); }
+FileHandle FileCreateNew(const char* path) { return Create(path, CREATE_NEW); }
+
+bool FileSize(FileHandle f, std::uint64_t* size) {
+    if (ShouldFail(Op::FileSize)) return false;
+    LARGE_INTEGER value{};
+    if (!::GetFileSizeEx(Raw(f), &value)) return false;
+    *size = static_cast<std::uint64_t>(value.QuadPart);
+    return true;
+}
+
+std::int64_t FileRead(FileHandle f, std::span<std::uint8_t> buffer) {
+    if (ShouldFail(Op::FileRead)) return -1;
+    std::size_t total = 0;
+    while (total < buffer.size()) {
+        DWORD got = 0;
+        if (!::ReadFile(Raw(f), buffer.data() + total, Chunk(buffer.size() - total), &got,
+                        nullptr))
+            return -1;
+        if (got == 0) break;
+        total += got;
+    }
+    return static_cast<std::int64_t>(total);
+}
+
+bool FileWrite(FileHandle f, std::span<const std::uint8_t> bytes, std::uint32_t* written) {
+    if (written) *written = 0;
+    if (ShouldFail(Op::FileWrite)) return false;
+    std::size_t total = 0;
+    while (total < bytes.size()) {
+        DWORD put = 0;
+        if (!::WriteFile(Raw(f), bytes.data() + total, Chunk(bytes.size() - total), &put,
+                         nullptr) ||
+            put == 0)
+            break;
+        total += put;
+    }
+    if (written) *written = static_cast<std::uint32_t>(total);
+    return total == bytes.size();
+}
+
+bool FileFlush(FileHandle f) {
+    if (ShouldFail(Op::FileFlush)) return false;
+    return ::FlushFileBuffers(Raw(f)) != 0;
+}
+
+void FileClose(FileHandle f) {
+    if (f != kNoFile) ::CloseHandle(Raw(f));
+}
+
+bool FileReplace(const char* from, const char* to) {
+    if (ShouldFail(Op::FileReplace)) return false;
+    return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool FileRemove(const char* path) { return ::DeleteFileA(path) != 0; }
+
+bool FileExists(const char* path) { return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace plat

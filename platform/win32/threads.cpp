@@ -1,0 +1,41 @@
+// Kernel threads and clocks behind platform/threads.h.
+#include "platform/threads.h"
+
+#include <windows.h>
+
+#include "platform/fault_injection.h"
+
+namespace plat {
+namespace {
+
+struct Start {
+    void (*entry)(void*);
+    void* argument;
+};
+
+DWORD WINAPI Trampoline(LPVOID p) {
+    const Start start = *static_cast<Start*>(p);
+    delete static_cast<Start*>(p);
+    start.entry(start.argument);
+    return 0;
+}
+
+}  // namespace
+
+bool ThreadStart(void (*entry)(void*), void* argument) {
+    if (ShouldFail(Op::ThreadStart)) return false;
+    auto* start = new Start{entry, argument};
+    const HANDLE thread = ::CreateThread(nullptr, 0, Trampoline, start, 0, nullptr);
+    if (thread == nullptr) {
+        delete start;
+        return false;
+    }
+    ::CloseHandle(thread);  // detached: nobody waits on it
+    return true;
+}
+
+void SleepMs(int milliseconds) { ::Sleep(milliseconds < 0 ? 0 : static_cast<DWORD>(milliseconds)); }
+
+std::uint64_t MonotonicMs() { return ::GetTickCount64(); }
+
+}  // namespace plat

@@ -1,0 +1,12 @@
+// The two faces of the main dialog: the form and the error panel.
+//
+// Contract: dialog's thread only.
+#pragma once
+
+#include <windows.h>
+
+// Switches to the error panel with the text of `code` (1 to 10); any other code changes nothing.
+// Host and user name come from the ConnectionSettings record held as the dialog's user data.
+void ShowErrorPanel(HWND dialog, int code);
+// Brings the form back ("<< Back").
+void ShowForm(HWND dialog);
