@@ -1,19 +1,31 @@
 // The file work behind the TFTP server's hooks, and the loader that prepares a restore.
 //
 // Contract: LoadFileImage runs on the dialog's thread; CheckFilename, DownloadConfig and
-// UploadConfig are registered in TransferHooks and run on the TFTP server thread.
+// UploadConfig are registered in TransferHooks and run on the TFTP server thread. FileImage is
+// replaced and read under SharedRecordLock; TargetPath is read through GetTargetPath().
 #pragma once
 
 #include <cstdint>
 
 #include "platform/files.h"
 
-// The open temporary file of a write transfer, from its first block to its last.
+// 65535 blocks of 512 bytes: the largest file a TFTP transfer can carry is one byte less.
+inline constexpr std::uint64_t kImageSizeLimit = 33553920;
+
+// The open temporary file of a write transfer, from its first block to its last (kNoFile when
+// none is open). Touched by UploadConfig only, on the server thread.
 extern plat::FileHandle TargetFile;
 
+// Reads the file whole into FileImage. 1 on success; 0 when it cannot be opened or sized, is
+// kImageSizeLimit bytes or larger (FileImage unchanged), or cannot be read (FileImage emptied).
 int LoadFileImage(const char* path);
 int CheckFilename(const std::uint8_t* start, const std::uint8_t* end, int kind);
 int DownloadConfig(std::uint8_t* destination, std::uint32_t* blockLength,
                    std::uint32_t* blockNumber, std::uint32_t blockSize);
+// Stores a write transfer: block 1 creates TargetPath + ".part", every block is appended, and the
+// last one (packetLength not 516) is flushed and renamed over TargetPath. packetLength 0 abandons
+// the transfer: the temporary file is closed and removed, TargetPath stays as it was. 1 when the
+// bytes are stored; 0 when the temporary file cannot be created (with the information beep),
+// written, flushed or renamed; nothing is left open or behind then.
 int UploadConfig(const std::uint8_t* bytes, int count, std::uint32_t* written, int packetLength,
                  int blockNumber);

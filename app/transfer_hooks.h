@@ -16,8 +16,12 @@ using CheckFilenameHook = int (*)(const std::uint8_t* start, const std::uint8_t*
 // supplied so far (0 before the first) and is raised by one. 1 a block was supplied, 0 no image.
 using DownloadConfigHook = int (*)(std::uint8_t* destination, std::uint32_t* blockLength,
                                    std::uint32_t* blockNumber, std::uint32_t blockSize);
-// Appends count bytes of the block of DATA packet blockNumber (packetLength bytes with header).
-// Returns 1 when the bytes are stored, 0 when the target could not be created or written.
+// Appends count bytes of the block of DATA packet blockNumber (packetLength bytes with header);
+// blockNumber 1 starts a new text, a packetLength other than 516 ends it and makes it the target.
+// packetLength 0 means the transfer was abandoned after earlier blocks were handed on: what was
+// stored so far is thrown away and the previous target stays as it was.
+// Returns 1 when the bytes are stored, 0 when the target could not be created or written (the
+// write transfer then answers ERROR 3 and fails).
 using UploadConfigHook = int (*)(const std::uint8_t* bytes, int count, std::uint32_t* written,
                                  int packetLength, int blockNumber);
 using ReportErrorHook = bool (*)(int code, const void* detail);

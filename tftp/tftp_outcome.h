@@ -28,7 +28,12 @@ struct TftpRunOutcome {
 std::uint32_t NoteTftpRequestTaken();
 void NoteTftpRunEnded(const TftpRunOutcome& outcome);
 
+// Runs ended so far (with or without a request); lets a caller tell that a run is over.
+std::uint32_t TftpRunsEnded();
+
 // Command side.
+// The ticket: requests taken so far. Taking it also marks the moment, so that a run ending
+// without a request after this call ends WaitForTftpOutcome at once.
 std::uint32_t TftpRequestsTaken();
 // Waits for the outcome of the first request taken after `ticket`. If no such request is taken
 // within graceMs, or the server thread ends without taking one, the result is NoRequest.

@@ -1,0 +1,190 @@
+#include "app/config_file_hooks.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "app/events.h"
+#include "app/shared_state.h"
+#include "app/transfer_hooks.h"
+#include "platform/dialog_toolkit.h"
+#include "platform/fault_injection.h"
+#include "platform/log.h"
+
+plat::FileHandle TargetFile = plat::kNoFile;
+
+namespace {
+
+constexpr std::string_view kReadImageName = "image";
+constexpr std::string_view kWriteImageName = "upload-image";
+constexpr std::string_view kTransferMode = "octet";
+constexpr int kFullPacketLength = 516;
+
+// Paths of the write transfer in progress (server thread only).
+std::string pendingTarget;
+std::string pendingTemporary;
+
+void ReplaceImage(std::uint8_t* data, std::uint32_t size) {
+    std::lock_guard lock(SharedRecordLock);
+    delete[] FileImage.Data;
+    FileImage.Data = data;
+    FileImage.Size = size;
+}
+
+// Finds the zero that ends the text starting at `from`, looking only before `end`.
+const std::uint8_t* FindZero(const std::uint8_t* from, const std::uint8_t* end) {
+    const void* zero = std::memchr(from, 0, static_cast<std::size_t>(end - from));
+    return static_cast<const std::uint8_t*>(zero);
+}
+
+std::string_view TextBetween(const std::uint8_t* from, const std::uint8_t* to) {
+    return std::string_view(reinterpret_cast<const char*>(from),
+                            static_cast<std::size_t>(to - from));
+}
+
+int RefuseRequest(const char* reason, int line) {
+    plat::Log(reason, "CheckFilename", line);
+    return 0;
+}
+
+// Closes and removes the temporary file, if any; the target is not touched.
+void DiscardTemporary() {
+    if (TargetFile != plat::kNoFile) {
+        plat::FileClose(TargetFile);
+        TargetFile = plat::kNoFile;
+    }
+    if (!pendingTemporary.empty()) plat::FileRemove(pendingTemporary.c_str());
+    pendingTemporary.clear();
+    pendingTarget.clear();
+}
+
+int StoreFailed(const char* what) {
+    plat::Log("Could not %s \"%s\"; the previous file is left as it was.\n", what,
+              pendingTarget.c_str());
+    DiscardTemporary();
+    return 0;
+}
+
+bool OpenTemporary() {
+    DiscardTemporary();  // a transfer that never finished nor was abandoned
+    pendingTarget = GetTargetPath();
+    pendingTemporary = pendingTarget + ".part";
+    plat::FileRemove(pendingTemporary.c_str());
+    TargetFile = plat::FileCreateNew(pendingTemporary.c_str());
+    return TargetFile != plat::kNoFile;
+}
+
+}  // namespace
+
+int LoadFileImage(const char* path) {
+    plat::Log("Filename is \"%s\"\n", path);
+    const plat::FileHandle file = plat::FileOpenRead(path);
+    if (file == plat::kNoFile) {
+        plat::Log("Error in CreateFile() call\n");
+        return 0;
+    }
+    std::uint64_t size = 0;
+    if (!plat::FileSize(file, &size)) {
+        plat::Log("Error in GetFileSize() call\n");
+        plat::FileClose(file);
+        return 0;
+    }
+    if (size >= kImageSizeLimit) {
+        plat::Log("The file is %llu bytes: a file of %llu bytes or more cannot be served.\n",
+                  static_cast<unsigned long long>(size),
+                  static_cast<unsigned long long>(kImageSizeLimit));
+        plat::FileClose(file);
+        return 0;
+    }
+    plat::Log("The file size is %d bytes\n", static_cast<int>(size));
+
+    std::uint8_t* data = plat::ShouldFail(plat::Op::Alloc)
+                             ? nullptr
+                             : new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size)];
+    const bool whole =
+        data != nullptr &&
+        plat::FileRead(file, std::span<std::uint8_t>(data, static_cast<std::size_t>(size))) ==
+            static_cast<std::int64_t>(size);
+    plat::FileClose(file);
+    if (!whole) {
+        delete[] data;
+        ReplaceImage(nullptr, 0);
+        plat::Log("Error in ReadFile() call\n");
+        return 0;
+    }
+    ReplaceImage(data, static_cast<std::uint32_t>(size));
+    return 1;
+}
+
+int CheckFilename(const std::uint8_t* start, const std::uint8_t* end, int kind) {
+    const std::uint8_t* nameEnd = FindZero(start, end);
+    if (nameEnd == nullptr)
+        return RefuseRequest("%s:%d - Could not find filename in request.\n", 338);
+    const std::string_view name = TextBetween(start, nameEnd);
+    if (kind == 1 && name != kReadImageName)
+        return RefuseRequest("%s:%d - Bad image name requested.\n", 346);
+    if (kind == 2 && name != kWriteImageName)
+        return RefuseRequest("%s:%d - Bad image name requested.\n", 354);
+    const std::uint8_t* modeStart = nameEnd + 1;
+    const std::uint8_t* modeEnd = modeStart < end ? FindZero(modeStart, end) : nullptr;
+    if (modeEnd == nullptr)
+        return RefuseRequest("%s:%d - Could not find transfer mode in request.\n", 374);
+    if (TextBetween(modeStart, modeEnd) != kTransferMode)
+        return RefuseRequest("%s:%d - Bad transfer mode requested.\n", 378);
+    return 1;
+}
+
+int DownloadConfig(std::uint8_t* destination, std::uint32_t* blockLength,
+                   std::uint32_t* blockNumber, std::uint32_t blockSize) {
+    TransferProgress progress{};
+    {
+        std::lock_guard lock(SharedRecordLock);
+        if (FileImage.Data == nullptr) {
+            plat::Log("%s:%d - FileImage.Data is NULL.\n", "DownloadConfig", 419);
+            return 0;
+        }
+        const std::uint32_t supplied = *blockNumber;
+        *blockNumber = supplied + 1;
+        const std::uint64_t offset = std::uint64_t{supplied} * blockSize;
+        std::uint32_t length = 0;
+        if (offset + blockSize <= FileImage.Size)
+            length = blockSize;
+        else if (offset < FileImage.Size)
+            length = static_cast<std::uint32_t>(FileImage.Size - offset);
+        if (length > 0) std::memcpy(destination, FileImage.Data + offset, length);
+        *blockLength = length;
+        progress = TransferProgress{(supplied + 1) * blockSize, FileImage.Size};
+    }
+    RaiseStatus(STATUS_PROGRESS, &progress);
+    return 1;
+}
+
+int UploadConfig(const std::uint8_t* bytes, int count, std::uint32_t* written, int packetLength,
+                 int blockNumber) {
+    if (written != nullptr) *written = 0;
+    if (packetLength == 0) {
+        DiscardTemporary();
+        return 1;
+    }
+    if (blockNumber == 1 && !OpenTemporary()) {
+        plat::Toolkit().SoundBeep(plat::kBeepInformation);
+        return StoreFailed("create a temporary file beside");
+    }
+    if (TargetFile == plat::kNoFile) return 0;
+    if (count > 0 &&
+        !plat::FileWrite(TargetFile,
+                         std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(count)),
+                         written))
+        return StoreFailed("write the backup for");
+    if (packetLength == kFullPacketLength) return 1;
+
+    if (!plat::FileFlush(TargetFile)) return StoreFailed("flush the backup for");
+    plat::FileClose(TargetFile);
+    TargetFile = plat::kNoFile;
+    if (!plat::FileReplace(pendingTemporary.c_str(), pendingTarget.c_str()))
+        return StoreFailed("replace");
+    pendingTemporary.clear();
+    pendingTarget.clear();
+    return 1;
+}

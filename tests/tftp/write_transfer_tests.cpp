@@ -1,0 +1,221 @@
+// The write transfer and the backup file behind it, against a scripted peer on loopback.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/events.h"
+#include "app/shared_state.h"
+#include "platform/fault_injection.h"
+#include "tests/tftp/tftp_server_fixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+class WriteTransfer : public TftpServerTest {
+protected:
+    // Sends the WRQ and returns once ACK 0 came.
+    void BeginUpload(TftpTestPeer& peer) {
+        peer.Send(TftpRequest(2, "upload-image", "octet"));
+        const auto ack = peer.Receive(2000);
+        ASSERT_TRUE(ack && ack->Opcode() == 4 && ack->Field() == 0);
+    }
+    void ExpectAck(TftpTestPeer& peer, int block) {
+        const auto ack = peer.Receive(2000);
+        ASSERT_TRUE(ack.has_value()) << "no ACK " << block;
+        EXPECT_EQ(ack->Opcode(), 4);
+        EXPECT_EQ(ack->Field(), block);
+    }
+    void ExpectError(TftpTestPeer& peer, int code) {
+        const auto error = peer.Receive(3000);
+        ASSERT_TRUE(error.has_value()) << "no ERROR " << code;
+        EXPECT_EQ(error->Opcode(), 5);
+        EXPECT_EQ(error->Field(), code);
+    }
+};
+
+}  // namespace
+
+TEST_F(WriteTransfer, StoresTheTextWithEveryLineFeedPrecededByACarriageReturn) {
+    struct Case {
+        std::string sent;
+        std::string stored;
+        std::vector<int> acks;
+    };
+    const std::string plain(1000, 'x');
+    const std::string twoBlocks(1024, 'y');
+    std::string lineEnds;
+    for (int i = 0; i < 512; ++i) lineEnds += "\r\n";
+    const Case cases[] = {
+        {"a\nb\n", "a\r\nb\r\n", {0, 1}},
+        {"one\r\ntwo", "one\r\r\ntwo", {0, 1}},
+        {plain, plain, {0, 1, 2}},
+        {twoBlocks, twoBlocks, {0, 1, 2, 3}},  // ends with an empty DATA
+        {std::string(512, '\n'), lineEnds, {0, 1, 2}},
+        {"", "", {0, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sent.size());
+        StartServer();
+        TftpTestPeer peer(port);
+        const PeerTransfer put = peer.Put("upload-image", c.sent);
+        const TftpRunOutcome run = FinishRun();
+        EXPECT_TRUE(put.complete);
+        EXPECT_EQ(put.acks, c.acks);
+        EXPECT_EQ(run.Result, TftpRunResult::FileStored);
+        EXPECT_EQ(run.Bytes, c.stored.size());
+        EXPECT_EQ(TargetFileText(), c.stored);
+        EXPECT_FALSE(TemporaryLeftBehind());
+    }
+    EXPECT_TRUE(log.Contains("Server is uploading the config file.\n"));
+    EXPECT_TRUE(log.Contains("\nRecieved the last packet\n"));
+}
+
+TEST_F(WriteTransfer, RepeatedRequestRepeatedBlockAndOutOfOrderBlock) {
+    StartServer();
+    TftpTestPeer peer(port);
+    BeginUpload(peer);
+    peer.Send(TftpRequest(2, "upload-image", "octet"));
+    ExpectAck(peer, 0);
+
+    peer.Send(TftpData(2, "early"));
+    EXPECT_FALSE(peer.Receive(100).has_value()) << "a block out of order is not acknowledged";
+    const std::string first(512, 'f');
+    peer.Send(TftpData(1, first));
+    ExpectAck(peer, 1);
+    peer.Send(TftpData(1, first));  // as if ACK 1 had been lost
+    ExpectAck(peer, 1);
+    peer.Send(TftpData(2, "end"));
+    ExpectAck(peer, 2);
+
+    EXPECT_EQ(FinishRun().Result, TftpRunResult::FileStored);
+    EXPECT_EQ(TargetFileText(), first + "end");
+    EXPECT_TRUE(log.Contains("Out of sync\n"));
+}
+
+TEST_F(WriteTransfer, SilenceBringsTheLastAckAgainThenFailsAndTheOldBackupStays) {
+    TftpSettings.RetransmitInitialMs = 20;
+    TftpSettings.RetransmitMaxMs = 40;
+    TftpSettings.TransferTimeoutMs = 300;
+    WriteWholeFile(target, "old backup");
+    StartServer();
+    TftpTestPeer peer(port);
+    BeginUpload(peer);
+    peer.Send(TftpData(1, std::string(512, 'n')));
+    int acks = 0;
+    std::optional<PeerDatagram> last;
+    while (const auto d = peer.Receive(1000)) {
+        if (d->Opcode() == 4) {
+            EXPECT_EQ(d->Field(), 1);
+            ++acks;
+        }
+        last = d;
+    }
+    ASSERT_TRUE(last.has_value());
+    EXPECT_EQ(last->Opcode(), 5);
+    EXPECT_EQ(last->Field(), 2);
+    EXPECT_GE(acks, 3);
+    EXPECT_EQ(FinishRun().Result, TftpRunResult::Failed);
+    EXPECT_EQ(TargetFileText(), "old backup");
+    EXPECT_FALSE(TemporaryLeftBehind());
+    EXPECT_TRUE(log.Contains("Error: ProcessTftpWriteRequest() call failed...bailing out. \n"));
+    EXPECT_EQ(RecordedStatuses(), std::vector<int>{STATUS_SERVER_DONE});
+}
+
+TEST_F(WriteTransfer, PeerErrorIsAnsweredWithAccessViolationAndTheOldBackupStays) {
+    WriteWholeFile(target, "old backup");
+    StartServer();
+    TftpTestPeer peer(port);
+    BeginUpload(peer);
+    peer.Send(TftpData(1, std::string(512, 'n')));
+    ExpectAck(peer, 1);
+    peer.Send(TftpError(0, "cancelled"));
+    ExpectError(peer, 2);
+    EXPECT_EQ(FinishRun().Result, TftpRunResult::Failed);
+    EXPECT_EQ(TargetFileText(), "old backup");
+    EXPECT_FALSE(TemporaryLeftBehind());
+    EXPECT_TRUE(log.Contains("ERROR: tftpd data error."));
+}
+
+TEST_F(WriteTransfer, ATargetThatCannotBeStoredIsAnsweredWithDiskFull) {
+    struct Case {
+        const char* what;
+        plat::Op op;  // Op::Count_: the target's folder is missing instead
+        int skip;   // calls of op that succeed first
+        int beeps;
+    };
+    const Case cases[] = {
+        {"missing folder", plat::Op::Count_, 0, 1},
+        {"second write fails", plat::Op::FileWrite, 1, 0},
+        {"flush fails", plat::Op::FileFlush, 0, 0},
+        {"rename fails", plat::Op::FileReplace, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        InstallBeepCounter();
+        WriteWholeFile(target, "old backup");
+        const std::string missing = dir + "/no-such-folder/backup.cfg";
+        SetTargetPath(c.op == plat::Op::Count_ ? missing.c_str() : target.c_str());
+        if (c.op != plat::Op::Count_) plat::InjectFailure(c.op, c.skip, 1);
+        StartServer();
+        TftpTestPeer peer(port);
+        BeginUpload(peer);
+        peer.Send(TftpData(1, std::string(512, 'n')));
+        if (c.op != plat::Op::Count_) {  // the first block is stored; the second one fails
+            ExpectAck(peer, 1);
+            peer.Send(TftpData(2, "last"));
+        }
+        ExpectError(peer, 3);
+        EXPECT_EQ(FinishRun().Result, TftpRunResult::StoreFailed);
+        plat::ClearInjectedFailures();
+        EXPECT_EQ(BeepsSounded(), c.beeps);
+        EXPECT_EQ(TargetFileText(), "old backup");
+        EXPECT_FALSE(TemporaryLeftBehind());
+        EXPECT_FALSE(std::filesystem::exists(missing));
+    }
+}
+
+TEST_F(WriteTransfer, LostAndDuplicatedBlocksStillStoreTheTextOnce) {
+    TftpSettings.RetransmitInitialMs = 30;
+    std::string text, stored;
+    for (int i = 0; i < 300; ++i) {
+        text += "line " + std::to_string(i) + "\n";
+        stored += "line " + std::to_string(i) + "\r\n";
+    }
+    StartServer();
+    TftpTestPeer peer(port);
+    PeerScript script;
+    script.dropOnce = {2, 1 + static_cast<int>(text.size() / 512)};
+    script.duplicate = {1, 3};
+    EXPECT_TRUE(peer.Put("upload-image", text, script).complete);
+    EXPECT_EQ(FinishRun().Result, TftpRunResult::FileStored);
+    EXPECT_EQ(TargetFileText(), stored);
+}
+
+TEST_F(WriteTransfer, OnlyTheRequesterTakesPartAndMalformedDatagramsAreIgnored) {
+    StartServer();
+    TftpTestPeer peer(port), intruder(port);
+    BeginUpload(peer);
+    intruder.Send(TftpData(1, "intruder text"));
+    const auto refusal = intruder.Receive(2000);
+    ASSERT_TRUE(refusal.has_value());
+    EXPECT_EQ(refusal->Opcode(), 5);
+    EXPECT_EQ(refusal->Field(), 5);
+    peer.Send(Bytes{0, 3, 0});
+    peer.Send(Bytes(517, 'z'));
+    peer.Send(TftpData(1, "mine"));
+    ExpectAck(peer, 1);
+    EXPECT_EQ(FinishRun().Result, TftpRunResult::FileStored);
+    EXPECT_EQ(TargetFileText(), "mine");
+}
+
+TEST_F(WriteTransfer, ALostAckIsCoveredByRetransmission) {
+    TftpSettings.RetransmitInitialMs = 20;
+    plat::InjectFailure(plat::Op::SendTo, 1, 1);  // the peer's WRQ goes, the server's ACK 0 fails
+    StartServer();
+    TftpTestPeer peer(port);
+    EXPECT_TRUE(peer.Put("upload-image", "after a lost ACK").complete);
+    EXPECT_EQ(FinishRun().Result, TftpRunResult::FileStored);
+    EXPECT_EQ(TargetFileText(), "after a lost ACK");
+    EXPECT_TRUE(log.Contains("ERROR: tftpd sendto() error [ACK]."));
+}

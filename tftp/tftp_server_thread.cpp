@@ -1,0 +1,129 @@
+// The server thread: one socket, one request per run, then the socket is closed and
+// TftpServerRunning falls back to 0 on every way out.
+#include <cstdint>
+
+#include "app/events.h"
+#include "app/shared_state.h"
+#include "app/transfer_hooks.h"
+#include "platform/log.h"
+#include "platform/threads.h"
+#include "tftp/tftp_outcome.h"
+#include "tftp/tftp_packets.h"
+#include "tftp/tftp_server.h"
+#include "tftp/tftp_settings.h"
+
+namespace {
+
+void ThreadEntry(void* argument) {
+    TftpServerThread(static_cast<int>(reinterpret_cast<std::intptr_t>(argument)));
+}
+
+enum class RequestWait { Request, Ended };
+
+// Waits, within FirstRequestTimeoutMs from the start, for an RRQ or WRQ. Anything else that
+// arrives meanwhile (a late packet of an earlier transfer, garbage) is logged and ignored. An
+// empty datagram, a failed receive and the time-out end the wait (their lines are logged here).
+RequestWait WaitForRequest(TftpContext& context, int* length) {
+    const std::uint64_t giveUpAt =
+        plat::MonotonicMs() + static_cast<std::uint64_t>(TftpSettings.FirstRequestTimeoutMs);
+    plat::Log("Waiting for TFTP client request ...\n");
+    for (;;) {
+        const std::uint64_t now = plat::MonotonicMs();
+        if (now >= giveUpAt) {
+            plat::Log("No TFTP request came within %d ms.\n", TftpSettings.FirstRequestTimeoutMs);
+            return RequestWait::Ended;
+        }
+        std::fill(std::begin(context.Packet), std::end(context.Packet), std::uint8_t{0});
+        context.PeerAddressLength = 16;
+        const int received = plat::SocketRecvFrom(context.Socket, context.Packet,
+                                                  &context.PeerAddress,
+                                                  static_cast<int>(giveUpAt - now));
+        if (received == plat::kTimedOut) continue;
+        if (received < 0) {
+            plat::Log("Error in recvfrom() call [errno=%d]\n", plat::LastSocketError());
+            return RequestWait::Ended;
+        }
+        if (received == 0) {
+            RaiseError(ERR_SOCKET_CLOSED);
+            plat::Log("socket was closed\n");
+            return RequestWait::Ended;
+        }
+        const int opcode = received >= 2 ? TftpGet16(context.Packet) : -1;
+        if (opcode == TFTP_RRQ || opcode == TFTP_WRQ) {
+            *length = received;
+            return RequestWait::Request;
+        }
+        plat::Log("Ignoring a datagram of %d bytes from %s that is not a request.\n", received,
+                  plat::FormatIpv4(context.PeerAddress.address).c_str());
+    }
+}
+
+// Serves the request in context.Packet. True for a normal end of the run.
+bool HandleRequest(TftpContext& context, int length) {
+    plat::Log("...received TFTP request from %s ...\n",
+              plat::FormatIpv4(context.PeerAddress.address).c_str());
+    if (TftpGet16(context.Packet) == TFTP_WRQ) {
+        if (TransferHooks.UploadConfig == nullptr) {
+            SendTftpError(context, 2);
+            plat::Log("Write was recieved ... and failed.");
+            context.Result = TftpRunResult::Refused;
+            return true;
+        }
+        plat::Log("Server is uploading the config file.\n");
+        if (ProcessTftpWriteRequest(context, context.Packet, length, context.PeerAddress) == 0)
+            plat::Log("Error: ProcessTftpWriteRequest() call failed...bailing out. \n");
+        return true;
+    }
+    if (TransferHooks.DownloadConfig == nullptr) {
+        SendTftpError(context, 2);
+        plat::Log("Read received and rejected.\n");
+        context.Result = TftpRunResult::Refused;
+        return true;
+    }
+    if (ProcessTftpReadRequest(context, context.Packet, length, context.PeerAddress) == 0) {
+        context.Result = TftpRunResult::Failed;
+        RaiseError(ERR_READ_REQUEST);
+        plat::Log("Error: ProcessTftpReadRequest() call failed...bailing out. \n");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int StartTftpServer(int ServeMode) {
+    if (!plat::ThreadStart(ThreadEntry, reinterpret_cast<void*>(static_cast<std::intptr_t>(ServeMode))))
+        plat::Log("Could not start the TFTP server thread.\n");
+    return 1;
+}
+
+// ServeMode: the utility only uses 2 (one request per run); every value is served that way.
+int TftpServerThread(int) {
+    plat::Log("\ntftp server thread started...\n");
+    TftpContext context;
+    context.Socket = OpenTftpSocket();
+    TftpServerRunning.store(1);
+    if (context.Socket == plat::kNoSocket) {
+        NoteTftpRunEnded(TftpRunOutcome{});
+        TftpServerRunning.store(0);
+        return 0;
+    }
+
+    TftpRunOutcome outcome;
+    bool normalEnd = false;
+    int length = 0;
+    if (WaitForRequest(context, &length) == RequestWait::Request) {
+        outcome.Request = NoteTftpRequestTaken();
+        normalEnd = HandleRequest(context, length);
+        outcome.Result = context.Result;
+        outcome.Bytes = context.Bytes;
+    }
+
+    plat::SocketClose(context.Socket);
+    plat::NetCleanup();
+    if (normalEnd) RaiseStatus(STATUS_SERVER_DONE);
+    plat::Log("\nftp server thread finished...\n");
+    NoteTftpRunEnded(outcome);
+    TftpServerRunning.store(0);
+    return normalEnd ? 1 : 0;
+}

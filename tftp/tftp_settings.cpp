@@ -1,0 +1,3 @@
+#include "tftp/tftp_settings.h"
+
+TftpSettingsRecord TftpSettings;

@@ -1,0 +1,41 @@
+// The server's UDP socket, and the port test the commands make before they start the server.
+#include "app/events.h"
+#include "app/shared_state.h"
+#include "app/transfer_hooks.h"
+#include "platform/log.h"
+#include "tftp/tftp_server.h"
+#include "tftp/tftp_settings.h"
+
+plat::SocketHandle OpenTftpSocket() {
+    const int startup = plat::NetStartup();
+    if (startup != 0) {
+        RaiseError(ERR_SOCKETS_SETUP);
+        plat::Log("Error in WSAStartup() call [errno=%d]\n", startup);
+        return plat::kNoSocket;
+    }
+    const plat::SocketHandle socket = plat::UdpOpen();
+    if (socket == plat::kNoSocket) {
+        RaiseError(ERR_TFTP_SOCKET);
+        plat::Log("Error in socket() call [errno=%d]\n", plat::LastSocketError());
+        plat::NetCleanup();
+        return plat::kNoSocket;
+    }
+    // Our own server already holds the port: the socket is only a sign that sockets work.
+    if (TftpServerRunning.load() != 0) return socket;
+    if (!plat::SocketBind(socket, plat::Ipv4Endpoint{plat::kAnyAddress, TftpSettings.Port})) {
+        RaiseError(ERR_BIND);
+        plat::Log("Error in bind() call [errno=%d]\n", plat::LastSocketError());
+        plat::SocketClose(socket);
+        plat::NetCleanup();
+        return plat::kNoSocket;
+    }
+    return socket;
+}
+
+int TftpPortAvailable() {
+    const plat::SocketHandle socket = OpenTftpSocket();
+    if (socket == plat::kNoSocket) return 0;
+    plat::SocketClose(socket);
+    plat::NetCleanup();
+    return 1;
+}

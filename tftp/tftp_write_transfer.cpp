@@ -1,0 +1,124 @@
+// The write transfer: takes the requester's DATA blocks strictly in order, converts every line
+// feed into carriage return + line feed, and hands each block to the UploadConfig hook before it
+// is acknowledged. Runs on the server thread.
+#include "app/transfer_hooks.h"
+#include "platform/log.h"
+#include "tftp/tftp_packets.h"
+#include "tftp/tftp_peer_wait.h"
+#include "tftp/tftp_server.h"
+#include "tftp/tftp_settings.h"
+
+namespace {
+
+void SendAck(TftpContext& context, std::uint32_t block) {
+    std::uint8_t ack[4];
+    BuildTftpAck(ack, static_cast<std::uint16_t>(block));
+    if (plat::SocketSendTo(context.Socket, ack, context.PeerAddress) != 4)
+        plat::Log("ERROR: tftpd sendto() error [ACK].");
+}
+
+// Every line feed gets a carriage return in front; nothing is carried from block to block.
+int ConvertLineEnds(std::span<const std::uint8_t> data, std::uint8_t* converted) {
+    int count = 0;
+    for (const std::uint8_t byte : data) {
+        if (byte == '\n') converted[count++] = '\r';
+        converted[count++] = byte;
+    }
+    return count;
+}
+
+// Ends a failed transfer: a partly stored text is abandoned (the previous target stays as it
+// was), the peer gets an ERROR packet, and the diagnostic line begun by the caller is ended.
+int FailWrite(TftpContext& context, bool handedOn, int errorCode) {
+    if (handedOn) {
+        std::uint32_t written = 0;
+        TransferHooks.UploadConfig(nullptr, 0, &written, 0, 0);
+    }
+    SendTftpError(context, errorCode);
+    plat::Log("\n");
+    if (context.Result != TftpRunResult::StoreFailed) context.Result = TftpRunResult::Failed;
+    return 0;
+}
+
+}  // namespace
+
+int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, int requestLength,
+                            plat::Ipv4Endpoint peer) {
+    context.PeerAddress = peer;
+    if (TransferHooks.CheckFilename == nullptr) {
+        SendTftpError(context, 2);
+        context.Result = TftpRunResult::Refused;
+        return 1;
+    }
+    if (TransferHooks.CheckFilename(request + 2, request + requestLength, 2) == 0) {
+        RefuseTftpRequest(context, request, requestLength);
+        return 1;
+    }
+
+    const std::span<std::uint8_t> area = TransferReceiveArea(context);
+    std::uint32_t lastAcked = 0;
+    bool handedOn = false;
+    SendAck(context, lastAcked);
+    StartTftpTimer(context.Timer);
+    for (;;) {
+        int length = 0;
+        const PeerWait wait = WaitForPeerDatagram(context, area, &length);
+        if (wait == PeerWait::Retransmit) {
+            SendAck(context, lastAcked);
+            continue;
+        }
+        if (wait == PeerWait::GiveUp) {
+            plat::Log("ERROR: tftpd got no DATA block-%u within %d ms.", lastAcked + 1,
+                      TftpSettings.TransferTimeoutMs);
+            return FailWrite(context, handedOn, 2);
+        }
+        if (wait == PeerWait::Failed) {
+            plat::Log("ERROR: tftpd recvfrom() error.");
+            return FailWrite(context, handedOn, 2);
+        }
+
+        const std::uint16_t opcode = TftpGet16(area.data());
+        const std::uint16_t block = TftpGet16(area.data() + 2);
+        if (opcode == TFTP_ERROR) {
+            plat::Log("ERROR: tftpd data error.");
+            return FailWrite(context, handedOn, 2);
+        }
+        if (opcode == TFTP_WRQ) {  // the requester did not hear ACK 0 (or the last ACK)
+            SendAck(context, lastAcked);
+            continue;
+        }
+        if (opcode != TFTP_DATA || block != lastAcked + 1) {
+            plat::Log("Out of sync\n");
+            // The block we acknowledged last came again: our ACK was lost, so repeat it.
+            if (opcode == TFTP_DATA && lastAcked != 0 && block == lastAcked)
+                SendAck(context, lastAcked);
+            continue;
+        }
+
+        const std::uint32_t blockNumber = lastAcked + 1;
+        std::uint8_t converted[2 * kTftpBlockSize];
+        const int count = ConvertLineEnds(
+            area.subspan(kTftpHeaderSize, static_cast<std::size_t>(length - kTftpHeaderSize)),
+            converted);
+        std::uint32_t written = 0;
+        handedOn = true;
+        if (TransferHooks.UploadConfig(converted, count, &written, length,
+                                       static_cast<int>(blockNumber)) == 0) {
+            plat::Log("ERROR: tftpd could not store block-%u.", blockNumber);
+            context.Result = TftpRunResult::StoreFailed;
+            return FailWrite(context, handedOn, 3);
+        }
+        context.Bytes += static_cast<std::uint64_t>(count);
+        if (length == kTftpPacketSize) {
+            lastAcked = blockNumber;
+            SendAck(context, lastAcked);
+            StartTftpTimer(context.Timer);
+            continue;
+        }
+        plat::Log("\nRecieved the last packet\n");
+        SendAck(context, blockNumber);
+        plat::Log("\n");
+        context.Result = TftpRunResult::FileStored;
+        return 1;
+    }
+}
