@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing Morvane needs on Debian 12 (run as root, or with sudo).
 set -euo pipefail
+# --native: only what the native build and its demo need (no cross compiler, no Wine).
 packages=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
-          tftp-hpa iproute2 g++-mingw-w64-x86-64-posix wine64 xvfb imagemagick python3)
+          tftp-hpa iproute2 python3)
+if [ "${1:-}" != "--native" ]; then
+  packages+=(g++-mingw-w64-x86-64-posix wine64 xvfb imagemagick)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -110,6 +111,18 @@ std::string MakeTempDir() {
         std::error_code ec;
         if (std::filesystem::create_directory(dir, ec)) return dir.string();
     }
+}
+
+void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value ? value : "");
+#else
+    if (value) {
+        ::setenv(name, value, 1);
+    } else {
+        ::unsetenv(name);
+    }
+#endif
 }
 
 std::string ReadWholeFile(const std::string& path) {

@@ -37,6 +37,9 @@ std::uint16_t PickFreeTcpPort();
 
 // A fresh temporary directory for the test (removed by the caller if it likes).
 std::string MakeTempDir();
+// Sets (value non-null) or removes an environment variable of this process.
+void SetEnvironment(const char* name, const char* value);
+
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 

@@ -1,0 +1,108 @@
+// A Backup/Restore command run against the in-process device simulator on loopback, with the
+// dialog answered by a script and every hook event recorded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "app/command_report.h"
+#include "app/commands.h"
+#include "app/config_file_hooks.h"
+#include "app/dialog_ids.h"
+#include "app/shared_state.h"
+#include "app/transfer_hooks.h"
+#include "devicecmd/device_settings.h"
+#include "platform/fault_injection.h"
+#include "platform/threads.h"
+#include "sim/device_simulator.h"
+#include "tests/support/scripted_dialog.h"
+#include "tests/support/test_support.h"
+#include "tftp/tftp_settings.h"
+
+namespace testing_support {
+
+// The text as a backup stores it: every line feed preceded by a carriage return.
+inline std::string WithCrLf(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
+}
+
+class CommandAgainstSimulator : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, nullptr, nullptr);
+        InstallRecordingReporters();
+        ClearRecordedEvents();
+        TftpSettings.Port = PickFreeUdpPort();
+        TftpSettings.FirstRequestTimeoutMs = 4000;
+        TftpSettings.RetransmitInitialMs = 100;
+        TftpSettings.RetransmitMaxMs = 200;
+        TftpSettings.TransferTimeoutMs = 1500;
+        DeviceSettings.ConnectTimeoutMs = 2000;
+        DeviceSettings.ProbeTimeoutMs = 2000;
+        DeviceSettings.CommandIdleTimeoutMs = 10000;
+        CommandSettings.TransferGraceMs = 500;
+        dir = MakeTempDir();
+        options.StatePath = dir + "/device-state.txt";
+        options.Tftp.ServerPort = TftpSettings.Port;
+        options.Tftp.RetransmitMs = 100;
+        options.Tftp.DallyMs = 200;
+        dialog.fields[IDC_HOST] = "127.0.0.1";
+        dialog.fields[IDC_USERNAME] = "root";
+        dialog.fields[IDC_PASSWORD] = "tundra";
+        InstallScriptedDialog(dialog);
+    }
+
+    void TearDown() override {
+        if (device) device->Stop();
+        // Whatever the test did, no server thread outlives it.
+        for (int i = 0; i < 1000 && IsTftpServerRunning(); ++i) plat::SleepMs(10);
+        EXPECT_EQ(IsTftpServerRunning(), 0);
+        plat::ClearInjectedFailures();
+    }
+
+    // Starts the simulator with `options` and points the command channel at it.
+    void StartDevice() {
+        device = std::make_unique<DeviceSimulator>(options);
+        std::string error;
+        ASSERT_TRUE(device->Start(&error)) << error;
+        DeviceSettings.Port = device->Endpoint().port;
+    }
+
+    void RunBackup(const std::string& target) {
+        dialog.fileAnswers.push_back(target);
+        DoBackup(nullptr, 0, &ConnectionSettings);
+    }
+
+    void RunRestore(const std::string& source, bool factoryReset) {
+        dialog.fileAnswers.push_back(source);
+        dialog.boxAnswers.push_back(factoryReset ? plat::kIdYes : plat::kIdNo);
+        DoRestore(nullptr, 0, &ConnectionSettings);
+    }
+
+    // The command lines the device received, "GET /" for a probe.
+    std::vector<std::string> DeviceRequests() const {
+        std::vector<std::string> lines;
+        for (const std::string& r : device->Requests()) lines.push_back(r.substr(0, r.find(" HTTP/")));
+        return lines;
+    }
+
+    const ShownBox& OnlyBox() {
+        EXPECT_EQ(dialog.boxes.size(), 1u);
+        static const ShownBox none{};
+        return dialog.boxes.empty() ? none : dialog.boxes.back();
+    }
+
+    SimOptions options;
+    std::unique_ptr<DeviceSimulator> device;
+    ScriptedDialog dialog;
+    std::string dir;
+};
+
+}  // namespace testing_support

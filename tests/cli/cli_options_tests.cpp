@@ -1,0 +1,120 @@
+// morvane-cli's arguments, password sources and outcome wording, without a device.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "app/events.h"
+#include "cli/cli_options.h"
+#include "cli/cli_outcome.h"
+#include "cli/password_source.h"
+#include "tests/cli/cli_harness.h"
+#include "tests/support/test_support.h"
+
+using testing_support::RunCli;
+
+namespace {
+
+TEST(CliArguments, MistakesAreUsageErrorsWithAReason) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {{}, "no command given"},
+        {{"dump", "h"}, "unknown command dump"},
+        {{"backup", "h"}, "backup takes HOST and FILE"},
+        {{"probe", "h", "extra"}, "probe takes HOST"},
+        {{"backup", "h", "f", "--http-port", "0"}, "--http-port takes a port number"},
+        {{"backup", "h", "f", "--tftp-port", "70000"}, "--tftp-port takes a port number"},
+        {{"backup", "h", "f", "--tftp-port"}, "--tftp-port needs a value"},
+        {{"backup", "h", "f", "--password", "x"}, "never taken from the command line"},
+        {{"backup", "h", "f", "--factory-reset"}, "--factory-reset goes with restore"},
+        {{"backup", std::string(128, 'h'), "f"}, "HOST is longer than 127"},
+        {{"restore", "h", "f", "-u", std::string(80, 'u')}, "user name is longer than 79"},
+        {{"restore", "h", "f", "--frobnicate"}, "unknown option --frobnicate"},
+    };
+    for (const Case& c : cases) {
+        const auto run = RunCli(c.args);
+        EXPECT_EQ(run.exitCode, 1) << c.reason;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("Usage:"), std::string::npos);
+        EXPECT_TRUE(run.out.empty());
+    }
+}
+
+TEST(CliArguments, OptionsAreTakenInAnyOrder) {
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions({"-v", "restore", "--json", "dev.lan", "-u", "admin", "x.cfg",
+                                 "--factory-reset", "--http-port", "8080", "--tftp-port", "6970"},
+                                &o, &error))
+        << error;
+    EXPECT_EQ(o.command, CliCommand::Restore);
+    EXPECT_EQ(o.host, "dev.lan");
+    EXPECT_EQ(o.file, "x.cfg");
+    EXPECT_EQ(o.user, "admin");
+    EXPECT_TRUE(o.factoryReset && o.verbose && o.json);
+    EXPECT_EQ(o.httpPort, 8080);
+    EXPECT_EQ(o.tftpPort, 6970);
+}
+
+TEST(CliArguments, HelpListsEveryExitCode) {
+    const auto run = RunCli({"--help"});
+    EXPECT_EQ(run.exitCode, 0);
+    for (const char* line : {"  0  success", "  3  the device refused the credentials",
+                             "  7  the TFTP port cannot be opened"})
+        EXPECT_NE(run.out.find(line), std::string::npos) << line;
+    EXPECT_EQ(RunCli({"--version"}).out, "morvane-cli 1.1\n");
+}
+
+TEST(CliPassword, FileThenEnvironmentThenDefault) {
+    const std::string dir = testing_support::MakeTempDir();
+    testing_support::WriteWholeFile(dir + "/pw", "s3cret\r\nsecond line\n");
+    CliOptions o;
+    std::string password, error;
+    o.passwordFile = dir + "/pw";
+    testing_support::SetEnvironment("MORVANE_PASSWORD", "from-env");
+    ASSERT_TRUE(ResolvePassword(o, &password, &error));
+    EXPECT_EQ(password, "s3cret");
+
+    o.passwordFile.clear();
+    ASSERT_TRUE(ResolvePassword(o, &password, &error));
+    EXPECT_EQ(password, "from-env");
+
+    testing_support::SetEnvironment("MORVANE_PASSWORD", nullptr);
+    ASSERT_TRUE(ResolvePassword(o, &password, &error));
+    EXPECT_EQ(password, "tundra");
+
+    o.passwordFile = dir + "/missing";
+    EXPECT_FALSE(ResolvePassword(o, &password, &error));
+    EXPECT_NE(error.find("cannot read the password file"), std::string::npos);
+    EXPECT_EQ(RunCli({"backup", "h", "f", "--password-file", dir + "/missing"}).exitCode, 1);
+}
+
+TEST(CliOutcome, ExitCodesFollowTheCommandResultAndTheReportedCause) {
+    EXPECT_EQ(ExitCodeForCommand(CommandResult::Completed, 0), 0);
+    EXPECT_EQ(ExitCodeForCommand(CommandResult::NotTavio, 0), 2);
+    EXPECT_EQ(ExitCodeForCommand(CommandResult::NotTavio, ERR_RESOLVE), 4);
+    EXPECT_EQ(ExitCodeForCommand(CommandResult::Unsupported, 0), 2);
+    EXPECT_EQ(ExitCodeForCommand(CommandResult::DeviceCommandFailed, ERR_CREDENTIALS), 3);
+    EXPECT_EQ(ExitCodeForCommand(CommandResult::DeviceCommandFailed, ERR_SEND), 4);
+    EXPECT_EQ(ExitCodeForCommand(CommandResult::TransferFailed, 0), 5);
+    EXPECT_EQ(ExitCodeForCommand(CommandResult::FileUnusable, 0), 6);
+    EXPECT_EQ(ExitCodeForCommand(CommandResult::PortUnavailable, ERR_BIND), 7);
+}
+
+TEST(CliOutcome, JsonEscapesWhatItQuotes) {
+    CliOutcome o;
+    o.command = "backup";
+    o.host = "h\"1";
+    o.file = "C:\\cfg\\a.cfg";
+    o.exitCode = 5;
+    o.result = ResultWord(5);
+    o.detail = "line\nnext\x01";
+    EXPECT_EQ(OutcomeJson(o),
+              "{\"command\":\"backup\",\"host\":\"h\\\"1\",\"file\":\"C:\\\\cfg\\\\a.cfg\","
+              "\"ok\":false,\"exit_code\":5,\"result\":\"transfer-failed\",\"bytes\":0,"
+              "\"detail\":\"line\\nnext\\u0001\"}\n");
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The whole utility in one go, with nothing but loopback and unprivileged ports: installs what the
+# native build needs, builds morvane-cli and the device simulator, starts the simulator, backs its
+# configuration up, changes the backup, restores it, and shows what happened.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh --native
+cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_TESTS=OFF >/dev/null
+cmake --build build-demo -j "$(nproc)" --target morvane-cli tavio-sim >/dev/null
+
+demo=$(mktemp -d /tmp/morvane-demo.XXXXXX)
+free_udp_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+tftp_port=$(free_udp_port)
+printf 'hostname demo-device\nip address 192.0.2.10\nserial 1 speed 9600\n' > "$demo/factory.txt"
+cp "$demo/factory.txt" "$demo/device-state.txt"
+
+build-demo/sim/tavio-sim --listen 127.0.0.1:0 --state "$demo/device-state.txt" \
+  --factory "$demo/factory.txt" --tftp-port "$tftp_port" --log "$demo/device.log" \
+  > "$demo/sim.out" 2>&1 &
+sim=$!
+trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
+for _ in $(seq 50); do grep -q listening "$demo/sim.out" 2>/dev/null && break; sleep 0.1; done
+http_port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$demo/sim.out")
+cli=(build-demo/cli/morvane-cli --http-port "$http_port" --tftp-port "$tftp_port")
+echo "== The simulated device listens on 127.0.0.1:$http_port (our TFTP server will use UDP $tftp_port)"
+
+started=$(date +%s%N)
+"${cli[@]}" probe 127.0.0.1
+echo "== Backup"
+"${cli[@]}" backup 127.0.0.1 "$demo/backup.cfg"
+echo "-- $demo/backup.cfg (line ends shown as ^M\$):"
+cat -A "$demo/backup.cfg"
+
+echo "== Restore of an edited backup, with a factory reset first"
+sed -i 's/demo-device/restored-device/' "$demo/backup.cfg"
+"${cli[@]}" restore 127.0.0.1 "$demo/backup.cfg" --factory-reset --json
+finished=$(date +%s%N)
+echo "-- the device's configuration now:"
+cat "$demo/device-state.txt"
+echo "-- what the device was asked:"
+cat "$demo/device.log"
+echo "== Round trip took $(( (finished - started) / 1000000 )) ms; files are in $demo"
