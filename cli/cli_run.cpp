@@ -96,7 +96,7 @@ int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
     SetUserName(options.user.c_str());
     SetPassword(password.c_str());
     RegisterCliToolkit(CliToolkitSetup{options.host, options.user, password, options.file,
-                                       options.factoryReset, &io});
+                                       options.factoryReset, options.verbose, &io});
 
     CliOutcome outcome;
     outcome.host = options.host;

@@ -41,7 +41,8 @@ int ShowMessageBox(plat::WindowRef, const char* text, const char* caption, unsig
     std::string line = std::string(caption) + ": " + WithoutCarriageReturns(text);
     if (buttons == plat::kMbYesNo || buttons == plat::kMbYesNoCancel)
         line += answer == plat::kIdYes ? " -> Yes" : " -> No";
-    answers.io->writeErr(line + "\n");
+    if (answers.verbose || (flags & 0xF0u) == plat::kMbIconError)
+        answers.io->writeErr(line + "\n");
     return answer;
 }
 

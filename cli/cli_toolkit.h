@@ -1,6 +1,7 @@
 // The command-line tool's back end of the dialog toolkit: the fields are held in memory, the file
 // argument answers the file dialogs, the factory question is answered by --factory-reset, the
-// no-file question is answered No, and every box's text goes to standard error.
+// no-file question is answered No. Error boxes go to standard error; questions and success boxes
+// (the tool prints its own result line) only when verbose.
 //
 // Contract: set up on the main thread before a command runs; used by the command on that thread.
 #pragma once
@@ -13,6 +14,7 @@
 struct CliToolkitSetup {
     std::string host, user, password, file;
     bool factoryReset = false;
+    bool verbose = false;
     const CliIo* io = nullptr;
 };
 
