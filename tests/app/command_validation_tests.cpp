@@ -137,7 +137,8 @@ TEST_F(CommandValidation, FileDialogsCarryTheirSettings) {
     EXPECT_STREQ(save.title, "Choose a config filename to backup to...");
     EXPECT_EQ(save.flags, 2054u);
     EXPECT_STREQ(save.defaultExtension, "cfg");
-    EXPECT_EQ(std::string(save.filter, 36), std::string("Config File (*.CFG)\0*.CFG\0All\0*.*\0", 36));
+    static constexpr char kFilter[] = "Config File (*.CFG)\0*.CFG\0All\0*.*\0";
+    EXPECT_EQ(std::string(save.filter, sizeof kFilter), std::string(kFilter, sizeof kFilter));
     const plat::FileDialogSettings& open = restore.fileDialogs.at(0);
     EXPECT_FALSE(open.save);
     EXPECT_STREQ(open.title, "Choose a config filename to restore from...");
