@@ -19,8 +19,8 @@ class ServerRun : public TftpServerTest {};
 }  // namespace
 
 TEST_F(ServerRun, StraysWhileWaitingAreIgnoredAndTheRequestIsStillServed) {
-    LoadImage("config");
     StartServer();
+    LoadImage("config");  // a command loads the image while the server already waits
     TftpTestPeer peer(port);
     peer.Send(TftpAck(3));                 // a late ACK of an earlier transfer
     peer.Send(TftpData(7, std::string()));  // a stray empty DATA after a full last block

@@ -93,48 +93,36 @@ TEST_F(WriteTransfer, RepeatedRequestRepeatedBlockAndOutOfOrderBlock) {
     EXPECT_TRUE(log.Contains("Out of sync\n"));
 }
 
-TEST_F(WriteTransfer, SilenceBringsTheLastAckAgainThenFailsAndTheOldBackupStays) {
+TEST_F(WriteTransfer, SilenceOrPeerErrorEndsInAccessViolationAndTheOldBackupStays) {
     TftpSettings.RetransmitInitialMs = 20;
     TftpSettings.RetransmitMaxMs = 40;
     TftpSettings.TransferTimeoutMs = 300;
-    WriteWholeFile(target, "old backup");
-    StartServer();
-    TftpTestPeer peer(port);
-    BeginUpload(peer);
-    peer.Send(TftpData(1, std::string(512, 'n')));
-    int acks = 0;
-    std::optional<PeerDatagram> last;
-    while (const auto d = peer.Receive(1000)) {
-        if (d->Opcode() == 4) {
-            EXPECT_EQ(d->Field(), 1);
-            ++acks;
+    for (const bool peerError : {false, true}) {
+        SCOPED_TRACE(peerError ? "peer error" : "silence");
+        WriteWholeFile(target, "old backup");
+        StartServer();
+        TftpTestPeer peer(port);
+        BeginUpload(peer);
+        peer.Send(TftpData(1, std::string(512, 'n')));
+        if (peerError) peer.Send(TftpError(0, "cancelled"));
+        int acks = 0;
+        std::optional<PeerDatagram> last;
+        while (const auto d = peer.Receive(1000)) {
+            EXPECT_TRUE(d->Opcode() != 4 || d->Field() == 1);
+            acks += d->Opcode() == 4;
+            last = d;
         }
-        last = d;
+        ASSERT_TRUE(last.has_value());
+        EXPECT_EQ(last->Opcode(), 5);
+        EXPECT_EQ(last->Field(), 2);
+        EXPECT_TRUE(peerError || acks >= 3) << "silence brings the last ACK again";
+        EXPECT_EQ(FinishRun().Result, TftpRunResult::Failed);
+        EXPECT_EQ(TargetFileText(), "old backup");
+        EXPECT_FALSE(TemporaryLeftBehind());
     }
-    ASSERT_TRUE(last.has_value());
-    EXPECT_EQ(last->Opcode(), 5);
-    EXPECT_EQ(last->Field(), 2);
-    EXPECT_GE(acks, 3);
-    EXPECT_EQ(FinishRun().Result, TftpRunResult::Failed);
-    EXPECT_EQ(TargetFileText(), "old backup");
-    EXPECT_FALSE(TemporaryLeftBehind());
-    EXPECT_TRUE(log.Contains("Error: ProcessTftpWriteRequest() call failed...bailing out. \n"));
-    EXPECT_EQ(RecordedStatuses(), std::vector<int>{STATUS_SERVER_DONE});
-}
-
-TEST_F(WriteTransfer, PeerErrorIsAnsweredWithAccessViolationAndTheOldBackupStays) {
-    WriteWholeFile(target, "old backup");
-    StartServer();
-    TftpTestPeer peer(port);
-    BeginUpload(peer);
-    peer.Send(TftpData(1, std::string(512, 'n')));
-    ExpectAck(peer, 1);
-    peer.Send(TftpError(0, "cancelled"));
-    ExpectError(peer, 2);
-    EXPECT_EQ(FinishRun().Result, TftpRunResult::Failed);
-    EXPECT_EQ(TargetFileText(), "old backup");
-    EXPECT_FALSE(TemporaryLeftBehind());
     EXPECT_TRUE(log.Contains("ERROR: tftpd data error."));
+    EXPECT_TRUE(log.Contains("Error: ProcessTftpWriteRequest() call failed...bailing out. \n"));
+    EXPECT_EQ(RecordedStatuses(), (std::vector<int>{STATUS_SERVER_DONE, STATUS_SERVER_DONE}));
 }
 
 TEST_F(WriteTransfer, ATargetThatCannotBeStoredIsAnsweredWithDiskFull) {
@@ -190,23 +178,6 @@ TEST_F(WriteTransfer, LostAndDuplicatedBlocksStillStoreTheTextOnce) {
     EXPECT_TRUE(peer.Put("upload-image", text, script).complete);
     EXPECT_EQ(FinishRun().Result, TftpRunResult::FileStored);
     EXPECT_EQ(TargetFileText(), stored);
-}
-
-TEST_F(WriteTransfer, OnlyTheRequesterTakesPartAndMalformedDatagramsAreIgnored) {
-    StartServer();
-    TftpTestPeer peer(port), intruder(port);
-    BeginUpload(peer);
-    intruder.Send(TftpData(1, "intruder text"));
-    const auto refusal = intruder.Receive(2000);
-    ASSERT_TRUE(refusal.has_value());
-    EXPECT_EQ(refusal->Opcode(), 5);
-    EXPECT_EQ(refusal->Field(), 5);
-    peer.Send(Bytes{0, 3, 0});
-    peer.Send(Bytes(517, 'z'));
-    peer.Send(TftpData(1, "mine"));
-    ExpectAck(peer, 1);
-    EXPECT_EQ(FinishRun().Result, TftpRunResult::FileStored);
-    EXPECT_EQ(TargetFileText(), "mine");
 }
 
 TEST_F(WriteTransfer, ALostAckIsCoveredByRetransmission) {
