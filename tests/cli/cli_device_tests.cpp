@@ -147,6 +147,25 @@ TEST_F(CliAgainstSimulator, ExitCodesFromRealFailures) {
     EXPECT_EQ(RunCli({"probe", "no-such-host.invalid", "--http-port", "1"}).exitCode, 4);
 }
 
+TEST_F(CliAgainstSimulator, ARestoreDrawsItsProgressOnATerminalOnly) {
+    StartDevice();
+    const std::string file = dir + "/big.cfg";
+    WriteWholeFile(file, std::string(1500, 'p'));
+    const std::vector<std::string> args{"restore",     "127.0.0.1",
+                                        file,          "--http-port",
+                                        std::to_string(httpPort), "--tftp-port",
+                                        std::to_string(tftpPort)};
+    const CliRun terminal = RunCli(args, true);
+    ASSERT_EQ(terminal.exitCode, 0) << terminal.err;
+    EXPECT_NE(terminal.err.find("\r[##########          ]  34% 512/1500 bytes"), std::string::npos)
+        << terminal.err;
+    EXPECT_NE(terminal.err.find("] 100% 1500/1500 bytes\n"), std::string::npos);
+
+    const CliRun piped = RunCli(args, false);
+    ASSERT_EQ(piped.exitCode, 0);
+    EXPECT_EQ(piped.err.find('['), std::string::npos);
+}
+
 TEST_F(CliAgainstSimulator, VerboseShowsTheDiagnosticLinesButNeverThePassword) {
     StartDevice();
     SetEnvironment("MORVANE_PASSWORD", "tundra");
