@@ -157,7 +157,7 @@ TEST_F(CliAgainstSimulator, ARestoreDrawsItsProgressOnATerminalOnly) {
                                         std::to_string(tftpPort)};
     const CliRun terminal = RunCli(args, true);
     ASSERT_EQ(terminal.exitCode, 0) << terminal.err;
-    EXPECT_NE(terminal.err.find("\r[##########          ]  34% 512/1500 bytes"), std::string::npos)
+    EXPECT_NE(terminal.err.find("\r[##########                    ]  34% 512/1500 bytes"), std::string::npos)
         << terminal.err;
     EXPECT_NE(terminal.err.find("] 100% 1500/1500 bytes\n"), std::string::npos);
 
