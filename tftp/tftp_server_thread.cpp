@@ -1,6 +1,8 @@
 // The server thread: one socket, one request per run, then the socket is closed and
 // TftpServerRunning falls back to 0 on every way out.
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "app/events.h"
 #include "app/shared_state.h"
