@@ -14,37 +14,41 @@ constexpr std::uint16_t kRrq = 1, kWrq = 2, kData = 3, kAck = 4, kError = 5;
 
 using Packet = std::vector<std::uint8_t>;
 
-void PutU16(Packet& p, std::uint16_t v) {
-    p.push_back(static_cast<std::uint8_t>(v >> 8));
-    p.push_back(static_cast<std::uint8_t>(v & 0xff));
+void PutU16(Packet& p, std::size_t at, std::uint16_t v) {
+    p[at] = static_cast<std::uint8_t>(v >> 8);
+    p[at + 1] = static_cast<std::uint8_t>(v & 0xff);
+}
+
+void PutText(Packet& p, std::size_t at, std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) p[at + i] = static_cast<std::uint8_t>(text[i]);
 }
 
 std::uint16_t GetU16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
 }
 
+// opcode, file name, zero, mode, zero.
 Packet Request(std::uint16_t opcode, std::string_view fileName) {
-    Packet p;
-    PutU16(p, opcode);
-    p.insert(p.end(), fileName.begin(), fileName.end());
-    p.push_back(0);
-    for (const char c : std::string_view("octet")) p.push_back(static_cast<std::uint8_t>(c));
-    p.push_back(0);
+    constexpr std::string_view kMode = "octet";
+    Packet p(2 + fileName.size() + 1 + kMode.size() + 1, 0);
+    PutU16(p, 0, opcode);
+    PutText(p, 2, fileName);
+    PutText(p, 2 + fileName.size() + 1, kMode);
     return p;
 }
 
 Packet Data(std::uint16_t block, std::string_view bytes) {
-    Packet p;
-    PutU16(p, kData);
-    PutU16(p, block);
-    p.insert(p.end(), bytes.begin(), bytes.end());
+    Packet p(4 + bytes.size(), 0);
+    PutU16(p, 0, kData);
+    PutU16(p, 2, block);
+    PutText(p, 4, bytes);
     return p;
 }
 
 Packet Ack(std::uint16_t block) {
-    Packet p;
-    PutU16(p, kAck);
-    PutU16(p, block);
+    Packet p(4, 0);
+    PutU16(p, 0, kAck);
+    PutU16(p, 2, block);
     return p;
 }
 
