@@ -23,7 +23,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-bool Quiet(int, const void*) { return true; }
+bool Quiet(int, const void*) {
+    return true;
+}
 void Discard(std::string_view) {}
 
 std::string WorkDir() {
@@ -172,7 +174,15 @@ void BM_WriteTransfer(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_ReadTransfer)->Arg(64 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_WriteTransfer)->Arg(64 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadTransfer)
+    ->Arg(64 << 10)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_WriteTransfer)
+    ->Arg(64 << 10)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

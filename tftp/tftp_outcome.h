@@ -21,7 +21,7 @@ enum class TftpRunResult {
 struct TftpRunOutcome {
     std::uint32_t Request = 0;  // number of the request the run took; 0 when it took none
     TftpRunResult Result = TftpRunResult::NoRequest;
-    std::uint64_t Bytes = 0;    // file bytes served, or stored after conversion
+    std::uint64_t Bytes = 0;  // file bytes served, or stored after conversion
 };
 
 // Server thread side.

@@ -37,9 +37,8 @@ RequestWait WaitForRequest(TftpContext& context, int* length) {
         }
         std::fill(std::begin(context.Packet), std::end(context.Packet), std::uint8_t{0});
         context.PeerAddressLength = 16;
-        const int received = plat::SocketRecvFrom(context.Socket, context.Packet,
-                                                  &context.PeerAddress,
-                                                  static_cast<int>(giveUpAt - now));
+        const int received = plat::SocketRecvFrom(
+            context.Socket, context.Packet, &context.PeerAddress, static_cast<int>(giveUpAt - now));
         if (received == plat::kTimedOut) continue;
         if (received < 0) {
             plat::Log("Error in recvfrom() call [errno=%d]\n", plat::LastSocketError());
@@ -94,7 +93,8 @@ bool HandleRequest(TftpContext& context, int length) {
 }  // namespace
 
 int StartTftpServer(int ServeMode) {
-    if (!plat::ThreadStart(ThreadEntry, reinterpret_cast<void*>(static_cast<std::intptr_t>(ServeMode))))
+    if (!plat::ThreadStart(ThreadEntry,
+                           reinterpret_cast<void*>(static_cast<std::intptr_t>(ServeMode))))
         plat::Log("Could not start the TFTP server thread.\n");
     return 1;
 }

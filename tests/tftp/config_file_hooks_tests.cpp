@@ -15,7 +15,7 @@ using namespace testing_support;
 namespace {
 
 class ConfigFileHooks : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         plat::ClearInjectedFailures();
         dir = MakeTempDir();

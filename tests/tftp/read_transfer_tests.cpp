@@ -25,8 +25,8 @@ TEST_F(ReadTransfer, ServesImagesOfBoundarySizesInLockStepBlocksWithProgress) {
         std::size_t size;
         std::vector<std::size_t> blocks;
     };
-    const Case cases[] = {{0, {0}},           {511, {511}},          {512, {512, 0}},
-                          {513, {512, 1}},    {1000, {512, 488}},    {1024, {512, 512, 0}}};
+    const Case cases[] = {{0, {0}},        {511, {511}},       {512, {512, 0}},
+                          {513, {512, 1}}, {1000, {512, 488}}, {1024, {512, 512, 0}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
         ClearRecordedEvents();
@@ -47,7 +47,8 @@ TEST_F(ReadTransfer, ServesImagesOfBoundarySizesInLockStepBlocksWithProgress) {
         // Progress counts whole blocks against the image's size.
         std::vector<std::uint32_t> done;
         for (const HookEvent& e : RecordedEvents())
-            if (!e.isError && e.code == STATUS_PROGRESS && e.total == c.size) done.push_back(e.done);
+            if (!e.isError && e.code == STATUS_PROGRESS && e.total == c.size)
+                done.push_back(e.done);
         ASSERT_EQ(done.size(), c.blocks.size());
         EXPECT_EQ(done.back(), 512 * c.blocks.size());
     }
@@ -90,7 +91,8 @@ TEST_F(ReadTransfer, PeerErrorOrAFarWrongAckEndsTheTransferWithoutAnswer) {
     }
     EXPECT_TRUE(log.Contains("client returned TFTP_ERROR (disk full) \n"));
     EXPECT_TRUE(log.Contains(" .. got ACK for (9), expected ACK for (1)\n"));
-    EXPECT_TRUE(log.Contains("ProcessTftpReadRequest:637 - Correct ACK not recieved...bailing out.\n"));
+    EXPECT_TRUE(
+        log.Contains("ProcessTftpReadRequest:637 - Correct ACK not recieved...bailing out.\n"));
 }
 
 TEST_F(ReadTransfer, SilentPeerGetsTheBlockAgainWithGrowingPausesThenTheRunFails) {
@@ -143,8 +145,8 @@ TEST_F(ReadTransfer, OnlyTheRequesterTakesPartAndMalformedDatagramsAreIgnored) {
     EXPECT_EQ(refusal->Field(), 5);
     EXPECT_EQ(refusal->Payload(), "Unknown transfer ID");
 
-    peer.Send(Bytes{0, 4, 0});           // too short to be an ACK
-    peer.Send(Bytes(600, 0x04));         // longer than any TFTP packet
+    peer.Send(Bytes{0, 4, 0});    // too short to be an ACK
+    peer.Send(Bytes(600, 0x04));  // longer than any TFTP packet
     EXPECT_FALSE(peer.Receive(100).has_value()) << "block 2 went out without its ACK";
     peer.Send(TftpAck(1));
     const auto second = peer.Receive(2000);

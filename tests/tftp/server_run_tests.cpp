@@ -22,13 +22,14 @@ TEST_F(ServerRun, StraysWhileWaitingAreIgnoredAndTheRequestIsStillServed) {
     StartServer();
     LoadImage("config");  // a command loads the image while the server already waits
     TftpTestPeer peer(port);
-    peer.Send(TftpAck(3));                 // a late ACK of an earlier transfer
+    peer.Send(TftpAck(3));                  // a late ACK of an earlier transfer
     peer.Send(TftpData(7, std::string()));  // a stray empty DATA after a full last block
     peer.Send(Bytes{0x42});                 // garbage
     EXPECT_FALSE(peer.Receive(100).has_value()) << "strays get no answer";
     EXPECT_TRUE(peer.Get("image").complete);
     EXPECT_EQ(FinishRun().Result, TftpRunResult::FileServed);
-    EXPECT_TRUE(log.Contains("\ntftp server thread started...\nWaiting for TFTP client request ...\n"));
+    EXPECT_TRUE(
+        log.Contains("\ntftp server thread started...\nWaiting for TFTP client request ...\n"));
     EXPECT_TRUE(log.Contains("\nftp server thread finished...\n"));
 }
 
@@ -76,7 +77,8 @@ TEST_F(ServerRun, RefusedRequestsGetTheMatchingErrorAndAreNotServed) {
     const Case cases[] = {
         {TftpRequest(1, "IMAGE", "octet"), 1, "CheckFilename:346 - Bad image name requested.\n"},
         {TftpRequest(2, "image", "octet"), 1, "CheckFilename:354 - Bad image name requested.\n"},
-        {TftpRequest(1, "image", "netascii"), 4, "CheckFilename:378 - Bad transfer mode requested.\n"},
+        {TftpRequest(1, "image", "netascii"), 4,
+         "CheckFilename:378 - Bad transfer mode requested.\n"},
         {TftpRequest(2, "upload-image", "OCTET"), 4, "CheckFilename:378"},
         {Bytes{0, 2, 'u', 'p', 'l', 'o', 'a', 'd', '-', 'i', 'm', 'a', 'g', 'e', 0}, 4,
          "CheckFilename:374 - Could not find transfer mode in request.\n"},
@@ -115,8 +117,8 @@ TEST_F(ServerRun, WithoutFileHooksRequestsAreAnsweredWithAccessViolation) {
     };
     const Case cases[] = {{1, "image", "Read received and rejected.\n"},
                           {2, "upload-image", "Write was recieved ... and failed."}};
-    const Bytes accessViolation{0, 5, 0, 2, 'A', 'c', 'c', 'e', 's', 's', ' ', 'v', 'i', 'o',
-                                'l', 'a', 't', 'i', 'o', 'n', 0};
+    const Bytes accessViolation{0,   5,   0,   2,   'A', 'c', 'c', 'e', 's', 's', ' ',
+                                'v', 'i', 'o', 'l', 'a', 't', 'i', 'o', 'n', 0};
     for (const Case& c : cases) {
         StartServer();
         TftpTestPeer peer(port);

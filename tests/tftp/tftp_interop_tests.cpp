@@ -11,7 +11,7 @@ using namespace testing_support;
 namespace {
 
 class ClientInterop : public TftpServerTest {
-protected:
+  protected:
     void SetUp() override {
         if (std::system("command -v tftp >/dev/null 2>&1") != 0)
             GTEST_SKIP() << "no tftp client on PATH (Debian package tftp-hpa)";

@@ -18,7 +18,9 @@ namespace {
 constexpr int kRunBoundMs = 20000;
 std::atomic<int> beeps{0};
 
-void CountBeep(unsigned) { ++beeps; }
+void CountBeep(unsigned) {
+    ++beeps;
+}
 
 template <typename Done>
 void WaitUntil(Done done) {
@@ -33,7 +35,9 @@ void InstallBeepCounter() {
     plat::RegisterDialogToolkit(toolkit);
     beeps = 0;
 }
-int BeepsSounded() { return beeps.load(); }
+int BeepsSounded() {
+    return beeps.load();
+}
 
 std::string PatternText(std::size_t size) {
     std::string text(size, '\0');

@@ -10,7 +10,9 @@ void Put16(Bytes& out, std::uint16_t value) {
     out.push_back(static_cast<std::uint8_t>(value & 0xff));
 }
 
-void PutText(Bytes& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
+void PutText(Bytes& out, std::string_view text) {
+    out.insert(out.end(), text.begin(), text.end());
+}
 
 }  // namespace
 
@@ -61,8 +63,7 @@ Bytes TftpError(std::uint16_t code, std::string_view message) {
     return out;
 }
 
-TftpTestPeer::TftpTestPeer(std::uint16_t serverPort)
-    : server_{plat::kLoopbackAddress, serverPort} {
+TftpTestPeer::TftpTestPeer(std::uint16_t serverPort) : server_{plat::kLoopbackAddress, serverPort} {
     plat::NetStartup();
     socket_ = plat::UdpOpen();
     plat::SocketBind(socket_, plat::Ipv4Endpoint{plat::kLoopbackAddress, 0});
@@ -74,7 +75,9 @@ TftpTestPeer::~TftpTestPeer() {
     plat::NetCleanup();
 }
 
-void TftpTestPeer::Send(const Bytes& datagram) { SendTo(server_, datagram); }
+void TftpTestPeer::Send(const Bytes& datagram) {
+    SendTo(server_, datagram);
+}
 
 void TftpTestPeer::SendTo(plat::Ipv4Endpoint to, const Bytes& datagram) {
     plat::SocketSendTo(socket_, datagram, to);
@@ -128,8 +131,9 @@ PeerTransfer TftpTestPeer::Put(std::string_view name, std::string_view text,
     const int blocks = static_cast<int>(text.size() / 512) + 1;
     const auto sendBlock = [&](int block) {
         const std::size_t offset = static_cast<std::size_t>(block - 1) * 512;
-        const Bytes data = TftpData(static_cast<std::uint16_t>(block),
-                                    text.substr(offset, std::min<std::size_t>(512, text.size() - offset)));
+        const Bytes data =
+            TftpData(static_cast<std::uint16_t>(block),
+                     text.substr(offset, std::min<std::size_t>(512, text.size() - offset)));
         if (dropOnce.erase(block) != 0) return;
         Send(data);
         sent.insert(block);

@@ -45,7 +45,7 @@ struct PeerTransfer {
 };
 
 class TftpTestPeer {
-public:
+  public:
     explicit TftpTestPeer(std::uint16_t serverPort);
     ~TftpTestPeer();
     TftpTestPeer(const TftpTestPeer&) = delete;
@@ -67,7 +67,7 @@ public:
     // ACK N-1 brings DATA N only when it was dropped.
     PeerTransfer Put(std::string_view name, std::string_view text, const PeerScript& script = {});
 
-private:
+  private:
     plat::SocketHandle socket_ = plat::kNoSocket;
     plat::Ipv4Endpoint server_{};
     plat::Ipv4Endpoint local_{};

@@ -13,7 +13,7 @@ using namespace testing_support;
 namespace {
 
 class WriteTransfer : public TftpServerTest {
-protected:
+  protected:
     // Sends the WRQ and returns once ACK 0 came.
     void BeginUpload(TftpTestPeer& peer) {
         peer.Send(TftpRequest(2, "upload-image", "octet"));
@@ -129,7 +129,7 @@ TEST_F(WriteTransfer, ATargetThatCannotBeStoredIsAnsweredWithDiskFull) {
     struct Case {
         const char* what;
         plat::Op op;  // Op::Count_: the target's folder is missing instead
-        int skip;   // calls of op that succeed first
+        int skip;     // calls of op that succeed first
         int beeps;
     };
     const Case cases[] = {
