@@ -15,13 +15,13 @@
 #include <string_view>
 
 class ChunkedSearch {
-public:
+  public:
     explicit ChunkedSearch(std::size_t longestWord);
 
     // The text to search after receiving `chunk`; valid until the next call.
     std::string_view Next(std::span<const std::uint8_t> chunk);
 
-private:
+  private:
     std::size_t carry_;
     std::string carried_;
     std::string window_;

@@ -38,16 +38,22 @@ struct CommandRequest {
 };
 
 constexpr std::array<CommandRequest, 4> kCommandRequests{{
-    {CMD_REBOOT, "GET /cli?REBOOT HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
-     {Argument::Credentials}, 1},
+    {CMD_REBOOT,
+     "GET /cli?REBOOT HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
+     {Argument::Credentials},
+     1},
     {CMD_LIST_CHANGES,
      "GET /cli?LIST+CHANGES+>+%s+HOST+%s HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
-     {Argument::UploadFileName, Argument::LocalAddress, Argument::Credentials}, 3},
+     {Argument::UploadFileName, Argument::LocalAddress, Argument::Credentials},
+     3},
     {CMD_INITIALIZE_FACTORY,
      "GET /cli?INITIALIZE+FACTORY HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
-     {Argument::Credentials}, 1},
-    {CMD_EXECUTE, "GET /cli?EXECUTE+%s+HOST+%s HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
-     {Argument::ImageFileName, Argument::LocalAddress, Argument::Credentials}, 3},
+     {Argument::Credentials},
+     1},
+    {CMD_EXECUTE,
+     "GET /cli?EXECUTE+%s+HOST+%s HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
+     {Argument::ImageFileName, Argument::LocalAddress, Argument::Credentials},
+     3},
 }};
 
 const CommandRequest* FindCommand(int kind) {
@@ -82,10 +88,14 @@ std::string FormatRequest(const char* requestTemplate, std::span<const std::stri
 
 std::string ArgumentText(Argument a, plat::SocketHandle s) {
     switch (a) {
-        case Argument::Credentials: return EncodedCredentials;
-        case Argument::UploadFileName: return kUploadFileName;
-        case Argument::ImageFileName: return kImageFileName;
-        case Argument::LocalAddress: return LocalAddressText(s);
+        case Argument::Credentials:
+            return EncodedCredentials;
+        case Argument::UploadFileName:
+            return kUploadFileName;
+        case Argument::ImageFileName:
+            return kImageFileName;
+        case Argument::LocalAddress:
+            return LocalAddressText(s);
     }
     return {};
 }
@@ -136,10 +146,12 @@ int SendCliCommand(const char* host, const char* userName, const char* password,
     std::array<std::string, 3> texts;
     for (int i = 0; i < row->count; ++i) texts[i] = ArgumentText(row->arguments[i], s);
     const std::string request = FormatRequest(
-        requestTemplate, std::span<const std::string>(texts.data(), static_cast<std::size_t>(row->count)));
+        requestTemplate,
+        std::span<const std::string>(texts.data(), static_cast<std::size_t>(row->count)));
 
     plat::Log("Sending TFTP request.\n");
-    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(request.data()), request.size());
+    const auto bytes =
+        std::span(reinterpret_cast<const std::uint8_t*>(request.data()), request.size());
     if (plat::SocketSend(s, bytes) < 0) {
         RaiseError(ERR_SEND);
         plat::Log("Error in send() call [errno=%d]\n", plat::LastSocketError());
@@ -158,7 +170,15 @@ int SendCommandOfKind(int kind) {
 
 }  // namespace
 
-int SendRebootCommand() { return SendCommandOfKind(CMD_REBOOT); }
-int SendFactoryResetCommand() { return SendCommandOfKind(CMD_INITIALIZE_FACTORY); }
-int SendExecuteCommand() { return SendCommandOfKind(CMD_EXECUTE); }
-int SendListChangesCommand() { return SendCommandOfKind(CMD_LIST_CHANGES); }
+int SendRebootCommand() {
+    return SendCommandOfKind(CMD_REBOOT);
+}
+int SendFactoryResetCommand() {
+    return SendCommandOfKind(CMD_INITIALIZE_FACTORY);
+}
+int SendExecuteCommand() {
+    return SendCommandOfKind(CMD_EXECUTE);
+}
+int SendListChangesCommand() {
+    return SendCommandOfKind(CMD_LIST_CHANGES);
+}

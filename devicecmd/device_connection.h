@@ -16,7 +16,7 @@ plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts);
 // scope: the socket is closed first, then the start-up is released. Holding kNoSocket does
 // nothing.
 class DeviceConnection {
-public:
+  public:
     explicit DeviceConnection(plat::SocketHandle s) : socket_(s) {}
     ~DeviceConnection() {
         if (socket_ == plat::kNoSocket) return;
@@ -29,6 +29,6 @@ public:
     bool IsOpen() const { return socket_ != plat::kNoSocket; }
     plat::SocketHandle Socket() const { return socket_; }
 
-private:
+  private:
     plat::SocketHandle socket_;
 };

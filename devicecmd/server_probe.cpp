@@ -33,7 +33,8 @@ constexpr std::array<ServerPattern, 5> kServerPatterns{{
 
 constexpr std::size_t LongestPattern() {
     std::size_t longest = 0;
-    for (const auto& p : kServerPatterns) longest = p.text.size() > longest ? p.text.size() : longest;
+    for (const auto& p : kServerPatterns)
+        longest = p.text.size() > longest ? p.text.size() : longest;
     return longest;
 }
 

@@ -24,7 +24,8 @@ bool Base64Decode(std::string_view text, std::string* bytes) {
         int v[4] = {0, 0, 0, 0};
         for (int k = 0; k < 4 - fill; ++k)
             if ((v[k] = Value(group[static_cast<std::size_t>(k)])) < 0) return false;
-        const unsigned word = (static_cast<unsigned>(v[0]) << 18) | (static_cast<unsigned>(v[1]) << 12) |
+        const unsigned word = (static_cast<unsigned>(v[0]) << 18) |
+                              (static_cast<unsigned>(v[1]) << 12) |
                               (static_cast<unsigned>(v[2]) << 6) | static_cast<unsigned>(v[3]);
         bytes->push_back(static_cast<char>(word >> 16));
         if (fill < 2) bytes->push_back(static_cast<char>((word >> 8) & 0xff));

@@ -29,8 +29,11 @@ bool WriteFileWhole(const std::string& path, const std::string& text) {
     const plat::FileHandle f = plat::FileCreate(temporary.c_str());
     if (f == plat::kNoFile) return false;
     std::uint32_t written = 0;
-    const bool ok = plat::FileWrite(f, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), &written) &&
-                    plat::FileFlush(f);
+    const bool ok =
+        plat::FileWrite(f,
+                        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+                        &written) &&
+        plat::FileFlush(f);
     plat::FileClose(f);
     if (ok && plat::FileReplace(temporary.c_str(), path.c_str())) return true;
     plat::FileRemove(temporary.c_str());
@@ -60,9 +63,13 @@ std::string DeviceConfigStore::Current() {
     return memory_;
 }
 
-bool DeviceConfigStore::Apply(std::string_view text) { return Store(WithLfLineEnds(text)); }
+bool DeviceConfigStore::Apply(std::string_view text) {
+    return Store(WithLfLineEnds(text));
+}
 
-bool DeviceConfigStore::ResetToFactory() { return Store(factoryText_); }
+bool DeviceConfigStore::ResetToFactory() {
+    return Store(factoryText_);
+}
 
 bool DeviceConfigStore::Store(const std::string& text) {
     if (!statePath_.empty() && !WriteFileWhole(statePath_, text)) return false;

@@ -10,7 +10,7 @@
 #include <string_view>
 
 class DeviceConfigStore {
-public:
+  public:
     DeviceConfigStore(std::string statePath, std::string factoryText);
 
     // The current configuration (reading the state file again, so outside edits count).
@@ -20,7 +20,7 @@ public:
     bool Apply(std::string_view text);
     bool ResetToFactory();
 
-private:
+  private:
     bool Store(const std::string& text);
 
     std::string statePath_;

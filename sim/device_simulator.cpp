@@ -49,7 +49,9 @@ const char* const kDefaultFactoryText =
 DeviceSimulator::DeviceSimulator(SimOptions options)
     : options_(std::move(options)), store_(options_.StatePath, options_.FactoryText) {}
 
-DeviceSimulator::~DeviceSimulator() { Stop(); }
+DeviceSimulator::~DeviceSimulator() {
+    Stop();
+}
 
 bool DeviceSimulator::Start(std::string* error) {
     auto fail = [&](const std::string& why) {
@@ -67,7 +69,8 @@ bool DeviceSimulator::Start(std::string* error) {
     }
     listener_ = plat::TcpOpen();
     if (listener_ == plat::kNoSocket) return fail("no socket");
-    if (!plat::SocketBind(listener_, options_.Listen) || !plat::SocketListen(listener_, kListenBacklog))
+    if (!plat::SocketBind(listener_, options_.Listen) ||
+        !plat::SocketListen(listener_, kListenBacklog))
         return fail("cannot listen on " + plat::FormatIpv4(options_.Listen.address) + ":" +
                     std::to_string(options_.Listen.port) + " (error " +
                     std::to_string(plat::LastSocketError()) + ")");
@@ -110,7 +113,9 @@ std::string DeviceSimulator::Configuration() {
     return store_.Current();
 }
 
-void DeviceSimulator::ThreadEntry(void* self) { static_cast<DeviceSimulator*>(self)->Run(); }
+void DeviceSimulator::ThreadEntry(void* self) {
+    static_cast<DeviceSimulator*>(self)->Run();
+}
 
 bool DeviceSimulator::RunIsOver() const {
     if (stop_) return true;
@@ -121,7 +126,8 @@ bool DeviceSimulator::RunIsOver() const {
 
 void DeviceSimulator::Run() {
     while (!RunIsOver()) {
-        const plat::SocketHandle connection = plat::SocketAccept(listener_, nullptr, kAcceptSliceMs);
+        const plat::SocketHandle connection =
+            plat::SocketAccept(listener_, nullptr, kAcceptSliceMs);
         if (connection == plat::kNoSocket) continue;
         Serve(connection);
         plat::SocketClose(connection);
@@ -198,7 +204,8 @@ void DeviceSimulator::ServeCommand(plat::SocketHandle connection, const HttpRequ
     if (!CredentialsAccepted(request)) {
         // The word appears once, in the status line, so a split really parts it.
         std::string reply = "HTTP/1.0 401 Unauthorized\r\n";
-        const std::size_t splitAt = options_.Faults.SplitUnauthorized ? reply.find("Unauth") + 6 : 0;
+        const std::size_t splitAt =
+            options_.Faults.SplitUnauthorized ? reply.find("Unauth") + 6 : 0;
         if (!options_.ServerHeader.empty()) reply += "Server: " + options_.ServerHeader + "\r\n";
         reply +=
             "WWW-Authenticate: Basic realm=\"device\"\r\nContent-Type: text/html\r\n\r\n"
@@ -234,13 +241,15 @@ std::string DeviceSimulator::Execute(const std::vector<std::string>& words) {
         return store_.ResetToFactory() ? "Factory defaults restored.\n"
                                        : "ERROR: the configuration cannot be stored.\n";
     }
-    if (is({"LIST", "CHANGES", ">", nullptr, "HOST", nullptr})) return ListChanges(words[3], words[5]);
+    if (is({"LIST", "CHANGES", ">", nullptr, "HOST", nullptr}))
+        return ListChanges(words[3], words[5]);
     if (is({"EXECUTE", nullptr, "HOST", nullptr})) return ExecuteFile(words[1], words[3]);
     return "ERROR: unknown command.\n";
 }
 
 std::string DeviceSimulator::ListChanges(const std::string& fileName, const std::string& host) {
-    const std::string step = "WRQ " + fileName + " " + host + ":" + std::to_string(options_.Tftp.ServerPort);
+    const std::string step =
+        "WRQ " + fileName + " " + host + ":" + std::to_string(options_.Tftp.ServerPort);
     if (options_.Faults.SkipTftp) {
         Note(transfers_, step + " skipped");
         return "Done.\n";
@@ -255,13 +264,15 @@ std::string DeviceSimulator::ListChanges(const std::string& fileName, const std:
         std::lock_guard lock(lock_);
         text = store_.Current();
     }
-    const SimTftpResult r = SimTftpPut({address, options_.Tftp.ServerPort}, fileName, text, options_.Tftp);
+    const SimTftpResult r =
+        SimTftpPut({address, options_.Tftp.ServerPort}, fileName, text, options_.Tftp);
     Note(transfers_, step + (r.Ok ? " ok: " : " failed: ") + r.Detail);
     return r.Ok ? "Done.\n" : "ERROR: transfer failed (" + r.Detail + ").\n";
 }
 
 std::string DeviceSimulator::ExecuteFile(const std::string& fileName, const std::string& host) {
-    const std::string step = "RRQ " + fileName + " " + host + ":" + std::to_string(options_.Tftp.ServerPort);
+    const std::string step =
+        "RRQ " + fileName + " " + host + ":" + std::to_string(options_.Tftp.ServerPort);
     if (options_.Faults.SkipTftp) {
         Note(transfers_, step + " skipped");
         return "Done.\n";
@@ -272,7 +283,8 @@ std::string DeviceSimulator::ExecuteFile(const std::string& fileName, const std:
         return "ERROR: unknown host.\n";
     }
     std::string text;
-    const SimTftpResult r = SimTftpGet({address, options_.Tftp.ServerPort}, fileName, &text, options_.Tftp);
+    const SimTftpResult r =
+        SimTftpGet({address, options_.Tftp.ServerPort}, fileName, &text, options_.Tftp);
     if (!r.Ok) {
         Note(transfers_, step + " failed: " + r.Detail);
         return "ERROR: transfer failed (" + r.Detail + ").\n";

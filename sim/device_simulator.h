@@ -21,7 +21,7 @@
 #include "sim/sim_options.h"
 
 class DeviceSimulator {
-public:
+  public:
     explicit DeviceSimulator(SimOptions options);
     ~DeviceSimulator();
     DeviceSimulator(const DeviceSimulator&) = delete;
@@ -44,7 +44,7 @@ public:
     // The device's configuration now.
     std::string Configuration();
 
-private:
+  private:
     static void ThreadEntry(void* self);
     void Run();
     void Serve(plat::SocketHandle connection);

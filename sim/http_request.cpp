@@ -18,7 +18,8 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -26,9 +27,11 @@ void SplitRequestLine(HttpRequest* r) {
     const std::size_t lineEnd = r->Raw.find("\r\n");
     r->RequestLine = r->Raw.substr(0, lineEnd);
     const std::size_t first = r->RequestLine.find(' ');
-    const std::size_t second = first == std::string::npos ? first : r->RequestLine.find(' ', first + 1);
+    const std::size_t second =
+        first == std::string::npos ? first : r->RequestLine.find(' ', first + 1);
     r->Method = r->RequestLine.substr(0, first);
-    if (first != std::string::npos) r->Target = r->RequestLine.substr(first + 1, second - first - 1);
+    if (first != std::string::npos)
+        r->Target = r->RequestLine.substr(first + 1, second - first - 1);
     if (second != std::string::npos) r->Version = r->RequestLine.substr(second + 1);
 }
 

@@ -12,7 +12,7 @@ struct HttpRequest {
     std::string Raw;          // every byte received, up to the end of the header section
     std::string RequestLine;  // the first line, without its line end
     std::string Method;
-    std::string Target;       // e.g. "/" or "/cli?REBOOT"
+    std::string Target;  // e.g. "/" or "/cli?REBOOT"
     std::string Version;
 };
 

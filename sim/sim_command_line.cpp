@@ -74,7 +74,8 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* o
     const int kMaxMs = 24 * 3600 * 1000;
     const std::map<std::string, Valued> valued{
         {"--listen", [&](const std::string& v) { return haveListen = ToEndpoint(v, &o.Listen); }},
-        {"--state", [&](const std::string& v) { return haveState = !v.empty(), o.StatePath = v, haveState; }},
+        {"--state",
+         [&](const std::string& v) { return haveState = !v.empty(), o.StatePath = v, haveState; }},
         {"--server", text(&o.ServerHeader)},
         {"--user", text(&o.UserName)},
         {"--password", text(&o.Password)},
@@ -95,7 +96,8 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* o
         {"--hold-connection", number(&f.HoldConnectionMs, 0, kMaxMs)},
         {"--split-pause", number(&f.SplitPauseMs, 0, 60000)},
         {"--drop-sent", [&](const std::string& v) { return ToPacketList(v, &t.DropSent); }},
-        {"--duplicate-sent", [&](const std::string& v) { return ToPacketList(v, &t.DuplicateSent); }},
+        {"--duplicate-sent",
+         [&](const std::string& v) { return ToPacketList(v, &t.DuplicateSent); }},
         {"--drop-received", [&](const std::string& v) { return ToPacketList(v, &t.DropReceived); }},
         {"--silent-after", number(&t.SilentAfterSent, 0, 1000000)},
     };

@@ -41,17 +41,16 @@ struct SimFaults {
 
 struct SimOptions {
     plat::Ipv4Endpoint Listen{plat::kLoopbackAddress, 0};  // port 0: any free port
-    std::string StatePath;       // the configuration text; empty keeps it in memory only
+    std::string StatePath;  // the configuration text; empty keeps it in memory only
     std::string FactoryText = kDefaultFactoryText;  // LF line ends
     std::string ServerHeader = "Tavio";  // the Server: value; empty sends no Server: header
     std::string UserName = "root";
     std::string Password = "tundra";
-    std::string LogPath;         // request lines and transfer results, one a line; empty: none
-    int MaxRequests = 0;         // > 0: stop after this many requests
-    int DurationMs = 0;          // > 0: stop after this long
+    std::string LogPath;              // request lines and transfer results, one a line; empty: none
+    int MaxRequests = 0;              // > 0: stop after this many requests
+    int DurationMs = 0;               // > 0: stop after this long
     int RequestReadTimeoutMs = 5000;  // bound on receiving one request
     int PeerGiveUpWaitMs = 30000;     // bound on holding a connection the peer should close
     SimTftpOptions Tftp;
     SimFaults Faults;
 };
-

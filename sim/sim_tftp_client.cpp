@@ -54,7 +54,7 @@ Packet Ack(std::uint16_t block) {
 
 // One transfer's socket, with the packet faults applied on the way out and on the way in.
 class Transfer {
-public:
+  public:
     Transfer(plat::Ipv4Endpoint server, const SimTftpOptions& options)
         : server_(server), options_(options) {
         started_ = plat::NetStartup() == 0;
@@ -99,8 +99,8 @@ public:
             const std::uint64_t now = plat::MonotonicMs();
             if (now >= deadline) return 0;
             plat::Ipv4Endpoint from{};
-            const int n = plat::SocketRecvFrom(socket_, buffer, &from,
-                                               static_cast<int>(deadline - now));
+            const int n =
+                plat::SocketRecvFrom(socket_, buffer, &from, static_cast<int>(deadline - now));
             if (n == plat::kTimedOut) return 0;
             if (n < 0) return -1;
             if (from.address != server_.address) continue;
@@ -112,8 +112,10 @@ public:
         }
     }
 
-private:
-    plat::Ipv4Endpoint Peer() const { return {server_.address, peerPort_ ? peerPort_ : server_.port}; }
+  private:
+    plat::Ipv4Endpoint Peer() const {
+        return {server_.address, peerPort_ ? peerPort_ : server_.port};
+    }
 
     plat::Ipv4Endpoint server_;
     const SimTftpOptions& options_;
@@ -126,7 +128,9 @@ private:
     bool silent_ = false;
 };
 
-SimTftpResult Failed(std::string detail) { return {false, std::move(detail)}; }
+SimTftpResult Failed(std::string detail) {
+    return {false, std::move(detail)};
+}
 
 std::string PeerError(const std::uint8_t* p, int n) {
     std::string text = "error " + std::to_string(GetU16(p + 2));
@@ -181,11 +185,13 @@ SimTftpResult SimTftpPut(plat::Ipv4Endpoint server, std::string_view fileName,
         if (opcode == kError) return Failed(PeerError(buffer.data(), n));
         if (opcode != kAck || GetU16(buffer.data() + 2) != static_cast<std::uint16_t>(acknowledged))
             continue;  // a repeated ACK is not answered (no second copy of a block on its account)
-        if (acknowledged == blocks) return {true, "sent " + std::to_string(bytes.size()) + " bytes"};
+        if (acknowledged == blocks)
+            return {true, "sent " + std::to_string(bytes.size()) + " bytes"};
         ++acknowledged;
         retries = 0;
         const std::string_view block = bytes.substr((acknowledged - 1) * kBlockSize, kBlockSize);
-        if (!t.Send(Data(static_cast<std::uint16_t>(acknowledged), block))) return Failed("send failed");
+        if (!t.Send(Data(static_cast<std::uint16_t>(acknowledged), block)))
+            return Failed("send failed");
     }
 }
 
@@ -229,4 +235,3 @@ SimTftpResult SimTftpGet(plat::Ipv4Endpoint server, std::string_view fileName, s
     }
     return {true, "received " + std::to_string(bytes->size()) + " bytes"};
 }
-

@@ -18,8 +18,12 @@ bool Note(bool isError, int code) {
     return true;
 }
 
-bool NoteError(int code, const void*) { return Note(true, code); }
-bool NoteStatus(int code, const void*) { return Note(false, code); }
+bool NoteError(int code, const void*) {
+    return Note(true, code);
+}
+bool NoteStatus(int code, const void*) {
+    return Note(false, code);
+}
 
 }  // namespace
 

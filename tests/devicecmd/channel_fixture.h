@@ -21,7 +21,7 @@ struct NotedEvent {
 };
 
 class ChannelTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

@@ -15,7 +15,7 @@ const std::string kOk = "HTTP/1.0 200 OK\r\nServer: Tavio\r\n\r\nDone.\n";
 const std::string kRootTundra = "cm9vdDp0dW5kcmE=";  // "root:tundra"
 
 class Command : public ChannelTest {
-protected:
+  protected:
     // Runs `send` against a peer playing `script`; the request it received lands in *request.
     int Run(PeerScript script, int (*send)(), std::string* request = nullptr) {
         ScriptedHttpPeer peer(std::move(script));
@@ -48,13 +48,18 @@ TEST_F(Command, EachCommandSendsItsExactRequestWithTheLocalAddress) {
         int (*send)();
         std::string request;
     } cases[] = {
-        {SendRebootCommand, "GET /cli?REBOOT HTTP/1.0\r\nAuthorization: Basic " + kRootTundra + "\r\n\r\n"},
-        {SendFactoryResetCommand,
-         "GET /cli?INITIALIZE+FACTORY HTTP/1.0\r\nAuthorization: Basic " + kRootTundra + "\r\n\r\n"},
-        {SendListChangesCommand, "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1 HTTP/1.0\r\n"
-                                 "Authorization: Basic " + kRootTundra + "\r\n\r\n"},
-        {SendExecuteCommand, "GET /cli?EXECUTE+image+HOST+127.0.0.1 HTTP/1.0\r\n"
-                             "Authorization: Basic " + kRootTundra + "\r\n\r\n"},
+        {SendRebootCommand,
+         "GET /cli?REBOOT HTTP/1.0\r\nAuthorization: Basic " + kRootTundra + "\r\n\r\n"},
+        {SendFactoryResetCommand, "GET /cli?INITIALIZE+FACTORY HTTP/1.0\r\nAuthorization: Basic " +
+                                      kRootTundra + "\r\n\r\n"},
+        {SendListChangesCommand,
+         "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1 HTTP/1.0\r\n"
+         "Authorization: Basic " +
+             kRootTundra + "\r\n\r\n"},
+        {SendExecuteCommand,
+         "GET /cli?EXECUTE+image+HOST+127.0.0.1 HTTP/1.0\r\n"
+         "Authorization: Basic " +
+             kRootTundra + "\r\n\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.request);
@@ -83,8 +88,9 @@ TEST_F(Command, LongestCredentialsAreSentWhole) {
 }
 
 TEST_F(Command, UnauthorizedInAnyLetterCaseRefusesTheCommand) {
-    for (const char* reply : {"HTTP/1.0 401 Unauthorized\r\n\r\n", "HTTP/1.0 401 UNAUTHORIZED\r\n\r\n",
-                              "HTTP/1.0 200 OK\r\n\r\nyou are unAuthorized here"}) {
+    for (const char* reply :
+         {"HTTP/1.0 401 Unauthorized\r\n\r\n", "HTTP/1.0 401 UNAUTHORIZED\r\n\r\n",
+          "HTTP/1.0 200 OK\r\n\r\nyou are unAuthorized here"}) {
         SCOPED_TRACE(reply);
         EXPECT_EQ(Run(Reply({reply}), SendRebootCommand), 0);
         ExpectAllReleased();
@@ -102,7 +108,8 @@ TEST_F(Command, UnauthorizedSplitAcrossReadsIsStillARefusal) {
 
 TEST_F(Command, UnauthorizedAcrossTheReadAreaBoundaryIsStillARefusal) {
     // One send; the 1024-byte reads part the word after "unauth".
-    const std::string reply = "HTTP/1.0 200 OK\r\n\r\n" + std::string(1024 - 19 - 6, 'x') + "unauthorized";
+    const std::string reply =
+        "HTTP/1.0 200 OK\r\n\r\n" + std::string(1024 - 19 - 6, 'x') + "unauthorized";
     EXPECT_EQ(Run(Reply({reply}), SendRebootCommand), 0);
     ExpectRefused();
 }

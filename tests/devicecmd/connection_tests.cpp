@@ -77,7 +77,8 @@ TEST_F(Connection, EitherTimeoutFailurePrintsTheSameLineAndClosesTheSocket) {
         log_.Clear();
         plat::InjectFailure(Op::SetTimeout, skip);
         EXPECT_EQ(ConnectToDevice("127.0.0.1", 1), plat::kNoSocket);
-        EXPECT_EQ(plat::CallCount(Op::SetTimeout), skip + 1) << "a failed receive time-out skips the send one";
+        EXPECT_EQ(plat::CallCount(Op::SetTimeout), skip + 1)
+            << "a failed receive time-out skips the send one";
         EXPECT_TRUE(log_.Contains("Failed to set recv timeout: 10000\n"));
         EXPECT_EQ(plat::CallCount(Op::Connect), 0);
         ExpectAllReleased();
@@ -90,7 +91,8 @@ TEST_F(Connection, RefusedPortGivesConnectErrorAndClosesTheSocket) {
     EXPECT_EQ(ConnectToDevice("127.0.0.1", 0), plat::kNoSocket);
     EXPECT_EQ(Errors(), std::vector<int>{ERR_CONNECT});
     EXPECT_TRUE(log_.Contains("Error in connect() call [errno="));
-    EXPECT_EQ(plat::CallCount(Op::SetTimeout), 0) << "a command connection gets no socket time-outs";
+    EXPECT_EQ(plat::CallCount(Op::SetTimeout), 0)
+        << "a command connection gets no socket time-outs";
     ExpectAllReleased();
 }
 

@@ -41,10 +41,11 @@ TEST(Base64, BytesAbove127AreUnsignedAndEveryAlphabetEntryIsReached) {
 
 TEST(BasicCredentials, JoinsWithAColonEvenWhenOneSideIsEmpty) {
     EXPECT_STREQ(BuildBasicCredentials("root", "tundra"), "cm9vdDp0dW5kcmE=");
-    EXPECT_STREQ(BuildBasicCredentials("root", ""), "cm9vdDo=");   // "root:"
+    EXPECT_STREQ(BuildBasicCredentials("root", ""), "cm9vdDo=");        // "root:"
     EXPECT_STREQ(BuildBasicCredentials("", "tundra"), "OnR1bmRyYQ==");  // ":tundra"
     EXPECT_STREQ(BuildBasicCredentials("", ""), "Og==");
-    EXPECT_EQ(BuildBasicCredentials("a", "b"), EncodedCredentials) << "the result is the shared area";
+    EXPECT_EQ(BuildBasicCredentials("a", "b"), EncodedCredentials)
+        << "the result is the shared area";
 }
 
 TEST(BasicCredentials, LongestFieldsEncodeWholeAndLongerOnesAreCutToTheField) {

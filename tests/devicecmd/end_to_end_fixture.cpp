@@ -57,7 +57,8 @@ bool EndToEndTest::WaitForServerEnd(int limitMs) {
 std::string ConfigText(int lines) {
     std::string text;
     for (int i = 1; i <= lines; ++i)
-        text += "set line " + std::to_string(i) + " value " + std::string(static_cast<std::size_t>(i % 37), 'v') + "\n";
+        text += "set line " + std::to_string(i) + " value " +
+                std::string(static_cast<std::size_t>(i % 37), 'v') + "\n";
     return text;
 }
 

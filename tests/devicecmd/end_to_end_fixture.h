@@ -10,7 +10,7 @@
 #include "tftp/tftp_settings.h"
 
 class EndToEndTest : public ChannelTest {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

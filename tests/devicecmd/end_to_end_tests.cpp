@@ -15,7 +15,7 @@
 namespace {
 
 class Exchange : public EndToEndTest {
-protected:
+  protected:
     bool Saw(int status) const {
         const auto s = Statuses();
         return std::find(s.begin(), s.end(), status) != s.end();
@@ -72,11 +72,10 @@ TEST_F(Exchange, RestoreResetsExecutesTheServedFileAndReboots) {
     EXPECT_EQ(SendRebootCommand(), 1);
 
     EXPECT_EQ(sim_->Configuration(), restored) << "applied with LF line ends";
-    EXPECT_EQ(sim_->Requests(), (std::vector<std::string>{
-                                    "GET / HTTP/1.0", "GET / HTTP/1.0",
-                                    "GET /cli?INITIALIZE+FACTORY HTTP/1.0",
-                                    "GET /cli?EXECUTE+image+HOST+127.0.0.1 HTTP/1.0",
-                                    "GET /cli?REBOOT HTTP/1.0"}));
+    EXPECT_EQ(sim_->Requests(),
+              (std::vector<std::string>{
+                  "GET / HTTP/1.0", "GET / HTTP/1.0", "GET /cli?INITIALIZE+FACTORY HTTP/1.0",
+                  "GET /cli?EXECUTE+image+HOST+127.0.0.1 HTTP/1.0", "GET /cli?REBOOT HTTP/1.0"}));
     EXPECT_TRUE(Errors().empty());
     const auto statuses = Statuses();
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), STATUS_COMMAND_DONE), 3);

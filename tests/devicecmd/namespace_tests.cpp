@@ -1,8 +1,7 @@
 // The tavio-sim program as a process: on loopback, and inside network namespaces made by the
 // test, where the commands must name the address of the interface that faces the device.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,7 +41,8 @@ struct SimProcess {
     int exitStatus = -1;
     std::string readyLine;
 
-    SimProcess(const std::string& directory, const std::string& netns, std::vector<std::string> args)
+    SimProcess(const std::string& directory, const std::string& netns,
+               std::vector<std::string> args)
         : dir(directory) {
         std::vector<std::string> argv;
         if (!netns.empty()) argv = {"ip", "netns", "exec", netns};
@@ -107,12 +107,20 @@ struct NamespacePair {
         deviceAddress = "10.200." + n + ".2";
         if (Shell("ip netns add " + utility + " 2>/dev/null") != 0) return;
         if (Shell("ip netns add " + device + " 2>/dev/null") != 0) return;
-        made = Shell("ip -n " + utility + " link set lo up && ip -n " + device + " link set lo up"
-                     " && ip link add mvu0 netns " + utility + " type veth peer name mvd0 netns " + device +
-                     " && ip -n " + utility + " addr add " + utilityAddress + "/24 dev mvu0"
-                     " && ip -n " + utility + " addr add " + otherAddress + "/32 dev lo"
-                     " && ip -n " + device + " addr add " + deviceAddress + "/24 dev mvd0"
-                     " && ip -n " + utility + " link set mvu0 up && ip -n " + device + " link set mvd0 up") == 0;
+        made = Shell("ip -n " + utility + " link set lo up && ip -n " + device +
+                     " link set lo up"
+                     " && ip link add mvu0 netns " +
+                     utility + " type veth peer name mvd0 netns " + device + " && ip -n " +
+                     utility + " addr add " + utilityAddress +
+                     "/24 dev mvu0"
+                     " && ip -n " +
+                     utility + " addr add " + otherAddress +
+                     "/32 dev lo"
+                     " && ip -n " +
+                     device + " addr add " + deviceAddress +
+                     "/24 dev mvd0"
+                     " && ip -n " +
+                     utility + " link set mvu0 up && ip -n " + device + " link set mvd0 up") == 0;
     }
     ~NamespacePair() {  // deleting a namespace takes its end of the veth pair with it
         Shell("ip netns del " + utility + " 2>/dev/null");
@@ -120,7 +128,9 @@ struct NamespacePair {
     }
 };
 
-std::string ReadFile(const std::string& path) { return testing_support::ReadWholeFile(path); }
+std::string ReadFile(const std::string& path) {
+    return testing_support::ReadWholeFile(path);
+}
 
 }  // namespace
 
@@ -128,10 +138,12 @@ TEST(SimulatorProgram, PrintsWhereItListensAndEndsAfterItsRequests) {
     const std::string dir = testing_support::MakeTempDir();
     DeviceSettingsRecord saved = DeviceSettings;
     {
-        SimProcess sim(dir, "", {"--listen", "127.0.0.1:0", "--state", dir + "/state.cfg", "--server",
-                                 "Tavio 21", "--max-requests", "1", "--duration", "30000"});
+        SimProcess sim(dir, "",
+                       {"--listen", "127.0.0.1:0", "--state", dir + "/state.cfg", "--server",
+                        "Tavio 21", "--max-requests", "1", "--duration", "30000"});
         ASSERT_EQ(sim.readyLine.rfind("tavio-sim listening on 127.0.0.1:", 0), 0u) << sim.readyLine;
-        DeviceSettings.Port = static_cast<std::uint16_t>(std::stoi(sim.readyLine.substr(sim.readyLine.rfind(':') + 1)));
+        DeviceSettings.Port = static_cast<std::uint16_t>(
+            std::stoi(sim.readyLine.substr(sim.readyLine.rfind(':') + 1)));
         testing_support::InstallRecordingReporters();
         EXPECT_EQ(ProbeServerType("127.0.0.1"), SERVER_TAVIO_21);
         EXPECT_EQ(sim.Wait(10000), 0);
@@ -153,24 +165,27 @@ TEST(NetworkNamespace, ListChangesAndExecuteNameTheAddressFacingTheDevice) {
     const std::string dir = testing_support::MakeTempDir();
     SimProcess sim(dir, ns.device,
                    {"--listen", ns.deviceAddress + ":80", "--state", dir + "/state.cfg", "--log",
-                    dir + "/requests.log", "--tftp-port", "69", "--retransmit-ms", "200", "--dally-ms",
-                    "300", "--max-requests", "3", "--duration", "60000"});
+                    dir + "/requests.log", "--tftp-port", "69", "--retransmit-ms", "200",
+                    "--dally-ms", "300", "--max-requests", "3", "--duration", "60000"});
     ASSERT_NE(sim.readyLine.find("listening on " + ns.deviceAddress + ":80"), std::string::npos)
         << sim.readyLine;
 
     char self[4096] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-    const int inner = Shell("ip netns exec " + ns.utility + " env " + kInnerVariable + "=" + ns.deviceAddress +
-                            " MORVANE_NETNS_DIR='" + dir + "' '" + self +
-                            "' --gtest_filter=NetworkNamespaceInner.* > '" + dir + "/inner.out' 2>&1");
+    const int inner =
+        Shell("ip netns exec " + ns.utility + " env " + kInnerVariable + "=" + ns.deviceAddress +
+              " MORVANE_NETNS_DIR='" + dir + "' '" + self +
+              "' --gtest_filter=NetworkNamespaceInner.* > '" + dir + "/inner.out' 2>&1");
     EXPECT_EQ(inner, 0) << ReadFile(dir + "/inner.out");
     EXPECT_EQ(sim.Wait(20000), 0);
 
     // Request lines, each command's transfer line after it.
     const std::string log = ReadFile(dir + "/requests.log");
     const std::string a = ns.utilityAddress;
-    EXPECT_NE(log.find("GET /cli?LIST+CHANGES+>+upload-image+HOST+" + a + " HTTP/1.0\n"
-                       "WRQ upload-image " + a + ":69 ok"),
+    EXPECT_NE(log.find("GET /cli?LIST+CHANGES+>+upload-image+HOST+" + a +
+                       " HTTP/1.0\n"
+                       "WRQ upload-image " +
+                       a + ":69 ok"),
               std::string::npos)
         << log;
     EXPECT_NE(log.find("GET /cli?EXECUTE+image+HOST+" + a + " HTTP/1.0\nRRQ image " + a + ":69 ok"),

@@ -12,7 +12,7 @@ using plat::Op;
 namespace {
 
 class Probe : public ChannelTest {
-protected:
+  protected:
     ServerType ProbeWith(PeerScript script, std::string* request = nullptr) {
         ScriptedHttpPeer peer(std::move(script));
         DeviceSettings.Port = peer.Port();
@@ -72,8 +72,10 @@ TEST_F(Probe, SendsTheBareRequestAndPrintsItsLines) {
 }
 
 TEST_F(Probe, HeaderInALaterChunkOrSplitAcrossReadsIsFound) {
-    EXPECT_EQ(ProbeWith(Reply({"HTTP/1.0 200 OK\r\n", "Server: Tavio 22\r\n\r\n"})), SERVER_TAVIO_22);
-    EXPECT_EQ(ProbeWith(Reply({"HTTP/1.0 200 OK\r\nServer: Ta", "vio 22\r\n\r\n"})), SERVER_TAVIO_22);
+    EXPECT_EQ(ProbeWith(Reply({"HTTP/1.0 200 OK\r\n", "Server: Tavio 22\r\n\r\n"})),
+              SERVER_TAVIO_22);
+    EXPECT_EQ(ProbeWith(Reply({"HTTP/1.0 200 OK\r\nServer: Ta", "vio 22\r\n\r\n"})),
+              SERVER_TAVIO_22);
     EXPECT_EQ(ProbeWith(Reply({"HTTP/1.0 200 OK\r\nS", "erver: Merrowin II\r\n\r\n"})),
               SERVER_UNSUPPORTED);
     // A first read that fills the whole 16384-byte area and ends inside the pattern.

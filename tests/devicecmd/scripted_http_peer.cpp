@@ -27,9 +27,13 @@ ScriptedHttpPeer::ScriptedHttpPeer(PeerScript script) : script_(std::move(script
     plat::ThreadStart(&ScriptedHttpPeer::Entry, this);
 }
 
-ScriptedHttpPeer::~ScriptedHttpPeer() { Finish(); }
+ScriptedHttpPeer::~ScriptedHttpPeer() {
+    Finish();
+}
 
-void ScriptedHttpPeer::Entry(void* self) { static_cast<ScriptedHttpPeer*>(self)->Run(); }
+void ScriptedHttpPeer::Entry(void* self) {
+    static_cast<ScriptedHttpPeer*>(self)->Run();
+}
 
 void ScriptedHttpPeer::Run() {
     for (int i = 0; i < script_.Connections; ++i) {
@@ -52,7 +56,8 @@ void ScriptedHttpPeer::ServeOne(plat::SocketHandle c) {
     }
     if (script_.End == PeerScript::Ending::Reset) {
         // Leave the request unread: closing then sends a reset instead of an orderly end.
-        for (int i = 0; i < kRequestWaitMs / 10 && plat::SocketPending(c) <= 0; ++i) plat::SleepMs(10);
+        for (int i = 0; i < kRequestWaitMs / 10 && plat::SocketPending(c) <= 0; ++i)
+            plat::SleepMs(10);
     } else {
         const std::uint64_t end = plat::MonotonicMs() + kRequestWaitMs;
         while (received.find("\r\n\r\n") == std::string::npos && plat::MonotonicMs() < end) {
@@ -70,7 +75,8 @@ void ScriptedHttpPeer::ServeOne(plat::SocketHandle c) {
         plat::SocketSend(c, Bytes(script_.Chunks[i]));
     }
     if (script_.End == PeerScript::Ending::Stall) {
-        const std::uint64_t end = plat::MonotonicMs() + static_cast<std::uint64_t>(script_.StallLimitMs);
+        const std::uint64_t end =
+            plat::MonotonicMs() + static_cast<std::uint64_t>(script_.StallLimitMs);
         while (plat::MonotonicMs() < end) {
             const int n = plat::SocketRecv(c, buffer, 100);
             if (n == 0 || n == plat::kSocketError) break;

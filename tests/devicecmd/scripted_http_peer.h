@@ -32,7 +32,7 @@ struct PeerScript {
 };
 
 class ScriptedHttpPeer {
-public:
+  public:
     explicit ScriptedHttpPeer(PeerScript script);
     ~ScriptedHttpPeer();
     ScriptedHttpPeer(const ScriptedHttpPeer&) = delete;
@@ -45,7 +45,7 @@ public:
     // The bytes received on each connection, in order; call after Finish().
     std::vector<std::string> Requests() const;
 
-private:
+  private:
     static void Entry(void* self);
     void Run();
     void ServeOne(plat::SocketHandle c);

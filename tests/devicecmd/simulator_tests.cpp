@@ -13,7 +13,7 @@
 namespace {
 
 class Simulator : public ChannelTest {
-protected:
+  protected:
     void SetUp() override {
         ChannelTest::SetUp();
         dir_ = testing_support::MakeTempDir();
@@ -152,14 +152,45 @@ TEST_F(Simulator, ATransferNobodyAnswersFailsOnTheDeviceAndTheCommandStillEnds) 
 TEST(SimCommandLine, TakesEveryOptionAndRejectsWhatItDoesNotKnow) {
     SimCommandLine line;
     std::string error;
-    ASSERT_TRUE(ParseSimCommandLine(
-        {"--listen", "127.0.0.1:8080", "--state", "s.cfg", "--server", "Tavio 21", "--user", "admin",
-         "--password", "pw", "--tftp-port", "6969", "--factory", "f.txt", "--log", "l.txt",
-         "--max-requests", "3", "--duration", "9000", "--refuse-credentials", "--never-answer-probe",
-         "--close-without-reply", "--hold-connection", "500", "--split-server-header",
-         "--split-unauthorized", "--skip-tftp", "--drop-sent", "1,3", "--duplicate-sent", "2",
-         "--drop-received", "0", "--silent-after", "4", "--retransmit-ms", "50"},
-        &line, &error))
+    ASSERT_TRUE(ParseSimCommandLine({"--listen",
+                                     "127.0.0.1:8080",
+                                     "--state",
+                                     "s.cfg",
+                                     "--server",
+                                     "Tavio 21",
+                                     "--user",
+                                     "admin",
+                                     "--password",
+                                     "pw",
+                                     "--tftp-port",
+                                     "6969",
+                                     "--factory",
+                                     "f.txt",
+                                     "--log",
+                                     "l.txt",
+                                     "--max-requests",
+                                     "3",
+                                     "--duration",
+                                     "9000",
+                                     "--refuse-credentials",
+                                     "--never-answer-probe",
+                                     "--close-without-reply",
+                                     "--hold-connection",
+                                     "500",
+                                     "--split-server-header",
+                                     "--split-unauthorized",
+                                     "--skip-tftp",
+                                     "--drop-sent",
+                                     "1,3",
+                                     "--duplicate-sent",
+                                     "2",
+                                     "--drop-received",
+                                     "0",
+                                     "--silent-after",
+                                     "4",
+                                     "--retransmit-ms",
+                                     "50"},
+                                    &line, &error))
         << error;
     const SimOptions& o = line.Options;
     EXPECT_EQ(o.Listen, (plat::Ipv4Endpoint{plat::kLoopbackAddress, 8080}));
@@ -168,8 +199,9 @@ TEST(SimCommandLine, TakesEveryOptionAndRejectsWhatItDoesNotKnow) {
     EXPECT_EQ(o.Tftp.ServerPort, 6969);
     EXPECT_EQ(line.FactoryPath, "f.txt");
     EXPECT_EQ(o.MaxRequests, 3);
-    EXPECT_TRUE(o.Faults.RefuseCredentials && o.Faults.NeverAnswerProbe && o.Faults.CloseWithoutReply &&
-                o.Faults.SplitServerHeader && o.Faults.SplitUnauthorized && o.Faults.SkipTftp);
+    EXPECT_TRUE(o.Faults.RefuseCredentials && o.Faults.NeverAnswerProbe &&
+                o.Faults.CloseWithoutReply && o.Faults.SplitServerHeader &&
+                o.Faults.SplitUnauthorized && o.Faults.SkipTftp);
     EXPECT_EQ(o.Faults.HoldConnectionMs, 500);
     EXPECT_EQ(o.Tftp.DropSent, (std::set<int>{1, 3}));
     EXPECT_EQ(o.Tftp.DuplicateSent, (std::set<int>{2}));
