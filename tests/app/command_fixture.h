@@ -18,6 +18,7 @@
 #include "platform/threads.h"
 #include "sim/device_simulator.h"
 #include "tests/support/scripted_dialog.h"
+#include "tests/support/simulated_device_run.h"
 #include "tests/support/test_support.h"
 #include "tftp/tftp_settings.h"
 
@@ -39,20 +40,10 @@ protected:
         RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, nullptr, nullptr);
         InstallRecordingReporters();
         ClearRecordedEvents();
-        TftpSettings.Port = PickFreeUdpPort();
-        TftpSettings.FirstRequestTimeoutMs = 4000;
-        TftpSettings.RetransmitInitialMs = 100;
-        TftpSettings.RetransmitMaxMs = 200;
-        TftpSettings.TransferTimeoutMs = 1500;
-        DeviceSettings.ConnectTimeoutMs = 2000;
-        DeviceSettings.ProbeTimeoutMs = 2000;
-        DeviceSettings.CommandIdleTimeoutMs = 10000;
-        CommandSettings.TransferGraceMs = 500;
+        const std::uint16_t tftpPort = PickFreeUdpPort();
+        UseShortTimeouts(tftpPort);
         dir = MakeTempDir();
-        options.StatePath = dir + "/device-state.txt";
-        options.Tftp.ServerPort = TftpSettings.Port;
-        options.Tftp.RetransmitMs = 100;
-        options.Tftp.DallyMs = 200;
+        options = SimulatorOptions(dir, tftpPort);
         dialog.fields[IDC_HOST] = "127.0.0.1";
         dialog.fields[IDC_USERNAME] = "root";
         dialog.fields[IDC_PASSWORD] = "tundra";

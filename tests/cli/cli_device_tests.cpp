@@ -11,6 +11,7 @@
 #include "platform/threads.h"
 #include "sim/device_simulator.h"
 #include "tests/cli/cli_harness.h"
+#include "tests/support/simulated_device_run.h"
 #include "tests/support/test_support.h"
 #include "tftp/tftp_settings.h"
 
@@ -21,18 +22,9 @@ class CliAgainstSimulator : public ::testing::Test {
 protected:
     void SetUp() override {
         tftpPort = PickFreeUdpPort();
-        TftpSettings.FirstRequestTimeoutMs = 4000;
-        TftpSettings.RetransmitInitialMs = 100;
-        TftpSettings.RetransmitMaxMs = 200;
-        TftpSettings.TransferTimeoutMs = 1500;
-        DeviceSettings.ConnectTimeoutMs = 2000;
-        DeviceSettings.ProbeTimeoutMs = 2000;
-        CommandSettings.TransferGraceMs = 500;
+        UseShortTimeouts(tftpPort);
         dir = MakeTempDir();
-        options.StatePath = dir + "/device-state.txt";
-        options.Tftp.ServerPort = tftpPort;
-        options.Tftp.RetransmitMs = 100;
-        options.Tftp.DallyMs = 200;
+        options = SimulatorOptions(dir, tftpPort);
         SetEnvironment("MORVANE_PASSWORD", nullptr);
     }
     void TearDown() override {
