@@ -34,6 +34,13 @@ inline std::string WithCrLf(std::string_view text) {
     return out;
 }
 
+// Each request cut before its protocol version: "GET /", "GET /cli?REBOOT", ...
+inline std::vector<std::string> RequestLines(const std::vector<std::string>& requests) {
+    std::vector<std::string> lines;
+    for (const std::string& r : requests) lines.push_back(r.substr(0, r.find(" HTTP/")));
+    return lines;
+}
+
 class CommandAgainstSimulator : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -78,11 +85,7 @@ protected:
     }
 
     // The command lines the device received, "GET /" for a probe.
-    std::vector<std::string> DeviceRequests() const {
-        std::vector<std::string> lines;
-        for (const std::string& r : device->Requests()) lines.push_back(r.substr(0, r.find(" HTTP/")));
-        return lines;
-    }
+    std::vector<std::string> DeviceRequests() const { return RequestLines(device->Requests()); }
 
     const ShownBox& OnlyBox() {
         EXPECT_EQ(dialog.boxes.size(), 1u);

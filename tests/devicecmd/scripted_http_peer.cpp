@@ -36,9 +36,15 @@ void ScriptedHttpPeer::Entry(void* self) {
 }
 
 void ScriptedHttpPeer::Run() {
+    const std::vector<std::string> chunks = script_.Chunks;
+    if (!script_.RepliesPerConnection.empty())
+        script_.Connections = static_cast<int>(script_.RepliesPerConnection.size());
     for (int i = 0; i < script_.Connections; ++i) {
         const plat::SocketHandle c = plat::SocketAccept(listener_, nullptr, kAcceptWaitMs);
         if (c == plat::kNoSocket) break;
+        script_.Chunks = script_.RepliesPerConnection.empty()
+                             ? chunks
+                             : std::vector<std::string>{script_.RepliesPerConnection[i]};
         ServeOne(c);
         plat::SocketClose(c);
     }

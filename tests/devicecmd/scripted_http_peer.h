@@ -22,6 +22,9 @@ struct PeerScript {
         Reset,  // close with the request unread, which resets the connection
     };
     std::vector<std::string> Chunks;
+    // When not empty: connection i is answered with this one reply instead of Chunks (and
+    // Connections is taken as its size).
+    std::vector<std::string> RepliesPerConnection;
     int PauseMs = 100;
     Ending End = Ending::Close;
     int StallLimitMs = 20000;
