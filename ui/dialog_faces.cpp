@@ -13,6 +13,10 @@ namespace {
 constexpr int kFormControls[] = {IDC_HOST,     IDC_HOST_LABEL,     IDC_USERNAME, IDC_USERNAME_LABEL,
                                  IDC_PASSWORD, IDC_PASSWORD_LABEL, IDC_BACKUP,   IDC_RESTORE};
 
+bool IsShown(HWND dialog, int id) {
+    return (::GetWindowLongA(::GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
 void Show(HWND dialog, int id, bool visible) {
     ::ShowWindow(::GetDlgItem(dialog, id), visible ? SW_SHOWNORMAL : SW_HIDE);
 }
@@ -21,13 +25,13 @@ void Enable(HWND dialog, int id, bool enabled) {
     ::EnableWindow(::GetDlgItem(dialog, id), enabled ? TRUE : FALSE);
 }
 
-// When the control holding the keyboard focus was just hidden, hand the focus to `id` so the
-// keyboard keeps working. A focus outside the dialog (an open message box) is left alone.
-void KeepFocusVisible(HWND dialog, int id) {
+bool FocusInDialog(HWND dialog) {
     const HWND focus = ::GetFocus();
-    if (focus != nullptr && ::IsChild(dialog, focus) && !::IsWindowVisible(focus))
-        ::SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(dialog, id)),
-                       TRUE);
+    return focus != nullptr && (focus == dialog || ::IsChild(dialog, focus));
+}
+
+void FocusOn(HWND dialog, int id) {
+    ::SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(dialog, id)), TRUE);
 }
 
 }  // namespace
@@ -50,7 +54,8 @@ void ShowErrorPanel(HWND dialog, int code) {
     // Without the sockets library nothing can work: the operator may only go back or get help.
     Show(dialog, IDCANCEL, code != ERR_SOCKETS_SETUP);
     Enable(dialog, IDCANCEL, true);
-    KeepFocusVisible(dialog, IDC_BACK);
+    // The keyboard goes to "<< Back" (Enter presses it), unless a message box has it now.
+    if (FocusInDialog(dialog)) FocusOn(dialog, IDC_BACK);
 }
 
 void ShowForm(HWND dialog) {
@@ -63,5 +68,12 @@ void ShowForm(HWND dialog) {
     ::SetDlgItemTextA(dialog, IDC_PANEL_TEXT, " ");
     Show(dialog, IDC_PANEL_TEXT, false);
     Show(dialog, IDC_PANEL_HEADING, false);
-    KeepFocusVisible(dialog, IDC_HOST);
+    if (FocusInDialog(dialog)) FocusOn(dialog, IDC_HOST);
+}
+
+void KeepFocusVisible(HWND dialog) {
+    const HWND focus = ::GetFocus();
+    if (!FocusInDialog(dialog)) return;
+    if (focus != dialog && ::IsWindowVisible(focus)) return;
+    FocusOn(dialog, IsShown(dialog, IDC_BACK) ? IDC_BACK : IDC_HOST);
 }

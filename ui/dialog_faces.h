@@ -10,3 +10,6 @@
 void ShowErrorPanel(HWND dialog, int code);
 // Brings the form back ("<< Back").
 void ShowForm(HWND dialog);
+// After a command: a keyboard focus left on a hidden control (a command puts it on a field that
+// the error panel has hidden) goes to "<< Back" while the panel shows, else to the Host field.
+void KeepFocusVisible(HWND dialog);

@@ -60,9 +60,11 @@ INT_PTR HandleCommand(HWND dialog, int id) {
             return 1;
         case IDC_RESTORE:
             DoRestore(dialog, 0, Settings(dialog));
+            KeepFocusVisible(dialog);
             return 1;
         case IDC_BACKUP:
             DoBackup(dialog, 0, Settings(dialog));
+            KeepFocusVisible(dialog);
             return 1;
         case IDC_BACK:
             ShowForm(dialog);

@@ -198,7 +198,10 @@ int SocketRecv(SocketHandle s, std::span<std::uint8_t> buffer, int timeoutMs) {
     if (timeoutMs != kWaitForever) {
         const int ready = WaitReady(raw, false, timeoutMs);
         if (ready < 0) return kSocketError;
-        if (ready == 0) return kTimedOut;
+        if (ready == 0) {
+            lastError = WSAETIMEDOUT;
+            return kTimedOut;
+        }
     }
     const int n = ::recv(raw, reinterpret_cast<char*>(buffer.data()),
                          static_cast<int>(buffer.size()), 0);

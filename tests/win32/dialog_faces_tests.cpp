@@ -309,13 +309,14 @@ TEST_F(MainDialog, BackRestoresTheFormAndALaterPanelShowsOnlyItsOwnText) {
     RunMainDialog(&settings, [this](HWND dialog) {
         ReportError(ERR_SEND, nullptr);
         PumpMessages(dialog);
+        // The keyboard is never left on a hidden control.
+        EXPECT_EQ(::GetFocus(), ::GetDlgItem(dialog, IDC_BACK)) << ::GetDlgCtrlID(::GetFocus()) << " " << (::GetFocus() == dialog);
         Click(dialog, IDC_BACK);
         ExpectForm(dialog);
         EXPECT_EQ(ControlText(dialog, IDC_PANEL_TEXT), " ");
         EXPECT_FALSE(IsEnabled(dialog, IDC_BACK));
         EXPECT_EQ(ControlText(dialog, IDC_PANEL_HEADING), "WARNING");
-        // The keyboard is not left on a hidden control.
-        EXPECT_TRUE(::IsWindowVisible(::GetFocus()));
+        EXPECT_EQ(::GetFocus(), ::GetDlgItem(dialog, IDC_HOST));
 
         ReportError(ERR_RESOLVE, nullptr);
         PumpMessages(dialog);
