@@ -11,7 +11,7 @@ void Put16(Bytes& out, std::uint16_t value) {
 }
 
 void PutText(Bytes& out, std::string_view text) {
-    out.insert(out.end(), text.begin(), text.end());
+    for (const char c : text) out.push_back(static_cast<std::uint8_t>(c));
 }
 
 }  // namespace
