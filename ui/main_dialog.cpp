@@ -10,7 +10,7 @@
 #include "ui/help.h"
 #include "ui/resource_ids.h"
 
-HWND MainDialogHandle = nullptr;
+std::atomic<HWND> MainDialogHandle{nullptr};
 const COLORREF PanelTextColour = RGB(192, 0, 0);
 
 namespace {
@@ -142,8 +142,9 @@ void CentreWindow(HWND window) {
 
 bool ReportError(int code, const void*) {
     // Codes outside the panel's table change nothing; the rest go to the dialog's thread.
-    if (code >= 1 && code <= 10 && MainDialogHandle != nullptr)
-        ::PostMessageA(MainDialogHandle, kReportErrorMessage, static_cast<WPARAM>(code), 0);
+    const HWND dialog = MainDialogHandle.load();
+    if (code >= 1 && code <= 10 && dialog != nullptr)
+        ::PostMessageA(dialog, kReportErrorMessage, static_cast<WPARAM>(code), 0);
     return true;
 }
 

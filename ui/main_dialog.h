@@ -9,10 +9,13 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "app/shared_state.h"
 
-// The dialog window; set first thing in WM_INITDIALOG, never cleared.
-extern HWND MainDialogHandle;
+// The dialog window; set first thing in WM_INITDIALOG, never cleared. Read by the reporting
+// bodies on any thread.
+extern std::atomic<HWND> MainDialogHandle;
 // Colour of the panel text and heading.
 extern const COLORREF PanelTextColour;
 // The private message that carries an error report to the dialog's thread (wParam: the code).
