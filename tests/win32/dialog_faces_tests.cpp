@@ -366,17 +366,6 @@ TEST_F(MainDialog, EnterRunsBackupAndEscStillEndsWithZeroWhenCloseIsHidden) {
     EXPECT_EQ(result, 0);
 }
 
-TEST_F(MainDialog, CloseButtonEndsWithZeroAndIdOkWithOne) {
-    EXPECT_EQ(RunMainDialog(&settings, [](HWND dialog) { Click(dialog, IDCANCEL); }), 0);
-    EXPECT_EQ(RunMainDialog(&settings,
-                            [](HWND dialog) {
-                                ::SendMessageA(dialog, WM_COMMAND, IDCLOSE, 0);
-                                PumpMessages(dialog);
-                            }),
-              0);
-    EXPECT_EQ(RunMainDialog(&settings, [](HWND) {}), 1);  // the harness ends it with IDOK
-}
-
 TEST_F(MainDialog, WindowMenuCarriesAboutAndKeepsItsStandardItems) {
     const int result = RunMainDialog(&settings, [this](HWND dialog) {
         const HMENU menu = ::GetSystemMenu(dialog, FALSE);
