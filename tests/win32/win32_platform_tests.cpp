@@ -1,0 +1,52 @@
+// Promises of the Win32 platform layer that only Windows can keep or break.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/net.h"
+#include "tests/support/test_support.h"
+
+using namespace plat;
+
+TEST(Win32Files, AFileOpenForReadingCannotBeRewrittenMeanwhile) {
+    const std::string path = testing_support::MakeTempDir() + "\\held.cfg";
+    testing_support::WriteWholeFile(path, "kept");
+    const FileHandle reader = FileOpenRead(path.c_str());
+    ASSERT_NE(reader, kNoFile);
+    EXPECT_EQ(FileCreate(path.c_str()), kNoFile);  // no writer while the restore reads it
+    const FileHandle secondReader = FileOpenRead(path.c_str());
+    EXPECT_NE(secondReader, kNoFile);
+    FileClose(secondReader);
+    FileClose(reader);
+    EXPECT_EQ(testing_support::ReadWholeFile(path), "kept");
+    EXPECT_EQ(FileOpenRead((path + ".missing").c_str()), kNoFile);
+    EXPECT_EQ(FileOpenRead(testing_support::MakeTempDir().c_str()), kNoFile);  // a folder
+}
+
+TEST(Win32Datagrams, ADatagramToAClosedPortDoesNotFailTheNextReceive) {
+    ASSERT_EQ(NetStartup(), 0);
+    const SocketHandle server = UdpOpen();
+    const SocketHandle peer = UdpOpen();
+    ASSERT_TRUE(SocketBind(server, {kLoopbackAddress, 0}));
+    ASSERT_TRUE(SocketBind(peer, {kLoopbackAddress, 0}));
+    Ipv4Endpoint serverEnd{}, peerEnd{};
+    SocketLocalAddress(server, &serverEnd);
+    SocketLocalAddress(peer, &peerEnd);
+
+    const std::array<std::uint8_t, 4> ack{0, 4, 0, 1};
+    const std::uint16_t closedPort = testing_support::PickFreeUdpPort();
+    EXPECT_EQ(SocketSendTo(server, ack, {kLoopbackAddress, closedPort}), 4);
+    EXPECT_EQ(SocketSendTo(peer, ack, serverEnd), 4);
+    std::array<std::uint8_t, 516> buffer{};
+    Ipv4Endpoint from{};
+    EXPECT_EQ(SocketRecvFrom(server, buffer, &from, 2000), 4);
+    EXPECT_EQ(from, peerEnd);
+
+    SocketClose(peer);
+    SocketClose(server);
+    NetCleanup();
+    EXPECT_EQ(OpenSocketCount(), 0);
+    EXPECT_EQ(NetStartupCount(), 0);
+}
