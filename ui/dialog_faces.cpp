@@ -37,8 +37,8 @@ void FocusOn(HWND dialog, int id) {
 }  // namespace
 
 void ShowErrorPanel(HWND dialog, int code) {
-    const auto* settings = reinterpret_cast<const ConnectionSettingsRecord*>(
-        ::GetWindowLongPtrA(dialog, DWLP_USER));
+    const auto* settings =
+        reinterpret_cast<const ConnectionSettingsRecord*>(::GetWindowLongPtrA(dialog, DWLP_USER));
     if (settings == nullptr) return;
     const std::string text = ComposePanelText(code, settings->Host, settings->UserName);
     if (text.empty()) return;

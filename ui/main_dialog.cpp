@@ -30,10 +30,9 @@ ConnectionSettingsRecord* Settings(HWND dialog) {
 }
 
 void SetIcon(HWND dialog, int sizeX, int sizeY, WPARAM which, const char* failure) {
-    const HANDLE icon = ::LoadImageA(static_cast<HINSTANCE>(ModuleInstance),
-                                     MAKEINTRESOURCEA(IDI_MORVANE), IMAGE_ICON,
-                                     ::GetSystemMetrics(sizeX), ::GetSystemMetrics(sizeY),
-                                     LR_DEFAULTCOLOR);
+    const HANDLE icon = ::LoadImageA(
+        static_cast<HINSTANCE>(ModuleInstance), MAKEINTRESOURCEA(IDI_MORVANE), IMAGE_ICON,
+        ::GetSystemMetrics(sizeX), ::GetSystemMetrics(sizeY), LR_DEFAULTCOLOR);
     if (icon == nullptr) {
         plat::LogText(failure);
         return;
@@ -148,4 +147,6 @@ bool ReportError(int code, const void*) {
     return true;
 }
 
-bool ReportStatus(int, const void*) { return true; }
+bool ReportStatus(int, const void*) {
+    return true;
+}

@@ -13,9 +13,9 @@ bool StderrIsTerminal() {
 }
 
 bool ReadSecretLine(const char* prompt, std::string* line) {
-    const HANDLE input = ::CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       0, nullptr);
+    const HANDLE input =
+        ::CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
     if (input == INVALID_HANDLE_VALUE) return false;
     DWORD saved = 0;
     const bool isConsole = ::GetConsoleMode(input, &saved) != 0;

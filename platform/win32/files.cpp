@@ -8,7 +8,9 @@
 namespace plat {
 namespace {
 
-HANDLE Raw(FileHandle f) { return reinterpret_cast<HANDLE>(f); }
+HANDLE Raw(FileHandle f) {
+    return reinterpret_cast<HANDLE>(f);
+}
 
 FileHandle Wrap(HANDLE h) {
     return h == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(h);
@@ -33,8 +35,12 @@ FileHandle FileOpenRead(const char* path) {
                               FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-FileHandle FileCreate(const char* path) { return Create(path, CREATE_ALWAYS); }
-FileHandle FileCreateNew(const char* path) { return Create(path, CREATE_NEW); }
+FileHandle FileCreate(const char* path) {
+    return Create(path, CREATE_ALWAYS);
+}
+FileHandle FileCreateNew(const char* path) {
+    return Create(path, CREATE_NEW);
+}
 
 bool FileSize(FileHandle f, std::uint64_t* size) {
     if (ShouldFail(Op::FileSize)) return false;
@@ -49,8 +55,7 @@ std::int64_t FileRead(FileHandle f, std::span<std::uint8_t> buffer) {
     std::size_t total = 0;
     while (total < buffer.size()) {
         DWORD got = 0;
-        if (!::ReadFile(Raw(f), buffer.data() + total, Chunk(buffer.size() - total), &got,
-                        nullptr))
+        if (!::ReadFile(Raw(f), buffer.data() + total, Chunk(buffer.size() - total), &got, nullptr))
             return -1;
         if (got == 0) break;
         total += got;
@@ -88,8 +93,12 @@ bool FileReplace(const char* from, const char* to) {
     return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool FileRemove(const char* path) { return ::DeleteFileA(path) != 0; }
+bool FileRemove(const char* path) {
+    return ::DeleteFileA(path) != 0;
+}
 
-bool FileExists(const char* path) { return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const char* path) {
+    return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
 
 }  // namespace plat

@@ -6,10 +6,13 @@
 // work as they do on POSIX; the counted pairs stay exactly as the callers make them.
 #include "platform/net.h"
 
+// Winsock first, the rest of the system after it.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <mswsock.h>
 #include <windows.h>
+// clang-format on
 
 #include <atomic>
 
@@ -38,9 +41,13 @@ int Fail(int error) {
     return kSocketError;
 }
 
-int FailWithLast() { return Fail(WSAGetLastError()); }
+int FailWithLast() {
+    return Fail(WSAGetLastError());
+}
 
-SOCKET Raw(SocketHandle s) { return static_cast<SOCKET>(s); }
+SOCKET Raw(SocketHandle s) {
+    return static_cast<SOCKET>(s);
+}
 
 sockaddr_in ToSockaddr(Ipv4Endpoint e) {
     sockaddr_in a{};
@@ -73,7 +80,9 @@ int WaitReady(SOCKET s, bool forWrite, int timeoutMs) {
     return 1;
 }
 
-bool IsTimeout(int error) { return error == WSAETIMEDOUT || error == WSAEWOULDBLOCK; }
+bool IsTimeout(int error) {
+    return error == WSAETIMEDOUT || error == WSAEWOULDBLOCK;
+}
 
 SocketHandle Open(int type, int protocol) {
     if (ShouldFail(Op::SocketOpen)) {
@@ -114,11 +123,19 @@ void NetCleanup() {
     --startups;
 }
 
-int NetStartupCount() { return startups.load(); }
-int OpenSocketCount() { return openSockets.load(); }
+int NetStartupCount() {
+    return startups.load();
+}
+int OpenSocketCount() {
+    return openSockets.load();
+}
 
-SocketHandle UdpOpen() { return Open(SOCK_DGRAM, IPPROTO_UDP); }
-SocketHandle TcpOpen() { return Open(SOCK_STREAM, IPPROTO_TCP); }
+SocketHandle UdpOpen() {
+    return Open(SOCK_DGRAM, IPPROTO_UDP);
+}
+SocketHandle TcpOpen() {
+    return Open(SOCK_STREAM, IPPROTO_TCP);
+}
 
 void SocketClose(SocketHandle s) {
     if (s == kNoSocket) return;
@@ -203,8 +220,8 @@ int SocketRecv(SocketHandle s, std::span<std::uint8_t> buffer, int timeoutMs) {
             return kTimedOut;
         }
     }
-    const int n = ::recv(raw, reinterpret_cast<char*>(buffer.data()),
-                         static_cast<int>(buffer.size()), 0);
+    const int n =
+        ::recv(raw, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0);
     if (n == SOCKET_ERROR) {
         const int error = WSAGetLastError();
         if (IsTimeout(error)) {
@@ -220,8 +237,8 @@ int SocketSendTo(SocketHandle s, std::span<const std::uint8_t> bytes, Ipv4Endpoi
     if (ShouldFail(Op::SendTo)) return Fail(kInjectedError);
     const sockaddr_in a = ToSockaddr(to);
     const int n = ::sendto(Raw(s), reinterpret_cast<const char*>(bytes.data()),
-                           static_cast<int>(bytes.size()), 0,
-                           reinterpret_cast<const sockaddr*>(&a), sizeof a);
+                           static_cast<int>(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&a),
+                           sizeof a);
     if (n == SOCKET_ERROR) return FailWithLast();
     return n;
 }
@@ -237,9 +254,9 @@ int SocketRecvFrom(SocketHandle s, std::span<std::uint8_t> buffer, Ipv4Endpoint*
     }
     sockaddr_in a{};
     int len = sizeof a;
-    const int n = ::recvfrom(raw, reinterpret_cast<char*>(buffer.data()),
-                             static_cast<int>(buffer.size()), 0, reinterpret_cast<sockaddr*>(&a),
-                             &len);
+    const int n =
+        ::recvfrom(raw, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0,
+                   reinterpret_cast<sockaddr*>(&a), &len);
     if (n == SOCKET_ERROR) {
         const int error = WSAGetLastError();
         // A datagram longer than the buffer (WSAEMSGSIZE) is a failed receive like any other.
@@ -295,7 +312,9 @@ SocketHandle SocketAccept(SocketHandle s, Ipv4Endpoint* from, int timeoutMs) {
     return static_cast<SocketHandle>(c);
 }
 
-int LastSocketError() { return lastError; }
+int LastSocketError() {
+    return lastError;
+}
 
 bool ResolveIpv4(const char* host, std::uint32_t* address) {
     if (ShouldFail(Op::Resolve)) return false;

@@ -34,8 +34,12 @@ bool ThreadStart(void (*entry)(void*), void* argument) {
     return true;
 }
 
-void SleepMs(int milliseconds) { ::Sleep(milliseconds < 0 ? 0 : static_cast<DWORD>(milliseconds)); }
+void SleepMs(int milliseconds) {
+    ::Sleep(milliseconds < 0 ? 0 : static_cast<DWORD>(milliseconds));
+}
 
-std::uint64_t MonotonicMs() { return ::GetTickCount64(); }
+std::uint64_t MonotonicMs() {
+    return ::GetTickCount64();
+}
 
 }  // namespace plat

@@ -1,12 +1,15 @@
 #include "platform/win32/win32_dialog_toolkit.h"
 
 #include <windows.h>
+// The common dialogs need windows.h first.
 #include <commdlg.h>
 
 namespace plat {
 namespace {
 
-HWND Window(WindowRef w) { return static_cast<HWND>(w); }
+HWND Window(WindowRef w) {
+    return static_cast<HWND>(w);
+}
 
 int GetFieldText(WindowRef window, int id, char* text, int maxCount) {
     if (maxCount <= 0) return 0;
@@ -18,13 +21,17 @@ bool SetFieldText(WindowRef window, int id, const char* text) {
     return ::SetDlgItemTextA(Window(window), id, text) != 0;
 }
 
-void FocusControl(WindowRef window, int id) { ::SetFocus(::GetDlgItem(Window(window), id)); }
+void FocusControl(WindowRef window, int id) {
+    ::SetFocus(::GetDlgItem(Window(window), id));
+}
 
 int ShowMessageBox(WindowRef owner, const char* text, const char* caption, unsigned flags) {
     return ::MessageBoxA(Window(owner), text, caption, flags);
 }
 
-void SoundBeep(unsigned type) { ::MessageBeep(type); }
+void SoundBeep(unsigned type) {
+    ::MessageBeep(type);
+}
 
 bool RunFileDialog(WindowRef owner, const FileDialogSettings& settings, char* path,
                    std::size_t capacity) {
@@ -50,6 +57,8 @@ constexpr DialogToolkit kWin32Toolkit{GetFieldText,   SetFieldText, FocusControl
 
 }  // namespace
 
-const DialogToolkit& Win32DialogToolkit() { return kWin32Toolkit; }
+const DialogToolkit& Win32DialogToolkit() {
+    return kWin32Toolkit;
+}
 
 }  // namespace plat

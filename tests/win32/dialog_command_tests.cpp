@@ -2,7 +2,6 @@
 // fields are typed into the real controls, the chosen file travels through the hidden field, and
 // only the modal boxes and file dialogs are answered by the test.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <cstring>
@@ -41,7 +40,7 @@ std::vector<std::string> Captions(const testing_support::ScriptedDialog& answers
 }
 
 class DialogAgainstSimulator : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         answers = &ResetDialogScript();
         const std::uint16_t tftpPort = testing_support::PickFreeUdpPort();
@@ -87,7 +86,8 @@ TEST_F(DialogAgainstSimulator, BackupThenRestoreTheSameFileThroughTheDialog) {
         answers->fileAnswers.push_back(target);
         Click(dialog, IDC_BACKUP);
         ASSERT_EQ(Captions(*answers), std::vector<std::string>{"Backup complete"});
-        EXPECT_EQ(answers->boxes[0].text, "The configuration has been backed up to: \r\n\t" + target);
+        EXPECT_EQ(answers->boxes[0].text,
+                  "The configuration has been backed up to: \r\n\t" + target);
         ASSERT_EQ(answers->fileDialogs.size(), 1u);
         const plat::FileDialogSettings& save = answers->fileDialogs[0];
         EXPECT_TRUE(save.save);
@@ -110,8 +110,9 @@ TEST_F(DialogAgainstSimulator, BackupThenRestoreTheSameFileThroughTheDialog) {
         answers->fileAnswers.push_back(target);
         answers->boxAnswers.push_back(plat::kIdYes);
         Click(dialog, IDC_RESTORE);
-        EXPECT_EQ(Captions(*answers), (std::vector<std::string>{
-                                          "Initialise factory defaults first?", "Restore complete"}));
+        EXPECT_EQ(
+            Captions(*answers),
+            (std::vector<std::string>{"Initialise factory defaults first?", "Restore complete"}));
         ASSERT_EQ(answers->fileDialogs.size(), 2u);
         EXPECT_FALSE(answers->fileDialogs[1].save);
         EXPECT_STREQ(answers->fileDialogs[1].title, "Choose a config filename to restore from...");
@@ -120,11 +121,10 @@ TEST_F(DialogAgainstSimulator, BackupThenRestoreTheSameFileThroughTheDialog) {
         EXPECT_TRUE(IsShown(dialog, IDC_HOST));
     });
     EXPECT_EQ(RequestLines(device->Requests()),
-              (std::vector<std::string>{"GET /", "GET /",
-                                        "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1",
-                                        "GET /", "GET /", "GET /cli?INITIALIZE+FACTORY",
-                                        "GET /cli?EXECUTE+image+HOST+127.0.0.1",
-                                        "GET /cli?REBOOT"}));
+              (std::vector<std::string>{
+                  "GET /", "GET /", "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1", "GET /",
+                  "GET /", "GET /cli?INITIALIZE+FACTORY", "GET /cli?EXECUTE+image+HOST+127.0.0.1",
+                  "GET /cli?REBOOT"}));
     EXPECT_EQ(device->Configuration(), "hostname lab-9b\nip address 10.9.0.10\n");
     EXPECT_STREQ(ConnectionSettings.Host, "127.0.0.1");
 }

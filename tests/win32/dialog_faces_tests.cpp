@@ -1,7 +1,6 @@
 // The main dialog as the operator meets it: its template, its two faces, the reports that switch
 // between them, the keys, the window menu and the help.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <chrono>
@@ -89,7 +88,7 @@ struct TemplateRow {
     const char* text;
     DWORD styleBits;  // must all be set
     bool visible;
-    RECT place;       // dialog units: x, y, width, height
+    RECT place;  // dialog units: x, y, width, height
 };
 
 constexpr DWORD kEdit = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
@@ -134,7 +133,7 @@ std::uint32_t Le(const std::string& bytes, std::size_t at, int size) {
 }  // namespace
 
 class MainDialog : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { answers = &ResetDialogScript(); }
     void TearDown() override {
         plat::ClearInjectedFailures();
@@ -150,8 +149,8 @@ TEST_F(MainDialog, TemplateHasEveryControlInPlaceAndTabOrder) {
         ::GetWindowTextA(dialog, title, sizeof title);
         EXPECT_STREQ(title, "Morvane - Tavio Config Backup/Restore Utility");
         const DWORD style = static_cast<DWORD>(::GetWindowLongA(dialog, GWL_STYLE));
-        for (DWORD bit : {DWORD(WS_POPUP), DWORD(WS_CAPTION), DWORD(WS_SYSMENU),
-                          DWORD(DS_MODALFRAME)})
+        for (DWORD bit :
+             {DWORD(WS_POPUP), DWORD(WS_CAPTION), DWORD(WS_SYSMENU), DWORD(DS_MODALFRAME)})
             EXPECT_EQ(style & bit, bit);
         EXPECT_EQ(LOWORD(::SendMessageA(dialog, DM_GETDEFID, 0, 0)), IDC_BACKUP);
 
@@ -198,8 +197,8 @@ TEST_F(MainDialog, TemplateHasEveryControlInPlaceAndTabOrder) {
         }
 
         // Tab order over the visible controls, wrapping round.
-        const int order[] = {IDC_HOST, IDC_USERNAME, IDC_PASSWORD, IDC_BACKUP,
-                             IDC_RESTORE, IDHELP, IDCANCEL, IDC_HOST};
+        const int order[] = {IDC_HOST,    IDC_USERNAME, IDC_PASSWORD, IDC_BACKUP,
+                             IDC_RESTORE, IDHELP,       IDCANCEL,     IDC_HOST};
         HWND at = ::GetDlgItem(dialog, IDC_HOST);
         for (std::size_t i = 1; i < std::size(order); ++i) {
             at = ::GetNextDlgTabItem(dialog, at, FALSE);
@@ -253,8 +252,8 @@ TEST_F(MainDialog, StartsAsTheFormWithTheSettingsCentredAndFocusInHost) {
 
 TEST_F(MainDialog, FieldsRefuseTheCharacterBeyondTheirLimitAndMaskThePassword) {
     RunMainDialog(&settings, [](HWND dialog) {
-        const std::pair<int, int> limits[] = {{IDC_HOST, 127}, {IDC_USERNAME, 79},
-                                              {IDC_PASSWORD, 79}};
+        const std::pair<int, int> limits[] = {
+            {IDC_HOST, 127}, {IDC_USERNAME, 79}, {IDC_PASSWORD, 79}};
         for (const auto& [id, limit] : limits) {
             const HWND edit = ::GetDlgItem(dialog, id);
             ::SetWindowTextA(edit, "");
@@ -288,7 +287,8 @@ TEST_F(MainDialog, EveryErrorCodeShowsItsPanelWithHostAndUserOfTheLastCommand) {
 TEST_F(MainDialog, CodesOutsideTheTableAndStatusReportsChangeNothing) {
     RunMainDialog(&settings, [](HWND dialog) {
         for (int code : {0, 11, -1}) EXPECT_TRUE(ReportError(code, nullptr));
-        for (int code : {int{STATUS_COMMAND_DONE}, int{STATUS_PROGRESS}, int{STATUS_SERVER_DONE}, 99}) {
+        for (int code :
+             {int{STATUS_COMMAND_DONE}, int{STATUS_PROGRESS}, int{STATUS_SERVER_DONE}, 99}) {
             const TransferProgress progress{512, 1000};
             EXPECT_TRUE(ReportStatus(code, &progress));
         }
@@ -310,7 +310,8 @@ TEST_F(MainDialog, BackRestoresTheFormAndALaterPanelShowsOnlyItsOwnText) {
         ReportError(ERR_SEND, nullptr);
         PumpMessages(dialog);
         // The keyboard is never left on a hidden control.
-        EXPECT_EQ(::GetFocus(), ::GetDlgItem(dialog, IDC_BACK)) << ::GetDlgCtrlID(::GetFocus()) << " " << (::GetFocus() == dialog);
+        EXPECT_EQ(::GetFocus(), ::GetDlgItem(dialog, IDC_BACK))
+            << ::GetDlgCtrlID(::GetFocus()) << " " << (::GetFocus() == dialog);
         Click(dialog, IDC_BACK);
         ExpectForm(dialog);
         EXPECT_EQ(ControlText(dialog, IDC_PANEL_TEXT), " ");
@@ -401,9 +402,9 @@ TEST_F(MainDialog, PanelTextAndHeadingAreDarkRedOnNoBackground) {
         for (int id : {IDC_PANEL_TEXT, IDC_PANEL_HEADING}) {
             ::SetTextColor(dc, RGB(0, 0, 0));
             ::SetBkMode(dc, OPAQUE);
-            const LRESULT brush = ::SendMessageA(dialog, WM_CTLCOLORSTATIC,
-                                                 reinterpret_cast<WPARAM>(dc),
-                                                 reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+            const LRESULT brush =
+                ::SendMessageA(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                               reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
             EXPECT_EQ(brush, reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH))) << id;
             EXPECT_EQ(::GetTextColor(dc), RGB(192, 0, 0)) << id;
             EXPECT_EQ(::GetBkMode(dc), TRANSPARENT) << id;
@@ -422,7 +423,9 @@ bool RecordHelp(HWND, const char* path) {
     helpOpened = path;
     return true;
 }
-bool FailHelp(HWND, const char*) { return false; }
+bool FailHelp(HWND, const char*) {
+    return false;
+}
 }  // namespace
 
 TEST_F(MainDialog, HelpOpensTheHtmlFileBesideTheExecutable) {

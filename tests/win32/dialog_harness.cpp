@@ -59,9 +59,9 @@ int RunWithScript(const std::function<int()>& runModal, const std::function<void
 int RunMainDialog(ConnectionSettingsRecord* settings, const std::function<void(HWND)>& body) {
     return RunWithScript(
         [settings] {
-            return static_cast<int>(::DialogBoxParamA(
-                ::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN_DIALOG), nullptr,
-                MainDialogProc, reinterpret_cast<LPARAM>(settings)));
+            return static_cast<int>(
+                ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN_DIALOG),
+                                  nullptr, MainDialogProc, reinterpret_cast<LPARAM>(settings)));
         },
         body);
 }
@@ -95,6 +95,8 @@ bool IsShown(HWND dialog, int id) {
     return (::GetWindowLongA(::GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
-bool IsEnabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != 0; }
+bool IsEnabled(HWND dialog, int id) {
+    return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != 0;
+}
 
 }  // namespace win32_testing
