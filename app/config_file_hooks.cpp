@@ -69,7 +69,7 @@ int StoreFailed(const char* what) {
 bool OpenTemporary() {
     DiscardTemporary();  // a transfer that never finished nor was abandoned
     pendingTarget = GetTargetPath();
-    pendingTemporary = pendingTarget + ".part";
+    pendingTemporary = pendingTarget + kTemporarySuffix;
     plat::FileRemove(pendingTemporary.c_str());
     TargetFile = plat::FileCreateNew(pendingTemporary.c_str());
     return TargetFile != plat::kNoFile;

@@ -22,7 +22,11 @@ int LoadFileImage(const char* path);
 int CheckFilename(const std::uint8_t* start, const std::uint8_t* end, int kind);
 int DownloadConfig(std::uint8_t* destination, std::uint32_t* blockLength,
                    std::uint32_t* blockNumber, std::uint32_t blockSize);
-// Stores a write transfer: block 1 creates TargetPath + ".part", every block is appended, and the
+// The suffix of the temporary file a backup is written into, beside its target. A name of our own,
+// so that a stale one left by a crash can be removed without touching anybody's file.
+inline constexpr const char* kTemporarySuffix = ".morvane-part";
+
+// Stores a write transfer: block 1 creates TargetPath + kTemporarySuffix, every block is appended, and the
 // last one (packetLength not 516) is flushed and renamed over TargetPath. packetLength 0 abandons
 // the transfer: the temporary file is closed and removed, TargetPath stays as it was. 1 when the
 // bytes are stored; 0 when the temporary file cannot be created (with the information beep),

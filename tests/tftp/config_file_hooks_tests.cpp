@@ -94,19 +94,19 @@ TEST_F(ConfigFileHooks, LoadFileImageKeepsOrEmptiesTheImageAsTheFailureRequires)
 
 TEST_F(ConfigFileHooks, UploadReplacesThePreviousBackupOnlyWithACompleteText) {
     WriteWholeFile(target, "previous backup");
-    WriteWholeFile(target + ".part", "stale leftover of a crash");
+    WriteWholeFile(target + kTemporarySuffix, "stale leftover of a crash");
     const std::string first(512, 'a'), second(88, 'b');
     EXPECT_EQ(Upload(first, 516, 1), 1);
     EXPECT_EQ(ReadWholeFile(target), "previous backup");
     EXPECT_EQ(Upload("", 0, 0), 1);  // abandoned
     EXPECT_EQ(TargetFile, plat::kNoFile);
     EXPECT_EQ(ReadWholeFile(target), "previous backup");
-    EXPECT_FALSE(std::filesystem::exists(target + ".part"));
+    EXPECT_FALSE(std::filesystem::exists(target + kTemporarySuffix));
 
     EXPECT_EQ(Upload(first, 516, 1), 1);
     EXPECT_EQ(Upload(second, 92, 2), 1);
     EXPECT_EQ(ReadWholeFile(target), first + second);
-    EXPECT_FALSE(std::filesystem::exists(target + ".part"));
+    EXPECT_FALSE(std::filesystem::exists(target + kTemporarySuffix));
     EXPECT_EQ(Upload("", 4, 1), 1) << "an empty text is a backup too";
     EXPECT_EQ(ReadWholeFile(target), "");
 }

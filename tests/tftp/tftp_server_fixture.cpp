@@ -98,7 +98,7 @@ void TftpServerTest::LoadImage(const std::string& bytes) {
 }
 
 bool TftpServerTest::TemporaryLeftBehind() const {
-    return std::filesystem::exists(target + ".part");
+    return std::filesystem::exists(target + kTemporarySuffix);
 }
 
 }  // namespace testing_support
