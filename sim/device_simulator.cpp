@@ -247,44 +247,49 @@ std::string DeviceSimulator::Execute(const std::vector<std::string>& words) {
     return "ERROR: unknown command.\n";
 }
 
-std::string DeviceSimulator::ListChanges(const std::string& fileName, const std::string& host) {
-    const std::string step =
-        "WRQ " + fileName + " " + host + ":" + std::to_string(options_.Tftp.ServerPort);
+// The TFTP step of LIST CHANGES or EXECUTE: the line that names it in Transfers(), and the
+// server's endpoint. False, with the reply already noted and set, when the step is skipped or
+// the host is unknown.
+bool DeviceSimulator::BeginTransfer(const char* request, const std::string& fileName,
+                                    const std::string& host, std::string* step,
+                                    plat::Ipv4Endpoint* server, std::string* reply) {
+    *step = std::string(request) + " " + fileName + " " + host + ":" +
+            std::to_string(options_.Tftp.ServerPort);
     if (options_.Faults.SkipTftp) {
-        Note(transfers_, step + " skipped");
-        return "Done.\n";
+        Note(transfers_, *step + " skipped");
+        *reply = "Done.\n";
+        return false;
     }
     std::uint32_t address = 0;
     if (!plat::ResolveIpv4(host.c_str(), &address)) {
-        Note(transfers_, step + " failed: unknown host");
-        return "ERROR: unknown host.\n";
+        Note(transfers_, *step + " failed: unknown host");
+        *reply = "ERROR: unknown host.\n";
+        return false;
     }
+    *server = plat::Ipv4Endpoint{address, options_.Tftp.ServerPort};
+    return true;
+}
+
+std::string DeviceSimulator::ListChanges(const std::string& fileName, const std::string& host) {
+    std::string step, reply;
+    plat::Ipv4Endpoint server{};
+    if (!BeginTransfer("WRQ", fileName, host, &step, &server, &reply)) return reply;
     std::string text;
     {
         std::lock_guard lock(lock_);
         text = store_.Current();
     }
-    const SimTftpResult r =
-        SimTftpPut({address, options_.Tftp.ServerPort}, fileName, text, options_.Tftp);
+    const SimTftpResult r = SimTftpPut(server, fileName, text, options_.Tftp);
     Note(transfers_, step + (r.Ok ? " ok: " : " failed: ") + r.Detail);
     return r.Ok ? "Done.\n" : "ERROR: transfer failed (" + r.Detail + ").\n";
 }
 
 std::string DeviceSimulator::ExecuteFile(const std::string& fileName, const std::string& host) {
-    const std::string step =
-        "RRQ " + fileName + " " + host + ":" + std::to_string(options_.Tftp.ServerPort);
-    if (options_.Faults.SkipTftp) {
-        Note(transfers_, step + " skipped");
-        return "Done.\n";
-    }
-    std::uint32_t address = 0;
-    if (!plat::ResolveIpv4(host.c_str(), &address)) {
-        Note(transfers_, step + " failed: unknown host");
-        return "ERROR: unknown host.\n";
-    }
+    std::string step, reply;
+    plat::Ipv4Endpoint server{};
+    if (!BeginTransfer("RRQ", fileName, host, &step, &server, &reply)) return reply;
     std::string text;
-    const SimTftpResult r =
-        SimTftpGet({address, options_.Tftp.ServerPort}, fileName, &text, options_.Tftp);
+    const SimTftpResult r = SimTftpGet(server, fileName, &text, options_.Tftp);
     if (!r.Ok) {
         Note(transfers_, step + " failed: " + r.Detail);
         return "ERROR: transfer failed (" + r.Detail + ").\n";

@@ -51,6 +51,8 @@ class DeviceSimulator {
     void ServeRootPage(plat::SocketHandle connection);
     void ServeCommand(plat::SocketHandle connection, const struct HttpRequest& request);
     std::string Execute(const std::vector<std::string>& words);
+    bool BeginTransfer(const char* request, const std::string& fileName, const std::string& host,
+                       std::string* step, plat::Ipv4Endpoint* server, std::string* reply);
     std::string ListChanges(const std::string& fileName, const std::string& host);
     std::string ExecuteFile(const std::string& fileName, const std::string& host);
     bool CredentialsAccepted(const struct HttpRequest& request) const;

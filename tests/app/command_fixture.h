@@ -34,23 +34,13 @@ inline std::string WithCrLf(std::string_view text) {
     return out;
 }
 
-// Each request cut before its protocol version: "GET /", "GET /cli?REBOOT", ...
-inline std::vector<std::string> RequestLines(const std::vector<std::string>& requests) {
-    std::vector<std::string> lines;
-    for (const std::string& r : requests) lines.push_back(r.substr(0, r.find(" HTTP/")));
-    return lines;
-}
-
-class CommandAgainstSimulator : public ::testing::Test {
+class CommandAgainstSimulator : public ::testing::Test, public SimulatedDeviceRun {
 protected:
     void SetUp() override {
         RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, nullptr, nullptr);
         InstallRecordingReporters();
         ClearRecordedEvents();
-        const std::uint16_t tftpPort = PickFreeUdpPort();
-        UseShortTimeouts(tftpPort);
-        dir = MakeTempDir();
-        options = SimulatorOptions(dir, tftpPort);
+        PrepareDeviceRun();
         dialog.fields[IDC_HOST] = "127.0.0.1";
         dialog.fields[IDC_USERNAME] = "root";
         dialog.fields[IDC_PASSWORD] = "tundra";
@@ -58,19 +48,8 @@ protected:
     }
 
     void TearDown() override {
-        if (device) device->Stop();
-        // Whatever the test did, no server thread outlives it.
-        for (int i = 0; i < 1000 && IsTftpServerRunning(); ++i) plat::SleepMs(10);
-        EXPECT_EQ(IsTftpServerRunning(), 0);
+        FinishDeviceRun();
         plat::ClearInjectedFailures();
-    }
-
-    // Starts the simulator with `options` and points the command channel at it.
-    void StartDevice() {
-        device = std::make_unique<DeviceSimulator>(options);
-        std::string error;
-        ASSERT_TRUE(device->Start(&error)) << error;
-        DeviceSettings.Port = device->Endpoint().port;
     }
 
     void RunBackup(const std::string& target) {
@@ -84,19 +63,13 @@ protected:
         DoRestore(nullptr, 0, &ConnectionSettings);
     }
 
-    // The command lines the device received, "GET /" for a probe.
-    std::vector<std::string> DeviceRequests() const { return RequestLines(device->Requests()); }
-
     const ShownBox& OnlyBox() {
         EXPECT_EQ(dialog.boxes.size(), 1u);
         static const ShownBox none{};
         return dialog.boxes.empty() ? none : dialog.boxes.back();
     }
 
-    SimOptions options;
-    std::unique_ptr<DeviceSimulator> device;
     ScriptedDialog dialog;
-    std::string dir;
 };
 
 }  // namespace testing_support

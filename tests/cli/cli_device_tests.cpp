@@ -18,25 +18,17 @@
 namespace testing_support {
 namespace {
 
-class CliAgainstSimulator : public ::testing::Test {
+class CliAgainstSimulator : public ::testing::Test, public SimulatedDeviceRun {
 protected:
     void SetUp() override {
-        tftpPort = PickFreeUdpPort();
-        UseShortTimeouts(tftpPort);
-        dir = MakeTempDir();
-        options = SimulatorOptions(dir, tftpPort);
+        PrepareDeviceRun();
         SetEnvironment("MORVANE_PASSWORD", nullptr);
     }
-    void TearDown() override {
-        if (device) device->Stop();
-        for (int i = 0; i < 1000 && IsTftpServerRunning(); ++i) plat::SleepMs(10);
-    }
+    void TearDown() override { FinishDeviceRun(); }
 
     void StartDevice() {
-        device = std::make_unique<DeviceSimulator>(options);
-        std::string error;
-        ASSERT_TRUE(device->Start(&error)) << error;
-        httpPort = device->Endpoint().port;
+        SimulatedDeviceRun::StartDevice();
+        httpPort = DeviceSettings.Port;
     }
 
     CliRun Cli(std::vector<std::string> args) {
@@ -45,10 +37,7 @@ protected:
         return RunCli(args);
     }
 
-    SimOptions options;
-    std::unique_ptr<DeviceSimulator> device;
-    std::string dir;
-    std::uint16_t httpPort = 0, tftpPort = 0;
+    std::uint16_t httpPort = 0;
 };
 
 TEST_F(CliAgainstSimulator, BackupThenRestoreBringsTheSameConfigurationBack) {

@@ -27,27 +27,18 @@ using namespace win32_testing;
 
 namespace {
 
-std::vector<std::string> RequestLines(const std::vector<std::string>& requests) {
-    std::vector<std::string> lines;
-    for (const std::string& r : requests) lines.push_back(r.substr(0, r.find(" HTTP/")));
-    return lines;
-}
-
 std::vector<std::string> Captions(const testing_support::ScriptedDialog& answers) {
     std::vector<std::string> captions;
     for (const auto& box : answers.boxes) captions.push_back(box.caption);
     return captions;
 }
 
-class DialogAgainstSimulator : public ::testing::Test {
+class DialogAgainstSimulator : public ::testing::Test, public testing_support::SimulatedDeviceRun {
   protected:
     void SetUp() override {
         answers = &ResetDialogScript();
-        const std::uint16_t tftpPort = testing_support::PickFreeUdpPort();
-        testing_support::UseShortTimeouts(tftpPort);
+        PrepareDeviceRun();
         TftpSettings.FirstRequestTimeoutMs = 1000;  // a refused command leaves the server waiting
-        dir = testing_support::MakeTempDir();
-        options = testing_support::SimulatorOptions(dir, tftpPort);
         options.FactoryText = "hostname lab-9\nip address 10.9.0.9\n";
         // What start-up leaves in the record; the dialog shows it and the commands overwrite it.
         std::memset(&ConnectionSettings, 0, sizeof ConnectionSettings);
@@ -56,25 +47,13 @@ class DialogAgainstSimulator : public ::testing::Test {
     }
 
     void TearDown() override {
-        if (device) device->Stop();
-        for (int i = 0; i < 1000 && IsTftpServerRunning(); ++i) plat::SleepMs(10);
-        EXPECT_EQ(IsTftpServerRunning(), 0);
+        FinishDeviceRun();
         plat::ClearInjectedFailures();
-    }
-
-    void StartDevice() {
-        device = std::make_unique<DeviceSimulator>(options);
-        std::string error;
-        ASSERT_TRUE(device->Start(&error)) << error;
-        DeviceSettings.Port = device->Endpoint().port;
     }
 
     static void Type(HWND dialog, int id, const char* text) { ::SetDlgItemTextA(dialog, id, text); }
 
     testing_support::ScriptedDialog* answers = nullptr;
-    SimOptions options;
-    std::unique_ptr<DeviceSimulator> device;
-    std::string dir;
 };
 
 TEST_F(DialogAgainstSimulator, BackupThenRestoreTheSameFileThroughTheDialog) {
@@ -120,7 +99,7 @@ TEST_F(DialogAgainstSimulator, BackupThenRestoreTheSameFileThroughTheDialog) {
         PumpMessages(dialog);
         EXPECT_TRUE(IsShown(dialog, IDC_HOST));
     });
-    EXPECT_EQ(RequestLines(device->Requests()),
+    EXPECT_EQ(DeviceRequests(),
               (std::vector<std::string>{
                   "GET /", "GET /", "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1", "GET /",
                   "GET /", "GET /cli?INITIALIZE+FACTORY", "GET /cli?EXECUTE+image+HOST+127.0.0.1",
