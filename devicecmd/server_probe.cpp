@@ -15,6 +15,8 @@ namespace {
 
 constexpr std::string_view kProbeRequest = "GET / HTTP/1.0\r\n\r\n";
 constexpr int kProbeChunkSize = 16384;
+// A root page that goes on this long without a Server: pattern is not a device's: stop reading.
+constexpr std::size_t kProbeReplyLimit = 1u << 20;
 
 struct ServerPattern {
     std::string_view text;
@@ -49,7 +51,7 @@ ServerType ReadServerType(plat::SocketHandle s) {
     static_assert(LongestPattern() < kProbeChunkSize);
     std::array<std::uint8_t, kProbeChunkSize> chunk{};
     ChunkedSearch search(LongestPattern());
-    for (;;) {
+    for (std::size_t examined = 0; examined < kProbeReplyLimit;) {
         // The socket's receive time-out bounds each wait; its expiry is a failed receive.
         const int n = plat::SocketRecv(s, chunk, plat::kWaitForever);
         if (n == 0) return SERVER_UNRECOGNISED;
@@ -58,10 +60,13 @@ ServerType ReadServerType(plat::SocketHandle s) {
             plat::Log("Error in recv() call [errno=%d]\n", plat::LastSocketError());
             return SERVER_UNRECOGNISED;
         }
+        examined += static_cast<std::size_t>(n);
         const ServerType type =
             Classify(search.Next(std::span(chunk).first(static_cast<std::size_t>(n))));
         if (type != SERVER_UNRECOGNISED) return type;
     }
+    plat::Log("The reply passed %zu bytes without naming its server.\n", kProbeReplyLimit);
+    return SERVER_UNRECOGNISED;
 }
 
 }  // namespace

@@ -121,3 +121,12 @@ TEST_F(Probe, NoConnectionIsUnrecognisedWithTheConnectionsOwnReport) {
     EXPECT_FALSE(log_.Contains("Trying to determing"));
     ExpectAllReleased();
 }
+
+TEST_F(Probe, AnEndlessPageWithoutAServerHeaderIsGivenUpOn) {
+    PeerScript script = Reply({Page("") + std::string(1100 * 1024, 'x')});
+    script.End = PeerScript::Ending::Stall;
+    EXPECT_EQ(ProbeWith(script), SERVER_UNRECOGNISED);
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_NE(Printed().find("without naming its server"), std::string::npos);
+    ExpectAllReleased();
+}
