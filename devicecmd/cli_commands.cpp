@@ -25,6 +25,8 @@ constexpr const char* kImageFileName = "image";
 constexpr std::size_t kRequestLimit = 1023;
 constexpr int kReplyChunkSize = 1024;
 constexpr std::string_view kRefusal = "unauthorized";
+// A device's answer to a command is a few lines; one that streams on past this is not waited out.
+constexpr std::size_t kReplyLimit = 1u << 20;
 
 enum class Argument { Credentials, UploadFileName, ImageFileName, LocalAddress };
 
@@ -106,7 +108,13 @@ int AwaitCommandEnd(plat::SocketHandle s) {
     ChunkedSearch search(kRefusal.size());
     const int idleMs = DeviceSettings.CommandIdleTimeoutMs > 0 ? DeviceSettings.CommandIdleTimeoutMs
                                                                : plat::kWaitForever;
-    for (;;) {
+    for (std::size_t received = 0;;) {
+        if (received > kReplyLimit) {
+            RaiseError(ERR_RECEIVE);
+            plat::Log("The reply passed %zu bytes; the command is taken as done.\n", kReplyLimit);
+            RaiseStatus(STATUS_COMMAND_DONE);
+            return 1;
+        }
         const int n = plat::SocketRecv(s, chunk, idleMs);
         if (n < 0) {
             // A failed read, a reset, or a device silent for the idle time-out: the command
@@ -118,10 +126,11 @@ int AwaitCommandEnd(plat::SocketHandle s) {
             RaiseStatus(STATUS_COMMAND_DONE);
             return 1;
         }
-        const auto received = std::span(chunk).first(static_cast<std::size_t>(n));
-        for (auto& byte : received)
+        received += static_cast<std::size_t>(n);
+        const auto bytes = std::span(chunk).first(static_cast<std::size_t>(n));
+        for (auto& byte : bytes)
             if (byte >= 'A' && byte <= 'Z') byte = static_cast<std::uint8_t>(byte + 32);
-        if (search.Next(received).find(kRefusal) != std::string_view::npos) {
+        if (search.Next(bytes).find(kRefusal) != std::string_view::npos) {
             RaiseError(ERR_CREDENTIALS);
             plat::Log("ERROR: server user name or password invalid\n");
             return 0;

@@ -161,6 +161,16 @@ TEST_F(Command, SilentDeviceEndsAtTheIdleTimeoutAsAFailedReceive) {
     ExpectAllReleased();
 }
 
+TEST_F(Command, AReplyThatNeverEndsIsNotWaitedOut) {
+    PeerScript endless = Reply({"HTTP/1.0 200 OK\r\n\r\n" + std::string(1100 * 1024, '.')});
+    endless.End = PeerScript::Ending::Stall;
+    EXPECT_EQ(Run(endless, SendRebootCommand), 1);
+    EXPECT_EQ(Errors(), std::vector<int>{ERR_RECEIVE});
+    EXPECT_EQ(Statuses(), std::vector<int>{STATUS_COMMAND_DONE});
+    EXPECT_TRUE(log_.Contains("the command is taken as done"));
+    ExpectAllReleased();
+}
+
 TEST_F(Command, FailedSendIsReportedAndReleased) {
     PeerScript passive;
     passive.PassiveMs = 200;
