@@ -6,15 +6,11 @@
 #include "app/dialog_ids.h"
 #include "devicecmd/server_probe.h"
 #include "platform/log.h"
-#include "platform/threads.h"
 #include "tftp/tftp_server.h"
 
 namespace {
 
 constexpr std::size_t kMessageArea = 1024;
-constexpr int kServerEndPollMs = 200;
-// A server thread that has finished its transfer only closes its socket before it ends.
-constexpr int kServerEndBoundMs = 5000;
 
 template <std::size_t N>
 void ReadField(plat::WindowRef dialog, int id, char (&text)[N]) {
@@ -96,12 +92,5 @@ void EnsureTftpServerRunning() {
 }
 
 TftpRunOutcome AwaitCommandTransfer(std::uint32_t ticket) {
-    const TftpRunOutcome outcome = WaitForTftpOutcome(ticket, CommandSettings.TransferGraceMs);
-    if (outcome.Request == 0) return outcome;  // the server may still wait; the next command uses it
-    // The run that made the transfer is over; let its thread finish so the next command starts a
-    // fresh server instead of counting on one that is about to end.
-    for (int waited = 0; IsTftpServerRunning() != 0 && waited < kServerEndBoundMs;
-         waited += kServerEndPollMs / 10)
-        plat::SleepMs(kServerEndPollMs / 10);
-    return outcome;
+    return WaitForTftpOutcome(ticket, CommandSettings.TransferGraceMs);
 }

@@ -42,5 +42,6 @@ bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxTex
 void EnsureTftpServerRunning();
 
 // After the device closed the command connection: the outcome of the transfer the command asked
-// for (taken after `ticket`), once the server thread that made it has ended.
+// for (the first request taken after `ticket`). When it has a request, the server thread that
+// made it no longer counts as running, so the next command starts a fresh one.
 TftpRunOutcome AwaitCommandTransfer(std::uint32_t ticket);

@@ -10,63 +10,77 @@ namespace {
 // Outcomes kept for the commands; far more than one command ever needs.
 constexpr std::size_t kKeptOutcomes = 16;
 
-std::mutex outcomeLock;
-std::condition_variable outcomeChanged;
-std::uint32_t requestsTaken = 0;
-std::uint32_t runsEnded = 0;
-std::uint32_t idleRunsEnded = 0;          // runs that ended without taking a request
-std::uint32_t idleRunsEndedAtTicket = 0;  // idleRunsEnded when the last ticket was taken
-std::deque<TftpRunOutcome> endedRequests;
+struct OutcomeBoard {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::uint32_t requestsTaken = 0;
+    std::uint32_t runsEnded = 0;
+    std::uint32_t idleRunsEnded = 0;          // runs that ended without taking a request
+    std::uint32_t idleRunsEndedAtTicket = 0;  // idleRunsEnded when the last ticket was taken
+    std::deque<TftpRunOutcome> endedRequests;
+};
+
+// Never destroyed: a server thread records its run's end after it has lowered its flag, and the
+// process may be ending at that very moment.
+OutcomeBoard& Board() {
+    static OutcomeBoard* const board = new OutcomeBoard;
+    return *board;
+}
 
 }  // namespace
 
 std::uint32_t NoteTftpRequestTaken() {
-    std::lock_guard lock(outcomeLock);
-    ++requestsTaken;
-    outcomeChanged.notify_all();
-    return requestsTaken;
+    OutcomeBoard& b = Board();
+    std::lock_guard lock(b.lock);
+    ++b.requestsTaken;
+    b.changed.notify_all();
+    return b.requestsTaken;
 }
 
 void NoteTftpRunEnded(const TftpRunOutcome& outcome) {
-    std::lock_guard lock(outcomeLock);
-    ++runsEnded;
+    OutcomeBoard& b = Board();
+    std::lock_guard lock(b.lock);
+    ++b.runsEnded;
     if (outcome.Request == 0) {
-        ++idleRunsEnded;
+        ++b.idleRunsEnded;
     } else {
-        endedRequests.push_back(outcome);
-        if (endedRequests.size() > kKeptOutcomes) endedRequests.pop_front();
+        b.endedRequests.push_back(outcome);
+        if (b.endedRequests.size() > kKeptOutcomes) b.endedRequests.pop_front();
     }
-    outcomeChanged.notify_all();
+    b.changed.notify_all();
 }
 
 std::uint32_t TftpRequestsTaken() {
-    std::lock_guard lock(outcomeLock);
-    idleRunsEndedAtTicket = idleRunsEnded;
-    return requestsTaken;
+    OutcomeBoard& b = Board();
+    std::lock_guard lock(b.lock);
+    b.idleRunsEndedAtTicket = b.idleRunsEnded;
+    return b.requestsTaken;
 }
 
 std::uint32_t TftpRunsEnded() {
-    std::lock_guard lock(outcomeLock);
-    return runsEnded;
+    OutcomeBoard& b = Board();
+    std::lock_guard lock(b.lock);
+    return b.runsEnded;
 }
 
 TftpRunOutcome WaitForTftpOutcome(std::uint32_t ticket, int graceMs) {
     const std::uint32_t wanted = ticket + 1;
     const auto graceEnds = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
-    std::unique_lock lock(outcomeLock);
+    OutcomeBoard& b = Board();
+    std::unique_lock lock(b.lock);
     for (;;) {
-        for (const TftpRunOutcome& outcome : endedRequests)
+        for (const TftpRunOutcome& outcome : b.endedRequests)
             if (outcome.Request == wanted) return outcome;
-        if (requestsTaken >= wanted) {
+        if (b.requestsTaken >= wanted) {
             // Taken and still running (or ended so long ago that it is no longer kept).
-            if (!endedRequests.empty() && endedRequests.front().Request > wanted)
+            if (!b.endedRequests.empty() && b.endedRequests.front().Request > wanted)
                 return TftpRunOutcome{wanted, TftpRunResult::Failed, 0};
-            outcomeChanged.wait(lock);
+            b.changed.wait(lock);
             continue;
         }
-        if (idleRunsEnded != idleRunsEndedAtTicket) return TftpRunOutcome{};
-        if (outcomeChanged.wait_until(lock, graceEnds) == std::cv_status::timeout &&
-            requestsTaken < wanted)
+        if (b.idleRunsEnded != b.idleRunsEndedAtTicket) return TftpRunOutcome{};
+        if (b.changed.wait_until(lock, graceEnds) == std::cv_status::timeout &&
+            b.requestsTaken < wanted)
             return TftpRunOutcome{};
     }
 }

@@ -106,8 +106,8 @@ int TftpServerThread(int) {
     context.Socket = OpenTftpSocket();
     TftpServerRunning.store(1);
     if (context.Socket == plat::kNoSocket) {
-        NoteTftpRunEnded(TftpRunOutcome{});
         TftpServerRunning.store(0);
+        NoteTftpRunEnded(TftpRunOutcome{});
         return 0;
     }
 
@@ -125,7 +125,9 @@ int TftpServerThread(int) {
     plat::NetCleanup();
     if (normalEnd) RaiseStatus(STATUS_SERVER_DONE);
     plat::Log("\nftp server thread finished...\n");
-    NoteTftpRunEnded(outcome);
+    // The flag falls first: a command that sees this run's outcome may start the next server
+    // at once.
     TftpServerRunning.store(0);
+    NoteTftpRunEnded(outcome);
     return normalEnd ? 1 : 0;
 }

@@ -16,6 +16,7 @@ TEST_F(Restore, FactoryResetThenExecuteThenRebootAndTheDeviceHoldsTheFile) {
     testing_support::LogCapture log;
     RunRestore(source, true);
 
+    EXPECT_EQ(IsTftpServerRunning(), 0);  // the server thread has finished before the reboot
     EXPECT_EQ(DeviceRequests(),
               (std::vector<std::string>{"GET /", "GET /", "GET /cli?INITIALIZE+FACTORY",
                                         "GET /cli?EXECUTE+image+HOST+127.0.0.1",
