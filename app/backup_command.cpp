@@ -30,7 +30,7 @@ int DoBackup(plat::WindowRef dialog, int, ConnectionSettingsRecord* settings) {
     if (!DeviceIsTavio(dialog, fields.host, command_text::kUnsupportedBackup)) return 1;
     EnsureTftpServerRunning();
 
-    const std::uint32_t ticket = TftpRequestsTaken();
+    const std::uint32_t ticket = TakeTftpTicket();
     if (SendListChangesCommand() == 0) {
         SoundInformationBeep();
         LastCommandReport.Result = CommandResult::DeviceCommandFailed;

@@ -63,7 +63,7 @@ int DoRestore(plat::WindowRef dialog, int, ConnectionSettingsRecord* settings) {
         return DeviceCommandFailed();
 
     EnsureTftpServerRunning();
-    const std::uint32_t ticket = TftpRequestsTaken();
+    const std::uint32_t ticket = TakeTftpTicket();
     if (SendExecuteCommand() == 0) return DeviceCommandFailed();
     const TftpRunOutcome transfer = AwaitCommandTransfer(ticket);
     if (transfer.Result != TftpRunResult::FileServed) {

@@ -50,7 +50,7 @@ void NoteTftpRunEnded(const TftpRunOutcome& outcome) {
     b.changed.notify_all();
 }
 
-std::uint32_t TftpRequestsTaken() {
+std::uint32_t TakeTftpTicket() {
     OutcomeBoard& b = Board();
     std::lock_guard lock(b.lock);
     b.idleRunsEndedAtTicket = b.idleRunsEnded;

@@ -2,9 +2,9 @@
 // transfer that did not happen.
 //
 // Contract: the server thread records; the commands (dialog's thread) read. Requests are numbered
-// 1, 2, ... in the order the server takes them. A command notes TftpRequestsTaken() before it
-// sends the device command, and afterwards asks for the outcome of the first request taken after
-// that ticket.
+// 1, 2, ... in the order the server takes them. A command takes a ticket (TakeTftpTicket) before
+// it sends the device command, and afterwards asks for the outcome of the first request taken
+// after that ticket.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +34,7 @@ std::uint32_t TftpRunsEnded();
 // Command side.
 // The ticket: requests taken so far. Taking it also marks the moment, so that a run ending
 // without a request after this call ends WaitForTftpOutcome at once.
-std::uint32_t TftpRequestsTaken();
+std::uint32_t TakeTftpTicket();
 // Waits for the outcome of the first request taken after `ticket`. If no such request is taken
 // within graceMs, or the server thread ends without taking one, the result is NoRequest.
 // Once a request is taken it waits for its run to end (the server's own time-outs bound that).

@@ -34,7 +34,7 @@ TEST_F(Exchange, BackupStoresTheDevicesConfigurationWithCrLfLineEnds) {
     EXPECT_EQ(ProbeServerType("127.0.0.1"), SERVER_TAVIO);
     SetTargetPath(target.c_str());
     EnsureTftpServer();
-    const std::uint32_t ticket = TftpRequestsTaken();
+    const std::uint32_t ticket = TakeTftpTicket();
     EXPECT_EQ(SendListChangesCommand(), 1);
     const TftpRunOutcome outcome = WaitForTftpOutcome(ticket, 5000);
     EXPECT_EQ(outcome.Result, TftpRunResult::FileStored);
@@ -94,7 +94,7 @@ TEST_F(Exchange, LostAndDoubledPacketsStillGiveTheWholeFileBothWays) {
     const std::string target = dir_ + "/backup.cfg";
     SetTargetPath(target.c_str());
     EnsureTftpServer();
-    std::uint32_t ticket = TftpRequestsTaken();
+    std::uint32_t ticket = TakeTftpTicket();
     EXPECT_EQ(SendListChangesCommand(), 1);
     EXPECT_EQ(WaitForTftpOutcome(ticket, 5000).Result, TftpRunResult::FileStored);
     EXPECT_EQ(testing_support::ReadWholeFile(target), WithCrLf(options_.FactoryText));
@@ -111,7 +111,7 @@ TEST_F(Exchange, LostAndDoubledPacketsStillGiveTheWholeFileBothWays) {
     testing_support::WriteWholeFile(file, WithCrLf(ConfigText(45)));
     ASSERT_EQ(LoadFileImage(file.c_str()), 1);
     EnsureTftpServer();
-    ticket = TftpRequestsTaken();
+    ticket = TakeTftpTicket();
     EXPECT_EQ(SendExecuteCommand(), 1);
     EXPECT_EQ(WaitForTftpOutcome(ticket, 5000).Result, TftpRunResult::FileServed);
     EXPECT_EQ(sim_->Configuration(), ConfigText(45));
@@ -126,7 +126,7 @@ TEST_F(Exchange, ADeviceFallingSilentMidTransferLeavesNoBackupAndTheCommandEnds)
     const std::string target = dir_ + "/backup.cfg";
     SetTargetPath(target.c_str());
     EnsureTftpServer();
-    const std::uint32_t ticket = TftpRequestsTaken();
+    const std::uint32_t ticket = TakeTftpTicket();
     EXPECT_EQ(SendListChangesCommand(), 1);
     EXPECT_EQ(WaitForTftpOutcome(ticket, 5000).Result, TftpRunResult::Failed);
     EXPECT_FALSE(plat::FileExists(target.c_str()));

@@ -214,7 +214,7 @@ TEST(NetworkNamespaceInner, BackupAndRestoreThroughTheVethPair) {
     SetTargetPath(backup.c_str());
     StartTftpServer(2);
     for (int i = 0; i < 100 && IsTftpServerRunning() == 0; ++i) plat::SleepMs(10);
-    std::uint32_t ticket = TftpRequestsTaken();
+    std::uint32_t ticket = TakeTftpTicket();
     ASSERT_EQ(SendListChangesCommand(), 1);
     EXPECT_EQ(WaitForTftpOutcome(ticket, 5000).Result, TftpRunResult::FileStored);
     for (int i = 0; i < 100 && IsTftpServerRunning() != 0; ++i) plat::SleepMs(50);
@@ -223,7 +223,7 @@ TEST(NetworkNamespaceInner, BackupAndRestoreThroughTheVethPair) {
     ASSERT_EQ(LoadFileImage((dir + "/restore.cfg").c_str()), 1);
     StartTftpServer(2);
     for (int i = 0; i < 100 && IsTftpServerRunning() == 0; ++i) plat::SleepMs(10);
-    ticket = TftpRequestsTaken();
+    ticket = TakeTftpTicket();
     ASSERT_EQ(SendExecuteCommand(), 1);
     EXPECT_EQ(WaitForTftpOutcome(ticket, 5000).Result, TftpRunResult::FileServed);
     EXPECT_EQ(ReadFile(backup).substr(0, 16), "hostname tavio\r\n");

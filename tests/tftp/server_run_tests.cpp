@@ -174,7 +174,7 @@ TEST_F(ServerRun, SocketSetupFailuresAreReportedAndLeaveTheFlagDown) {
 
 TEST_F(ServerRun, AThreadThatCannotStartLeavesTheFlagDownAndTheCommandIsTold) {
     plat::InjectFailure(plat::Op::ThreadStart, 0, 1);
-    const std::uint32_t before = TftpRequestsTaken();
+    const std::uint32_t before = TakeTftpTicket();
     EXPECT_EQ(StartTftpServer(2), 1);
     EXPECT_EQ(IsTftpServerRunning(), 0);
     EXPECT_EQ(WaitForTftpOutcome(before, 50).Result, TftpRunResult::NoRequest);

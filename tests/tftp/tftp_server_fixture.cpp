@@ -75,7 +75,7 @@ void TftpServerTest::TearDown() {
 }
 
 void TftpServerTest::StartServer() {
-    ticket = TftpRequestsTaken();
+    ticket = TakeTftpTicket();
     runsBefore = TftpRunsEnded();
     started = true;
     StartTftpServer(2);
