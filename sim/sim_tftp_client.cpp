@@ -140,15 +140,34 @@ std::string PeerError(const std::uint8_t* p, int n) {
     return text;
 }
 
-// The next packet of the transfer, or the end of the wait: retransmits on silence, up to the
-// limit. 0 means give up (the detail says why), -1 a failed receive, else the packet's length.
-int NextPacket(Transfer& t, std::array<std::uint8_t, 4 + kBlockSize>& buffer,
-               const SimTftpOptions& options, int* retries, std::string* detail) {
+// Opens the transfer's socket and sends its request. False with the reason in *detail.
+bool StartTransfer(Transfer& t, std::uint16_t opcode, std::string_view fileName,
+                   std::string* detail) {
+    if (!t.IsOpen()) {
+        *detail = "no socket";
+        return false;
+    }
+    if (!t.Send(Request(opcode, fileName))) {
+        *detail = "send failed";
+        return false;
+    }
+    return true;
+}
+
+// The server's next packet, or the end of the transfer: retransmits on silence, up to the limit.
+// An ERROR packet from the server ends the transfer too. 0 means give up (the detail says why),
+// -1 a failed receive or send, else the packet's length.
+int NextReply(Transfer& t, std::array<std::uint8_t, 4 + kBlockSize>& buffer,
+              const SimTftpOptions& options, int* retries, std::string* detail) {
     for (;;) {
         const int n = t.Receive(buffer, options.RetransmitMs);
         if (n < 0) {
             *detail = "receive failed";
             return -1;
+        }
+        if (n > 0 && GetU16(buffer.data()) == kError) {
+            *detail = PeerError(buffer.data(), n);
+            return 0;
         }
         if (n > 0) return n;
         if (++*retries > options.MaxRetransmits) {
@@ -169,20 +188,18 @@ constexpr std::size_t kDownloadLimit = 16u << 20;
 SimTftpResult SimTftpPut(plat::Ipv4Endpoint server, std::string_view fileName,
                          std::string_view bytes, const SimTftpOptions& options) {
     Transfer t(server, options);
-    if (!t.IsOpen()) return Failed("no socket");
-    if (!t.Send(Request(kWrq, fileName))) return Failed("send failed");
+    std::string detail;
+    if (!StartTransfer(t, kWrq, fileName, &detail)) return Failed(detail);
 
     // A text of n bytes goes in n / 512 + 1 blocks; the last one is short, maybe empty.
     const std::size_t blocks = bytes.size() / kBlockSize + 1;
     std::size_t acknowledged = 0;  // ACK 0 answers the request itself
     std::array<std::uint8_t, 4 + kBlockSize> buffer{};
-    std::string detail;
     int retries = 0;
     for (;;) {
-        const int n = NextPacket(t, buffer, options, &retries, &detail);
+        const int n = NextReply(t, buffer, options, &retries, &detail);
         if (n <= 0) return Failed(detail);
         const std::uint16_t opcode = GetU16(buffer.data());
-        if (opcode == kError) return Failed(PeerError(buffer.data(), n));
         if (opcode != kAck || GetU16(buffer.data() + 2) != static_cast<std::uint16_t>(acknowledged))
             continue;  // a repeated ACK is not answered (no second copy of a block on its account)
         if (acknowledged == blocks)
@@ -199,18 +216,16 @@ SimTftpResult SimTftpGet(plat::Ipv4Endpoint server, std::string_view fileName, s
                          const SimTftpOptions& options) {
     bytes->clear();
     Transfer t(server, options);
-    if (!t.IsOpen()) return Failed("no socket");
-    if (!t.Send(Request(kRrq, fileName))) return Failed("send failed");
+    std::string detail;
+    if (!StartTransfer(t, kRrq, fileName, &detail)) return Failed(detail);
 
     std::uint16_t expected = 1;
     std::array<std::uint8_t, 4 + kBlockSize> buffer{};
-    std::string detail;
     int retries = 0;
     for (;;) {
-        const int n = NextPacket(t, buffer, options, &retries, &detail);
+        const int n = NextReply(t, buffer, options, &retries, &detail);
         if (n <= 0) return Failed(detail);
         const std::uint16_t opcode = GetU16(buffer.data());
-        if (opcode == kError) return Failed(PeerError(buffer.data(), n));
         if (opcode != kData) continue;
         const std::uint16_t block = GetU16(buffer.data() + 2);
         if (block == static_cast<std::uint16_t>(expected - 1) && expected > 1) {
