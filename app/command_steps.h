@@ -5,8 +5,8 @@
 #pragma once
 
 #include "app/command_texts.h"
-#include "app/shared_state.h"
 #include "platform/dialog_toolkit.h"
+#include "spine/shared_state.h"
 #include "tftp/tftp_outcome.h"
 
 // The three connection fields as one command read them.

@@ -6,8 +6,8 @@
 // `settings` is the ConnectionSettings record (used for the diagnostic line).
 #pragma once
 
-#include "app/shared_state.h"
 #include "platform/dialog_toolkit.h"
+#include "spine/shared_state.h"
 
 int DoBackup(plat::WindowRef dialog, int unused, ConnectionSettingsRecord* settings);
 int DoRestore(plat::WindowRef dialog, int unused, ConnectionSettingsRecord* settings);

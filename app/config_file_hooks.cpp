@@ -5,12 +5,12 @@
 #include <string>
 #include <string_view>
 
-#include "app/events.h"
-#include "app/shared_state.h"
-#include "app/transfer_hooks.h"
 #include "platform/dialog_toolkit.h"
 #include "platform/fault_injection.h"
 #include "platform/log.h"
+#include "spine/events.h"
+#include "spine/shared_state.h"
+#include "spine/transfer_hooks.h"
 
 plat::FileHandle TargetFile = plat::kNoFile;
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/events.h"
+#include "spine/events.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/shared_state.h"
 #include "platform/log.h"
+#include "spine/shared_state.h"
 
 namespace {
 

@@ -12,13 +12,13 @@
 #include "app/commands.h"
 #include "app/config_file_hooks.h"
 #include "app/dialog_ids.h"
-#include "app/shared_state.h"
-#include "app/transfer_hooks.h"
 #include "devicecmd/device_settings.h"
 #include "platform/log.h"
 #include "platform/net.h"
 #include "platform/threads.h"
 #include "sim/device_simulator.h"
+#include "spine/shared_state.h"
+#include "spine/transfer_hooks.h"
 #include "tftp/tftp_settings.h"
 
 namespace {

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "app/config_file_hooks.h"
-#include "app/shared_state.h"
-#include "app/transfer_hooks.h"
 #include "platform/log.h"
 #include "platform/net.h"
 #include "platform/threads.h"
+#include "spine/shared_state.h"
+#include "spine/transfer_hooks.h"
 #include "tftp/tftp_outcome.h"
 #include "tftp/tftp_server.h"
 #include "tftp/tftp_settings.h"

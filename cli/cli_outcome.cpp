@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/events.h"
+#include "spine/events.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <mutex>
 #include <string>
 
-#include "app/events.h"
 #include "app/panel_texts.h"
-#include "app/shared_state.h"
+#include "spine/events.h"
+#include "spine/shared_state.h"
 
 namespace {
 

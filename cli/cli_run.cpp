@@ -3,7 +3,6 @@
 #include "app/command_report.h"
 #include "app/commands.h"
 #include "app/config_file_hooks.h"
-#include "app/transfer_hooks.h"
 #include "cli/cli_options.h"
 #include "cli/cli_outcome.h"
 #include "cli/cli_reporting.h"
@@ -12,6 +11,7 @@
 #include "devicecmd/device_settings.h"
 #include "devicecmd/server_probe.h"
 #include "platform/log.h"
+#include "spine/transfer_hooks.h"
 #include "tftp/tftp_settings.h"
 
 namespace {

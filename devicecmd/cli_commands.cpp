@@ -7,14 +7,14 @@
 #include <string>
 #include <string_view>
 
-#include "app/events.h"
-#include "app/shared_state.h"
-#include "app/transfer_hooks.h"
 #include "devicecmd/basic_credentials.h"
 #include "devicecmd/chunked_search.h"
 #include "devicecmd/device_connection.h"
 #include "devicecmd/device_settings.h"
 #include "platform/log.h"
+#include "spine/events.h"
+#include "spine/shared_state.h"
+#include "spine/transfer_hooks.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 
 #include <cstdint>
 
-#include "app/events.h"
-#include "app/transfer_hooks.h"
 #include "devicecmd/device_settings.h"
 #include "platform/log.h"
+#include "spine/events.h"
+#include "spine/transfer_hooks.h"
 
 namespace {
 

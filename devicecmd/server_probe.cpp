@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/events.h"
-#include "app/transfer_hooks.h"
 #include "devicecmd/chunked_search.h"
 #include "devicecmd/device_connection.h"
 #include "platform/log.h"
+#include "spine/events.h"
+#include "spine/transfer_hooks.h"
 
 namespace {
 

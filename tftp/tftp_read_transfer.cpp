@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <string>
 
-#include "app/events.h"
-#include "app/transfer_hooks.h"
 #include "platform/log.h"
+#include "spine/events.h"
+#include "spine/transfer_hooks.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/tftp_peer_wait.h"
 #include "tftp/tftp_server.h"

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <iterator>
 
-#include "app/events.h"
-#include "app/shared_state.h"
-#include "app/transfer_hooks.h"
 #include "platform/log.h"
 #include "platform/threads.h"
+#include "spine/events.h"
+#include "spine/shared_state.h"
+#include "spine/transfer_hooks.h"
 #include "tftp/tftp_outcome.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/tftp_server.h"

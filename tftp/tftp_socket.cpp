@@ -1,8 +1,8 @@
 // The server's UDP socket, and the port test the commands make before they start the server.
-#include "app/events.h"
-#include "app/shared_state.h"
-#include "app/transfer_hooks.h"
 #include "platform/log.h"
+#include "spine/events.h"
+#include "spine/shared_state.h"
+#include "spine/transfer_hooks.h"
 #include "tftp/tftp_server.h"
 #include "tftp/tftp_settings.h"
 

@@ -1,8 +1,8 @@
 // The write transfer: takes the requester's DATA blocks strictly in order, converts every line
 // feed into carriage return + line feed, and hands each block to the UploadConfig hook before it
 // is acknowledged. Runs on the server thread.
-#include "app/transfer_hooks.h"
 #include "platform/log.h"
+#include "spine/transfer_hooks.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/tftp_peer_wait.h"
 #include "tftp/tftp_server.h"

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "app/dialog_ids.h"
-#include "app/events.h"
 #include "app/panel_texts.h"
-#include "app/shared_state.h"
+#include "spine/events.h"
+#include "spine/shared_state.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <atomic>
 
-#include "app/shared_state.h"
+#include "spine/shared_state.h"
 
 // The dialog window; set first thing in WM_INITDIALOG, never cleared. Read by the reporting
 // bodies on any thread.

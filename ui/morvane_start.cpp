@@ -3,10 +3,10 @@
 #include <commctrl.h>
 
 #include "app/config_file_hooks.h"
-#include "app/shared_state.h"
 #include "app/startup.h"
-#include "app/transfer_hooks.h"
 #include "platform/win32/win32_dialog_toolkit.h"
+#include "spine/shared_state.h"
+#include "spine/transfer_hooks.h"
 #include "ui/main_dialog.h"
 #include "ui/resource_ids.h"
 

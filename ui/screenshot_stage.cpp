@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/shared_state.h"
+#include "spine/shared_state.h"
 #include "ui/main_dialog.h"
 #include "ui/morvane_start.h"
 

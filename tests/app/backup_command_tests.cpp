@@ -1,7 +1,7 @@
 // The Backup command end to end: operator, device simulator, TFTP server, file.
 #include "tests/app/command_fixture.h"
 
-#include "app/events.h"
+#include "spine/events.h"
 #include "tftp/tftp_server.h"
 
 namespace testing_support {

@@ -1,7 +1,7 @@
 // The Restore command end to end: operator, device simulator, TFTP server, file.
 #include "tests/app/command_fixture.h"
 
-#include "app/events.h"
+#include "spine/events.h"
 
 namespace testing_support {
 namespace {

@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "app/events.h"
 #include "app/panel_texts.h"
-#include "app/shared_state.h"
 #include "app/startup.h"
+#include "spine/events.h"
+#include "spine/shared_state.h"
 #include "tests/support/test_support.h"
 
 namespace {

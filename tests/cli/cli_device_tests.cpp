@@ -5,11 +5,11 @@
 #include <memory>
 
 #include "app/command_report.h"
-#include "app/shared_state.h"
 #include "devicecmd/device_settings.h"
 #include "platform/net.h"
 #include "platform/threads.h"
 #include "sim/device_simulator.h"
+#include "spine/shared_state.h"
 #include "tests/cli/cli_harness.h"
 #include "tests/support/simulated_device_run.h"
 #include "tests/support/test_support.h"

@@ -3,10 +3,10 @@
 
 #include <cstdlib>
 
-#include "app/events.h"
 #include "cli/cli_options.h"
 #include "cli/cli_outcome.h"
 #include "cli/password_source.h"
+#include "spine/events.h"
 #include "tests/cli/cli_harness.h"
 #include "tests/support/test_support.h"
 

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "app/transfer_hooks.h"
+#include "spine/transfer_hooks.h"
 
 namespace {
 

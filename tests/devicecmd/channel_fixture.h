@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/shared_state.h"
 #include "devicecmd/device_settings.h"
 #include "platform/fault_injection.h"
 #include "platform/net.h"
+#include "spine/shared_state.h"
 #include "tests/support/test_support.h"
 
 struct NotedEvent {

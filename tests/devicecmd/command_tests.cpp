@@ -1,9 +1,9 @@
 // SendCliCommand and the four commands against scripted web servers on loopback.
 #include <gtest/gtest.h>
 
-#include "app/events.h"
 #include "devicecmd/cli_commands.h"
 #include "platform/fault_injection.h"
+#include "spine/events.h"
 #include "tests/devicecmd/channel_fixture.h"
 #include "tests/devicecmd/scripted_http_peer.h"
 

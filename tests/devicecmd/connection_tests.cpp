@@ -1,10 +1,10 @@
 // ConnectToDevice: its failures, each with its event, its line and nothing left open.
 #include <gtest/gtest.h>
 
-#include "app/events.h"
 #include "devicecmd/device_connection.h"
 #include "platform/fault_injection.h"
 #include "platform/threads.h"
+#include "spine/events.h"
 #include "tests/devicecmd/channel_fixture.h"
 
 using plat::Op;

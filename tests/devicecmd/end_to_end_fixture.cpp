@@ -1,8 +1,8 @@
 #include "tests/devicecmd/end_to_end_fixture.h"
 
 #include "app/config_file_hooks.h"
-#include "app/transfer_hooks.h"
 #include "platform/threads.h"
+#include "spine/transfer_hooks.h"
 #include "tftp/tftp_server.h"
 
 void EndToEndTest::SetUp() {

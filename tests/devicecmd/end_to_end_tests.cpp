@@ -5,9 +5,9 @@
 #include <algorithm>
 
 #include "app/config_file_hooks.h"
-#include "app/events.h"
 #include "devicecmd/cli_commands.h"
 #include "devicecmd/server_probe.h"
+#include "spine/events.h"
 #include "tests/devicecmd/end_to_end_fixture.h"
 #include "tftp/tftp_outcome.h"
 #include "tftp/tftp_server.h"

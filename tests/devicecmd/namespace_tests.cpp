@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "app/config_file_hooks.h"
-#include "app/shared_state.h"
-#include "app/transfer_hooks.h"
 #include "devicecmd/cli_commands.h"
 #include "devicecmd/device_settings.h"
 #include "devicecmd/server_probe.h"
 #include "platform/threads.h"
+#include "spine/shared_state.h"
+#include "spine/transfer_hooks.h"
 #include "tests/support/test_support.h"
 #include "tftp/tftp_outcome.h"
 #include "tftp/tftp_server.h"

@@ -1,9 +1,9 @@
 // ProbeServerType against scripted web servers on loopback.
 #include <gtest/gtest.h>
 
-#include "app/events.h"
 #include "devicecmd/server_probe.h"
 #include "platform/fault_injection.h"
+#include "spine/events.h"
 #include "tests/devicecmd/channel_fixture.h"
 #include "tests/devicecmd/scripted_http_peer.h"
 

@@ -3,11 +3,11 @@
 
 #include <memory>
 
-#include "app/events.h"
 #include "devicecmd/cli_commands.h"
 #include "devicecmd/server_probe.h"
 #include "sim/device_simulator.h"
 #include "sim/sim_command_line.h"
+#include "spine/events.h"
 #include "tests/devicecmd/channel_fixture.h"
 
 namespace {

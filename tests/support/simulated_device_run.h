@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "app/command_report.h"
-#include "app/shared_state.h"
 #include "devicecmd/device_settings.h"
 #include "platform/threads.h"
 #include "sim/device_simulator.h"
 #include "sim/sim_options.h"
+#include "spine/shared_state.h"
 #include "tests/support/test_support.h"
 #include "tftp/tftp_settings.h"
 

@@ -7,10 +7,10 @@
 #include <random>
 #include <sstream>
 
-#include "app/events.h"
-#include "app/transfer_hooks.h"
 #include "platform/log.h"
 #include "platform/net.h"
+#include "spine/events.h"
+#include "spine/transfer_hooks.h"
 
 namespace testing_support {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/config_file_hooks.h"
-#include "app/shared_state.h"
 #include "platform/fault_injection.h"
+#include "spine/shared_state.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;

@@ -1,9 +1,9 @@
 // The read transfer against a scripted peer on loopback.
 #include <gtest/gtest.h>
 
-#include "app/events.h"
-#include "app/shared_state.h"
 #include "platform/fault_injection.h"
+#include "spine/events.h"
+#include "spine/shared_state.h"
 #include "tests/tftp/tftp_server_fixture.h"
 
 using namespace testing_support;

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "app/config_file_hooks.h"
-#include "app/events.h"
-#include "app/shared_state.h"
-#include "app/transfer_hooks.h"
 #include "platform/fault_injection.h"
+#include "spine/events.h"
+#include "spine/shared_state.h"
+#include "spine/transfer_hooks.h"
 #include "tests/tftp/tftp_server_fixture.h"
 #include "tftp/tftp_server.h"
 

@@ -4,12 +4,12 @@
 #include <filesystem>
 
 #include "app/config_file_hooks.h"
-#include "app/shared_state.h"
-#include "app/transfer_hooks.h"
 #include "platform/dialog_toolkit.h"
 #include "platform/fault_injection.h"
 #include "platform/net.h"
 #include "platform/threads.h"
+#include "spine/shared_state.h"
+#include "spine/transfer_hooks.h"
 #include "tftp/tftp_server.h"
 
 namespace testing_support {

@@ -3,9 +3,9 @@
 
 #include <filesystem>
 
-#include "app/events.h"
-#include "app/shared_state.h"
 #include "platform/fault_injection.h"
+#include "spine/events.h"
+#include "spine/shared_state.h"
 #include "tests/tftp/tftp_server_fixture.h"
 
 using namespace testing_support;

@@ -10,15 +10,15 @@
 #include <vector>
 
 #include "app/dialog_ids.h"
-#include "app/events.h"
 #include "app/panel_texts.h"
-#include "app/shared_state.h"
 #include "devicecmd/device_settings.h"
 #include "dialog_harness.h"
 #include "platform/dialog_toolkit.h"
 #include "platform/fault_injection.h"
 #include "platform/threads.h"
 #include "sim/device_simulator.h"
+#include "spine/events.h"
+#include "spine/shared_state.h"
 #include "tests/support/simulated_device_run.h"
 #include "tests/support/test_support.h"
 #include "tftp/tftp_settings.h"

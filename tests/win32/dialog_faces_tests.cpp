@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "app/dialog_ids.h"
-#include "app/events.h"
 #include "app/panel_texts.h"
-#include "app/shared_state.h"
 #include "dialog_harness.h"
 #include "platform/fault_injection.h"
 #include "platform/files.h"
+#include "spine/events.h"
+#include "spine/shared_state.h"
 #include "ui/help.h"
 #include "ui/main_dialog.h"
 #include "ui/morvane_start.h"

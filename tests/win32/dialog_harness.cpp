@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/config_file_hooks.h"
-#include "app/transfer_hooks.h"
 #include "platform/win32/win32_dialog_toolkit.h"
+#include "spine/transfer_hooks.h"
 #include "ui/main_dialog.h"
 #include "ui/resource_ids.h"
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "app/shared_state.h"
+#include "spine/shared_state.h"
 #include "tests/support/scripted_dialog.h"
 
 namespace win32_testing {

@@ -1,4 +1,4 @@
-#include "app/transfer_hooks.h"
+#include "spine/transfer_hooks.h"
 
 TransferHooksTable TransferHooks{};
 
