@@ -1,6 +1,5 @@
 // The Backup command: the device writes its configuration to our TFTP server, and the text is
 // stored in the file the operator chose.
-#include "app/command_report.h"
 #include "app/command_steps.h"
 #include "app/commands.h"
 #include "app/dialog_ids.h"
@@ -8,45 +7,50 @@
 #include "platform/log.h"
 #include "tftp/tftp_server.h"
 
-int DoBackup(plat::WindowRef dialog, int, ConnectionSettingsRecord* settings) {
-    LastCommandReport = CommandReportRecord{};
+CommandReport RunBackupCommand(plat::WindowRef dialog, ConnectionSettingsRecord* settings) {
+    // Port first, then the running server: the opposite of Restore's order, on purpose.
     if (TftpPortAvailable() == 0 && IsTftpServerRunning() == 0) {
         plat::Log("Error, could not open the TFTP port.\n");
         ShowCommandBox(dialog, command_text::kPortWarning);
-        LastCommandReport.Result = CommandResult::PortUnavailable;
-        return 1;
+        return CommandReport{CommandResult::PortUnavailable};
     }
 
     CommandFields fields;
     ReadConnectionFields(dialog, fields);
-    if (!ConnectionFieldsPresent(dialog, fields, command_text::kNoBackupHost)) return 1;
+    if (!ConnectionFieldsPresent(dialog, fields, command_text::kNoBackupHost))
+        return CommandReport{CommandResult::Declined};
     PrintConnectionLine(*settings);
 
     char path[260];
     plat::Toolkit().SetFieldText(dialog, IDC_FILENAME, "");
-    if (!ChooseCommandFile(dialog, ChooseBackupFile, settings, path)) return 1;
+    if (!ChooseCommandFile(dialog, ChooseBackupFile, settings, path))
+        return CommandReport{CommandResult::Declined};
     SetTargetPath(path);
 
-    if (!DeviceIsTavio(dialog, fields.host, command_text::kUnsupportedBackup)) return 1;
+    CommandResult refusal{};
+    if (!DeviceIsTavio(dialog, fields.host, command_text::kUnsupportedBackup, &refusal))
+        return CommandReport{refusal};
     EnsureTftpServerRunning();
 
     const std::uint32_t ticket = TakeTftpTicket();
     if (SendListChangesCommand() == 0) {
         SoundInformationBeep();
-        LastCommandReport.Result = CommandResult::DeviceCommandFailed;
-        return 1;
+        return CommandReport{CommandResult::DeviceCommandFailed};
     }
     const TftpRunOutcome transfer = AwaitCommandTransfer(ticket);
     const std::string target = GetTargetPath();
     SoundInformationBeep();
     if (transfer.Result != TftpRunResult::FileStored) {
         ShowCommandBox(dialog, command_text::kBackupFailed, target.c_str());
-        LastCommandReport.Result = transfer.Result == TftpRunResult::StoreFailed
-                                       ? CommandResult::FileUnusable
-                                       : CommandResult::TransferFailed;
-        return 1;
+        return CommandReport{transfer.Result == TftpRunResult::StoreFailed
+                                 ? CommandResult::FileUnusable
+                                 : CommandResult::TransferFailed};
     }
     ShowCommandBox(dialog, command_text::kBackupComplete, target.c_str());
-    LastCommandReport = CommandReportRecord{CommandResult::Completed, transfer.Bytes};
+    return CommandReport{CommandResult::Completed, transfer.Bytes};
+}
+
+int DoBackup(plat::WindowRef dialog, int, ConnectionSettingsRecord* settings) {
+    RunBackupCommand(dialog, settings);
     return 1;
 }

@@ -1,4 +1,3 @@
 #include "app/command_report.h"
 
-CommandReportRecord LastCommandReport{};
 CommandSettingsRecord CommandSettings{};

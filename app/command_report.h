@@ -1,7 +1,9 @@
-// What the last Backup or Restore command came to, for front ends that need more than the
-// message boxes (the command-line tool turns it into an exit code), and the commands' settings.
+// What a Backup or Restore command came to, for front ends that need more than the message boxes
+// (the command-line tool turns it into an exit code), and the commands' settings.
 //
-// Contract: written by the commands on the dialog's thread; read there after they return.
+// Contract: a command returns its report to the front end that ran it, on that front end's
+// thread; nothing of it is kept after the command. CommandSettings is set by the front end before
+// a command runs and read by the command on the same thread.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +19,7 @@ enum class CommandResult {
     FileUnusable,       // the restore file could not be read, or the backup file not written
 };
 
-struct CommandReportRecord {
+struct CommandReport {
     CommandResult Result = CommandResult::Declined;
     std::uint64_t Bytes = 0;  // bytes stored or served
 };
@@ -28,5 +30,4 @@ struct CommandSettingsRecord {
     int TransferGraceMs = 2000;
 };
 
-extern CommandReportRecord LastCommandReport;
 extern CommandSettingsRecord CommandSettings;

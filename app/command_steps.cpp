@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "app/command_report.h"
 #include "app/dialog_ids.h"
 #include "devicecmd/server_probe.h"
 #include "platform/log.h"
@@ -26,7 +25,8 @@ void SoundInformationBeep() { plat::Toolkit().SoundBeep(plat::kBeepInformation);
 int ShowCommandBox(plat::WindowRef dialog, const MessageBoxText& box, const char* fill) {
     char message[kMessageArea];
     std::snprintf(message, sizeof message, box.text, fill ? fill : "");
-    return plat::Toolkit().ShowMessageBox(dialog, message, box.caption, box.flags);
+    return plat::Toolkit().ShowMessageBox(dialog, message, box.caption, box.flags,
+                                          static_cast<int>(box.id));
 }
 
 void ReadConnectionFields(plat::WindowRef dialog, CommandFields& fields) {
@@ -44,7 +44,6 @@ bool ConnectionFieldsPresent(plat::WindowRef dialog, const CommandFields& fields
         SoundInformationBeep();
         ShowCommandBox(dialog, box);
         plat::Toolkit().FocusControl(dialog, focus);
-        LastCommandReport.Result = CommandResult::Declined;
         return false;
     };
     if (fields.host[0] == '\0') return refuse(noHostBox, IDC_HOST);
@@ -62,22 +61,20 @@ bool ChooseCommandFile(plat::WindowRef dialog, FileChooser chooser,
     ReadField(dialog, IDC_FILENAME, path);
     while (path[0] == '\0') {
         SoundInformationBeep();
-        if (ShowCommandBox(dialog, command_text::kNoFileName) != plat::kIdYes) {
-            LastCommandReport.Result = CommandResult::Declined;
-            return false;
-        }
+        if (ShowCommandBox(dialog, command_text::kNoFileName) != plat::kIdYes) return false;
         chooser(dialog, 0, settings);
         ReadField(dialog, IDC_FILENAME, path);
     }
     return true;
 }
 
-bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxText& unsupportedBox) {
+bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxText& unsupportedBox,
+                   CommandResult* refusal) {
     const auto refuse = [&](const MessageBoxText& box, CommandResult result) {
         SoundInformationBeep();
         ShowCommandBox(dialog, box, host);
         plat::Toolkit().FocusControl(dialog, IDC_HOST);
-        LastCommandReport.Result = result;
+        *refusal = result;
         return false;
     };
     if (ProbeServerType(GetHost()) == SERVER_UNRECOGNISED)

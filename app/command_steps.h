@@ -4,6 +4,7 @@
 // registered dialog toolkit.
 #pragma once
 
+#include "app/command_report.h"
 #include "app/command_texts.h"
 #include "platform/dialog_toolkit.h"
 #include "spine/shared_state.h"
@@ -25,18 +26,22 @@ int ShowCommandBox(plat::WindowRef dialog, const MessageBoxText& box, const char
 // Reads the Host, Username and Password fields (127, 79 and 79 characters at most) and stores them
 // in ConnectionSettings.
 void ReadConnectionFields(plat::WindowRef dialog, CommandFields& fields);
-// The empty-host and empty-user-name checks with their beep, box and focus. False: the command ends.
+// The empty-host and empty-user-name checks with their beep, box and focus. False: the command
+// ends as Declined.
 bool ConnectionFieldsPresent(plat::WindowRef dialog, const CommandFields& fields,
                              const MessageBoxText& noHostBox);
 // The "host:user:password" diagnostic line, the password masked.
 void PrintConnectionLine(const ConnectionSettingsRecord& settings);
 
-// Runs the chooser, then asks again while no file is chosen. False: the operator gave up.
+// Runs the chooser, then asks again while no file is chosen. False: the operator gave up (the
+// command ends as Declined).
 bool ChooseCommandFile(plat::WindowRef dialog, FileChooser chooser,
                        ConnectionSettingsRecord* settings, char (&path)[260]);
 
-// The two probes, with their boxes. False: the command ends (LastCommandReport says why).
-bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxText& unsupportedBox);
+// The two probes, with their boxes. False: the command ends with *refusal (NotTavio or
+// Unsupported).
+bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxText& unsupportedBox,
+                   CommandResult* refusal);
 
 // Starts the TFTP server unless one is running.
 void EnsureTftpServerRunning();

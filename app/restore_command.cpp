@@ -1,6 +1,5 @@
 // The Restore command: the chosen file is loaded, the device fetches it from our TFTP server and
 // applies it, and is then rebooted.
-#include "app/command_report.h"
 #include "app/command_steps.h"
 #include "app/commands.h"
 #include "app/config_file_hooks.h"
@@ -20,44 +19,44 @@ bool FileCanBeOpened(const char* path) {
 }
 
 // A failed device command: the cause is already on the panel.
-int DeviceCommandFailed() {
+CommandReport DeviceCommandFailed() {
     SoundInformationBeep();
-    LastCommandReport.Result = CommandResult::DeviceCommandFailed;
-    return 1;
+    return CommandReport{CommandResult::DeviceCommandFailed};
 }
 
 }  // namespace
 
-int DoRestore(plat::WindowRef dialog, int, ConnectionSettingsRecord* settings) {
-    LastCommandReport = CommandReportRecord{};
+CommandReport RunRestoreCommand(plat::WindowRef dialog, ConnectionSettingsRecord* settings) {
+    // Running server first, so a running one skips the port test: unlike Backup, on purpose.
     if (IsTftpServerRunning() == 0 && TftpPortAvailable() == 0) {
         plat::Log("Error, could not open the TFTP port.\n");
-        LastCommandReport.Result = CommandResult::PortUnavailable;
-        return 1;
+        return CommandReport{CommandResult::PortUnavailable};
     }
 
     CommandFields fields;
     ReadConnectionFields(dialog, fields);
     plat::Toolkit().SetFieldText(dialog, IDC_FILENAME, "");
-    if (!ConnectionFieldsPresent(dialog, fields, command_text::kNoRestoreHost)) return 1;
+    if (!ConnectionFieldsPresent(dialog, fields, command_text::kNoRestoreHost))
+        return CommandReport{CommandResult::Declined};
 
     char path[260];
-    if (!ChooseCommandFile(dialog, ChooseRestoreFile, settings, path)) return 1;
+    if (!ChooseCommandFile(dialog, ChooseRestoreFile, settings, path))
+        return CommandReport{CommandResult::Declined};
     if (!FileCanBeOpened(path)) {
         SoundInformationBeep();
         ShowCommandBox(dialog, command_text::kUnreadableFile, path);
         plat::Toolkit().FocusControl(dialog, IDC_FILENAME);
-        LastCommandReport.Result = CommandResult::FileUnusable;
-        return 1;
+        return CommandReport{CommandResult::FileUnusable};
     }
     if (LoadFileImage(path) == 0) {
         SoundInformationBeep();
-        LastCommandReport.Result = CommandResult::FileUnusable;
-        return 1;
+        return CommandReport{CommandResult::FileUnusable};
     }
     PrintConnectionLine(*settings);
 
-    if (!DeviceIsTavio(dialog, fields.host, command_text::kUnsupportedRestore)) return 1;
+    CommandResult refusal{};
+    if (!DeviceIsTavio(dialog, fields.host, command_text::kUnsupportedRestore, &refusal))
+        return CommandReport{refusal};
     if (ShowCommandBox(dialog, command_text::kFactoryQuestion) == plat::kIdYes &&
         SendFactoryResetCommand() == 0)
         return DeviceCommandFailed();
@@ -69,13 +68,16 @@ int DoRestore(plat::WindowRef dialog, int, ConnectionSettingsRecord* settings) {
     if (transfer.Result != TftpRunResult::FileServed) {
         SoundInformationBeep();
         ShowCommandBox(dialog, command_text::kRestoreFailed);
-        LastCommandReport.Result = CommandResult::TransferFailed;
-        return 1;
+        return CommandReport{CommandResult::TransferFailed};
     }
     if (SendRebootCommand() == 0) return DeviceCommandFailed();
 
     SoundInformationBeep();
     ShowCommandBox(dialog, command_text::kRestoreComplete);
-    LastCommandReport = CommandReportRecord{CommandResult::Completed, transfer.Bytes};
+    return CommandReport{CommandResult::Completed, transfer.Bytes};
+}
+
+int DoRestore(plat::WindowRef dialog, int, ConnectionSettingsRecord* settings) {
+    RunRestoreCommand(dialog, settings);
     return 1;
 }

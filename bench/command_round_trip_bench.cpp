@@ -1,4 +1,4 @@
-// Whole commands as the operator runs them: DoBackup and DoRestore against the in-process device
+// Whole commands as the operator runs them: Backup and Restore against the in-process device
 // simulator on loopback, dialog answered by a fixed back end. Measures what the utility adds to
 // the device's own time: two probes, the device commands, the TFTP transfer, the file work.
 #include <benchmark/benchmark.h>
@@ -38,7 +38,7 @@ int GetField(plat::WindowRef, int id, char* text, int maxCount) {
 }
 bool SetField(plat::WindowRef, int, const char*) { return true; }
 void Focus(plat::WindowRef, int) {}
-int Box(plat::WindowRef, const char*, const char*, unsigned flags) {
+int Box(plat::WindowRef, const char*, const char*, unsigned flags, int) {
     return (flags & 0xF) == plat::kMbYesNo ? (factoryReset ? plat::kIdYes : plat::kIdNo)
                                            : plat::kIdOk;
 }
@@ -94,8 +94,8 @@ void BM_Backup(benchmark::State& state) {
     const auto device = PrepareDevice(static_cast<std::size_t>(state.range(0)), dir);
     chosenFile = dir + "/backup.cfg";
     for (auto _ : state) {
-        DoBackup(nullptr, 0, &ConnectionSettings);
-        if (LastCommandReport.Result != CommandResult::Completed) state.SkipWithError("failed");
+        if (RunBackupCommand(nullptr, &ConnectionSettings).Result != CommandResult::Completed)
+            state.SkipWithError("failed");
         state.PauseTiming();
         WaitForServerEnd();
         state.ResumeTiming();
@@ -117,8 +117,8 @@ void BM_Restore(benchmark::State& state) {
         std::fclose(f);
     }
     for (auto _ : state) {
-        DoRestore(nullptr, 0, &ConnectionSettings);
-        if (LastCommandReport.Result != CommandResult::Completed) state.SkipWithError("failed");
+        if (RunRestoreCommand(nullptr, &ConnectionSettings).Result != CommandResult::Completed)
+            state.SkipWithError("failed");
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
     device->Stop();

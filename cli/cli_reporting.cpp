@@ -1,10 +1,11 @@
 #include "cli/cli_reporting.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
+#include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/panel_texts.h"
 #include "spine/events.h"
@@ -12,14 +13,26 @@
 
 namespace {
 
+// Standard error output of another thread, waiting for the main thread: a report to compose, or
+// text to write as it is.
+struct HandedOver {
+    enum Kind { Report, Text, Progress } kind;
+    int code;  // Report
+    std::string text;  // Text, Progress
+};
+
 const CliIo* io = nullptr;
 bool quietErrors = false;
-std::atomic<int> lastError{0};
-std::mutex reportLock;
+std::thread::id mainThread;
+std::mutex reportLock;  // guards everything below
+int lastError = 0;
 std::string lastPanel;
 bool progressShown = false;
+std::deque<HandedOver> handedOver;
 
-void DrawProgress(const TransferProgress& p) {
+bool OnMainThread() { return std::this_thread::get_id() == mainThread; }
+
+std::string ProgressLine(const TransferProgress& p) {
     constexpr int kWidth = 30;
     const std::uint32_t done = std::min(p.Done, p.Total);
     const int percent = p.Total == 0 ? 100 : static_cast<int>(100.0 * done / p.Total);
@@ -28,46 +41,105 @@ void DrawProgress(const TransferProgress& p) {
     std::snprintf(line, sizeof line, "\r[%-*s] %3d%% %u/%u bytes", kWidth,
                   std::string(static_cast<std::size_t>(filled), '#').c_str(), percent, done,
                   p.Total);
-    io->writeErr(line);
-    progressShown = true;
+    return line;
 }
 
-}  // namespace
-
-void StartCliReporting(const CliIo& newIo, bool quiet) {
-    io = &newIo;
-    quietErrors = quiet;
-    lastError = 0;
-    lastPanel.clear();
-    progressShown = false;
-}
-
-int LastReportedError() { return lastError.load(); }
-
-const char* LastReportedPanel() { return lastPanel.c_str(); }
-
-void FinishProgressLine() {
-    std::lock_guard lock(reportLock);
-    if (progressShown) io->writeErr("\n");
-    progressShown = false;
-}
-
-bool CliReportError(int code, const void*) {
+// Main thread, lock held.
+void WritePanel(int code) {
     const std::string panel =
         ComposePanelText(code, ConnectionSettings.Host, ConnectionSettings.UserName);
-    if (panel.empty()) return true;
-    std::lock_guard lock(reportLock);
+    if (panel.empty()) return;
     lastError = code;
     lastPanel = panel;
     if (progressShown) io->writeErr("\n");
     progressShown = false;
     if (!quietErrors) io->writeErr(panel + "\n");
+}
+
+// Lock held.
+void WriteText(std::string_view text, bool progress) {
+    io->writeErr(text);
+    if (progress) progressShown = true;
+}
+
+// Main thread, lock held.
+void DeliverLocked() {
+    while (!handedOver.empty()) {
+        const HandedOver next = std::move(handedOver.front());
+        handedOver.pop_front();
+        if (next.kind == HandedOver::Report)
+            WritePanel(next.code);
+        else
+            WriteText(next.text, next.kind == HandedOver::Progress);
+    }
+}
+
+// Any thread: text written now, or behind the reports still waiting for the main thread.
+void WriteInOrder(std::string_view text, bool progress) {
+    std::lock_guard lock(reportLock);
+    if (OnMainThread()) {
+        DeliverLocked();
+        WriteText(text, progress);
+    } else if (!handedOver.empty()) {
+        handedOver.push_back(HandedOver{progress ? HandedOver::Progress : HandedOver::Text, 0,
+                                        std::string(text)});
+    } else {
+        WriteText(text, progress);
+    }
+}
+
+}  // namespace
+
+void StartCliReporting(const CliIo& newIo, bool quiet) {
+    std::lock_guard lock(reportLock);
+    io = &newIo;
+    quietErrors = quiet;
+    mainThread = std::this_thread::get_id();
+    lastError = 0;
+    lastPanel.clear();
+    progressShown = false;
+    handedOver.clear();
+}
+
+void DeliverHandedOverReports() {
+    std::lock_guard lock(reportLock);
+    DeliverLocked();
+}
+
+int LastReportedError() {
+    std::lock_guard lock(reportLock);
+    DeliverLocked();
+    return lastError;
+}
+
+const char* LastReportedPanel() {
+    std::lock_guard lock(reportLock);
+    DeliverLocked();
+    return lastPanel.c_str();
+}
+
+void FinishProgressLine() {
+    std::lock_guard lock(reportLock);
+    DeliverLocked();
+    if (progressShown) io->writeErr("\n");
+    progressShown = false;
+}
+
+void WriteDiagnostic(std::string_view text) { WriteInOrder(text, false); }
+
+bool CliReportError(int code, const void*) {
+    std::lock_guard lock(reportLock);
+    if (OnMainThread()) {
+        DeliverLocked();
+        WritePanel(code);
+    } else {
+        handedOver.push_back(HandedOver{HandedOver::Report, code, {}});
+    }
     return true;
 }
 
 bool CliReportStatus(int code, const void* detail) {
     if (code != STATUS_PROGRESS || detail == nullptr || !io->errIsTerminal) return true;
-    std::lock_guard lock(reportLock);
-    DrawProgress(*static_cast<const TransferProgress*>(detail));
+    WriteInOrder(ProgressLine(*static_cast<const TransferProgress*>(detail)), true);
     return true;
 }

@@ -1,14 +1,26 @@
 // morvane-cli's bodies of the two reporting hooks: error panel texts on standard error, a progress
 // bar while a file is served, and the last error code for the exit code.
 //
-// Contract: called on the main thread and on the TFTP server thread; never waits for either.
+// Contract: StartCliReporting runs on the main thread, which owns ConnectionSettings; the other
+// calls here come from the main thread unless said otherwise. The hooks and WriteDiagnostic may
+// also be called on the TFTP server thread and never wait for the main thread. A report made on
+// the server thread is handed over to the main thread, which composes its panel text (from
+// ConnectionSettings) and writes it the next time it reports, writes a diagnostic or a message
+// box, or asks for the outcome. What the server thread writes after such a report waits behind
+// it, so each thread's output keeps its order.
 #pragma once
+
+#include <string_view>
 
 #include "cli/cli_io.h"
 
 void StartCliReporting(const CliIo& io, bool quiet);
+// Writes the reports handed over so far, in the order they were made.
+void DeliverHandedOverReports();
 int LastReportedError();
 const char* LastReportedPanel();  // text of the last panel, for --json
 void FinishProgressLine();
+// A diagnostic line for standard error (--verbose); any thread.
+void WriteDiagnostic(std::string_view text);
 bool CliReportError(int code, const void* detail);
 bool CliReportStatus(int code, const void* detail);

@@ -1,6 +1,5 @@
 #include "cli/cli_run.h"
 
-#include "app/command_report.h"
 #include "app/commands.h"
 #include "app/config_file_hooks.h"
 #include "cli/cli_options.h"
@@ -18,7 +17,7 @@ namespace {
 
 const CliIo* activeIo = nullptr;
 
-void VerboseSink(std::string_view text) { activeIo->writeErr(text); }
+void VerboseSink(std::string_view text) { WriteDiagnostic(text); }
 void QuietSink(std::string_view) {}
 
 const char* ServerTypeText(ServerType type) {
@@ -42,14 +41,11 @@ int RunProbe(const CliOptions& options, CliOutcome& outcome) {
 
 int RunTransferCommand(const CliOptions& options, CliOutcome& outcome) {
     const bool backup = options.command == CliCommand::Backup;
-    if (backup) {
-        DoBackup(nullptr, 0, &ConnectionSettings);
-    } else {
-        DoRestore(nullptr, 0, &ConnectionSettings);
-    }
+    const CommandReport report = backup ? RunBackupCommand(nullptr, &ConnectionSettings)
+                                        : RunRestoreCommand(nullptr, &ConnectionSettings);
     FinishProgressLine();
-    outcome.bytes = LastCommandReport.Bytes;
-    const int code = ExitCodeForCommand(LastCommandReport.Result, LastReportedError());
+    outcome.bytes = report.Bytes;
+    const int code = ExitCodeForCommand(report.Result, LastReportedError());
     if (code == EXIT_OK && !options.json) {
         activeIo->writeOut(std::string(backup ? "Backup complete: " : "Restore complete: ") +
                            options.file + " (" + std::to_string(outcome.bytes) + " bytes)\n");
@@ -86,8 +82,8 @@ int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
         return EXIT_USAGE;
     }
 
-    plat::SetLogSink(options.verbose ? VerboseSink : QuietSink);
     StartCliReporting(io, options.json);
+    plat::SetLogSink(options.verbose ? VerboseSink : QuietSink);
     RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, CliReportError,
                           CliReportStatus);
     DeviceSettings.Port = options.httpPort;

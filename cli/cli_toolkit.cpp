@@ -3,7 +3,9 @@
 #include <cstring>
 #include <map>
 
+#include "app/command_texts.h"
 #include "app/dialog_ids.h"
+#include "cli/cli_reporting.h"
 
 namespace {
 
@@ -33,11 +35,36 @@ std::string WithoutCarriageReturns(const char* text) {
     return out;
 }
 
-int ShowMessageBox(plat::WindowRef, const char* text, const char* caption, unsigned flags) {
-    int answer = plat::kIdOk;
+// The answer to a question, by the question's identity. A question this tool does not know is
+// declined: it never takes the answer meant for another. Every box is listed, so that the
+// compiler points here when a box is added.
+int AnswerQuestion(int identity) {
+    switch (static_cast<CommandBox>(identity)) {
+        case CommandBox::FactoryQuestion:
+            return answers.factoryReset ? plat::kIdYes : plat::kIdNo;
+        case CommandBox::NoFileName:  // the file is named on the command line, or not at all
+        case CommandBox::PortWarning:
+        case CommandBox::NoBackupHost:
+        case CommandBox::NoRestoreHost:
+        case CommandBox::NoUserName:
+        case CommandBox::UnreadableFile:
+        case CommandBox::NotTavio:
+        case CommandBox::UnsupportedBackup:
+        case CommandBox::UnsupportedRestore:
+        case CommandBox::BackupComplete:
+        case CommandBox::BackupFailed:
+        case CommandBox::RestoreComplete:
+        case CommandBox::RestoreFailed:
+            break;
+    }
+    return plat::kIdNo;
+}
+
+int ShowMessageBox(plat::WindowRef, const char* text, const char* caption, unsigned flags,
+                   int identity) {
+    DeliverHandedOverReports();  // a report made before the box is written before it
     const unsigned buttons = flags & 0xF;
-    if (buttons == plat::kMbYesNo) answer = answers.factoryReset ? plat::kIdYes : plat::kIdNo;
-    if (buttons == plat::kMbYesNoCancel) answer = plat::kIdNo;
+    const int answer = buttons == plat::kMbOk ? plat::kIdOk : AnswerQuestion(identity);
     std::string line = std::string(caption) + ": " + WithoutCarriageReturns(text);
     if (buttons == plat::kMbYesNo || buttons == plat::kMbYesNoCancel)
         line += answer == plat::kIdYes ? " -> Yes" : " -> No";

@@ -9,7 +9,7 @@ int SilentGetFieldText(WindowRef, int, char* text, int maxCount) {
 }
 bool SilentSetFieldText(WindowRef, int, const char*) { return false; }
 void SilentFocusControl(WindowRef, int) {}
-int SilentMessageBox(WindowRef, const char*, const char*, unsigned) { return kIdCancel; }
+int SilentMessageBox(WindowRef, const char*, const char*, unsigned, int) { return kIdCancel; }
 void SilentBeep(unsigned) {}
 bool SilentFileDialog(WindowRef, const FileDialogSettings&, char*, std::size_t) { return false; }
 

@@ -46,7 +46,10 @@ struct DialogToolkit {
     int (*GetFieldText)(WindowRef window, int id, char* text, int maxCount);
     bool (*SetFieldText)(WindowRef window, int id, const char* text);
     void (*FocusControl)(WindowRef window, int id);
-    int (*ShowMessageBox)(WindowRef owner, const char* text, const char* caption, unsigned flags);
+    // `identity` names the box in the caller's table of boxes (0: none). A back end that answers
+    // without an operator answers a question by its identity, not by its buttons.
+    int (*ShowMessageBox)(WindowRef owner, const char* text, const char* caption, unsigned flags,
+                          int identity);
     void (*SoundBeep)(unsigned type);
     // Runs the Open or Save dialog; on success the chosen full path is in path (capacity bytes).
     bool (*RunFileDialog)(WindowRef owner, const FileDialogSettings& settings, char* path,

@@ -37,5 +37,5 @@ void OpenHelp(HWND owner) {
     const std::string text = "The help file could not be opened:\r\n" + path +
                              "\r\nIt belongs in the folder of morvane.exe.";
     plat::Toolkit().ShowMessageBox(owner, text.c_str(), "Morvane Help",
-                                   plat::kMbOk | plat::kMbIconError);
+                                   plat::kMbOk | plat::kMbIconError, 0);
 }

@@ -99,7 +99,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         }
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == IDM_ABOUT)
-                plat::Toolkit().ShowMessageBox(dialog, kAboutText, kAboutCaption, plat::kMbOk);
+                plat::Toolkit().ShowMessageBox(dialog, kAboutText, kAboutCaption, plat::kMbOk, 0);
             return 0;
         case WM_CTLCOLORSTATIC:
             return PaintPanelStatic(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));

@@ -1,5 +1,5 @@
-// Resource identifiers of the program (the dialog's control ids are in app/dialog_ids.h).
-// Plain #defines: the resource script reads this file too.
+// Resource identifiers of the program. Plain #defines: the resource script reads this file too,
+// as it reads the dialog's control ids in app/dialog_ids.h.
 #pragma once
 
 #define IDD_MAIN_DIALOG 101

@@ -25,7 +25,7 @@ void FocusControl(WindowRef window, int id) {
     ::SetFocus(::GetDlgItem(Window(window), id));
 }
 
-int ShowMessageBox(WindowRef owner, const char* text, const char* caption, unsigned flags) {
+int ShowMessageBox(WindowRef owner, const char* text, const char* caption, unsigned flags, int) {
     return ::MessageBoxA(Window(owner), text, caption, flags);
 }
 

@@ -23,8 +23,8 @@ TEST_F(Backup, StoresTheDeviceTextWithCrLfAndSaysSo) {
     EXPECT_EQ(box.text, "The configuration has been backed up to: \r\n\t" + target);
     EXPECT_EQ(box.flags, 0x40u);
     EXPECT_EQ(dialog.beeps, 1);
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::Completed);
-    EXPECT_EQ(LastCommandReport.Bytes, WithCrLf(text).size());
+    EXPECT_EQ(report.Result, CommandResult::Completed);
+    EXPECT_EQ(report.Bytes, WithCrLf(text).size());
     EXPECT_EQ(DeviceRequests(),
               (std::vector<std::string>{"GET /", "GET /",
                                         "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1"}));
@@ -44,7 +44,7 @@ TEST_F(Backup, ADeviceThatNeverSendsFailsWithoutTouchingTheOldBackup) {
     EXPECT_EQ(box.text, "The configuration could not be backed up to: \r\n\t" + target +
                             "\r\nThe file has not been changed.");
     EXPECT_EQ(box.flags, 0x10u);
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::TransferFailed);
+    EXPECT_EQ(report.Result, CommandResult::TransferFailed);
 }
 
 TEST_F(Backup, ATransferCutShortLeavesTheOldBackupWhole) {
@@ -57,7 +57,7 @@ TEST_F(Backup, ATransferCutShortLeavesTheOldBackupWhole) {
 
     EXPECT_EQ(ReadWholeFile(target), "previous backup\r\n");
     EXPECT_EQ(OnlyBox().caption, "Backup failed");
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::TransferFailed);
+    EXPECT_EQ(report.Result, CommandResult::TransferFailed);
 }
 
 TEST_F(Backup, ATargetThatCannotBeCreatedIsReportedNotBeepedAway) {
@@ -65,7 +65,7 @@ TEST_F(Backup, ATargetThatCannotBeCreatedIsReportedNotBeepedAway) {
     const std::string target = dir + "/no-such-folder/x.cfg";
     RunBackup(target);
     EXPECT_EQ(OnlyBox().caption, "Backup failed");
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::FileUnusable);
+    EXPECT_EQ(report.Result, CommandResult::FileUnusable);
     EXPECT_FALSE(plat::FileExists(target.c_str()));
 }
 
@@ -76,7 +76,7 @@ TEST_F(Backup, RefusedCredentialsOnlyBeep) {
     EXPECT_TRUE(dialog.boxes.empty());
     EXPECT_EQ(dialog.beeps, 1);
     EXPECT_EQ(RecordedErrors(), std::vector<int>{ERR_CREDENTIALS});
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::DeviceCommandFailed);
+    EXPECT_EQ(report.Result, CommandResult::DeviceCommandFailed);
     EXPECT_FALSE(plat::FileExists((dir + "/x.cfg").c_str()));
 }
 
@@ -91,7 +91,7 @@ TEST_F(Backup, AnotherProductIsRefusedAfterTheSecondProbe) {
               "information");
     EXPECT_EQ(dialog.focusChanges, std::vector<int>{IDC_HOST});
     EXPECT_EQ(DeviceRequests(), (std::vector<std::string>{"GET /", "GET /"}));
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::Unsupported);
+    EXPECT_EQ(report.Result, CommandResult::Unsupported);
     // The target path was set before the probes, as the operator chose it.
     EXPECT_EQ(GetTargetPath(), dir + "/x.cfg");
 }

@@ -54,13 +54,13 @@ protected:
 
     void RunBackup(const std::string& target) {
         dialog.fileAnswers.push_back(target);
-        DoBackup(nullptr, 0, &ConnectionSettings);
+        report = RunBackupCommand(nullptr, &ConnectionSettings);
     }
 
     void RunRestore(const std::string& source, bool factoryReset) {
         dialog.fileAnswers.push_back(source);
         dialog.boxAnswers.push_back(factoryReset ? plat::kIdYes : plat::kIdNo);
-        DoRestore(nullptr, 0, &ConnectionSettings);
+        report = RunRestoreCommand(nullptr, &ConnectionSettings);
     }
 
     const ShownBox& OnlyBox() {
@@ -70,6 +70,7 @@ protected:
     }
 
     ScriptedDialog dialog;
+    CommandReport report;  // of the last RunBackup or RunRestore
 };
 
 }  // namespace testing_support

@@ -47,7 +47,7 @@ TEST_F(CommandValidation, BackupWarnsWhenAnotherProgramHoldsTheTftpPort) {
     const plat::SocketHandle holder = plat::UdpOpen();
     ASSERT_TRUE(plat::SocketBind(holder, {plat::kAnyAddress, TftpSettings.Port}));
     testing_support::LogCapture log;
-    DoBackup(nullptr, 0, &ConnectionSettings);
+    const CommandReport report = RunBackupCommand(nullptr, &ConnectionSettings);
     plat::SocketClose(holder);
 
     ASSERT_EQ(dialog.boxes.size(), 1u);
@@ -56,22 +56,22 @@ TEST_F(CommandValidation, BackupWarnsWhenAnotherProgramHoldsTheTftpPort) {
     EXPECT_EQ(dialog.beeps, 0);
     EXPECT_EQ(testing_support::RecordedErrors(), std::vector<int>{ERR_BIND});
     EXPECT_TRUE(log.Contains("Error, could not open the TFTP port.\n"));
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::PortUnavailable);
+    EXPECT_EQ(report.Result, CommandResult::PortUnavailable);
     EXPECT_TRUE(dialog.fileDialogs.empty());
 }
 
 TEST_F(CommandValidation, RestoreShowsNoBoxOfItsOwnWhenThePortIsHeld) {
     plat::InjectFailure(plat::Op::Bind, 0, plat::kAlways);
-    DoRestore(nullptr, 0, &ConnectionSettings);
+    const CommandReport report = RunRestoreCommand(nullptr, &ConnectionSettings);
     EXPECT_TRUE(dialog.boxes.empty());
     EXPECT_EQ(testing_support::RecordedErrors(), std::vector<int>{ERR_BIND});
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::PortUnavailable);
+    EXPECT_EQ(report.Result, CommandResult::PortUnavailable);
 }
 
 TEST_F(CommandValidation, EmptyHostIsAskedForFirstThenEmptyUserName) {
     dialog.fields[IDC_HOST] = "";
     dialog.fields[IDC_USERNAME] = "";
-    DoBackup(nullptr, 0, &ConnectionSettings);
+    EXPECT_EQ(RunBackupCommand(nullptr, &ConnectionSettings).Result, CommandResult::Declined);
     ASSERT_EQ(dialog.boxes.size(), 1u);
     EXPECT_EQ(dialog.boxes[0].text,
               "You do not seem to have specified an Tavio to Backup.\nPlease enter the Tavio's IP "
@@ -105,7 +105,7 @@ TEST_F(CommandValidation, NoFileChosenAsksAgainWithABeepEachTimeUntilNo) {
     dialog.fields[IDC_FILENAME] = "left over";
     dialog.fileAnswers = {std::nullopt, std::nullopt};
     dialog.boxAnswers = {plat::kIdYes, plat::kIdNo};
-    DoBackup(nullptr, 0, &ConnectionSettings);
+    const CommandReport report = RunBackupCommand(nullptr, &ConnectionSettings);
 
     EXPECT_EQ(dialog.fileDialogs.size(), 2u);
     ASSERT_EQ(dialog.boxes.size(), 2u);
@@ -115,7 +115,7 @@ TEST_F(CommandValidation, NoFileChosenAsksAgainWithABeepEachTimeUntilNo) {
     EXPECT_EQ(dialog.beeps, 2);
     EXPECT_TRUE(dialog.focusChanges.empty());
     EXPECT_EQ(dialog.fields[IDC_FILENAME], "");
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::Declined);
+    EXPECT_EQ(report.Result, CommandResult::Declined);
     // The diagnostic line names host and user but never the password.
     EXPECT_TRUE(log.Contains("127.0.0.1:root:********\n"));
     EXPECT_FALSE(log.Contains("tundra"));
@@ -148,12 +148,12 @@ TEST_F(CommandValidation, FileDialogsCarryTheirSettings) {
 TEST_F(CommandValidation, RestoreOfAFileThatCannotBeOpenedFocusesTheFileField) {
     const std::string missing = dir + "/gone.cfg";
     dialog.fileAnswers = {missing};
-    DoRestore(nullptr, 0, &ConnectionSettings);
+    const CommandReport report = RunRestoreCommand(nullptr, &ConnectionSettings);
     ASSERT_EQ(dialog.boxes.size(), 1u);
     EXPECT_EQ(dialog.boxes[0].text,
               "The file \"" + missing + "\" could not be opened. \r\n Please check the filename.");
     EXPECT_EQ(dialog.focusChanges, std::vector<int>{IDC_FILENAME});
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::FileUnusable);
+    EXPECT_EQ(report.Result, CommandResult::FileUnusable);
 }
 
 TEST_F(CommandValidation, RestoreOfAnUnreadableFileOnlyBeepsAndSendsNothing) {
@@ -161,18 +161,18 @@ TEST_F(CommandValidation, RestoreOfAnUnreadableFileOnlyBeepsAndSendsNothing) {
     testing_support::WriteWholeFile(file, "hostname x\n");
     dialog.fileAnswers = {file};
     plat::InjectFailure(plat::Op::FileRead);
-    DoRestore(nullptr, 0, &ConnectionSettings);
+    const CommandReport report = RunRestoreCommand(nullptr, &ConnectionSettings);
     EXPECT_TRUE(dialog.boxes.empty());
     EXPECT_EQ(dialog.beeps, 1);
     EXPECT_EQ(plat::CallCount(plat::Op::Connect), 0);
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::FileUnusable);
+    EXPECT_EQ(report.Result, CommandResult::FileUnusable);
 }
 
 TEST_F(CommandValidation, AHostThatDoesNotAnswerIsNotATavio) {
     const std::string file = dir + "/conf.cfg";
     testing_support::WriteWholeFile(file, "hostname x\n");
     dialog.fileAnswers = {file};
-    DoRestore(nullptr, 0, &ConnectionSettings);
+    const CommandReport report = RunRestoreCommand(nullptr, &ConnectionSettings);
     ASSERT_EQ(dialog.boxes.size(), 1u);
     EXPECT_EQ(dialog.boxes[0].text,
               "'127.0.0.1' does not seem to be a Drennick Tavio.\r\nPlease check IP Addres is "
@@ -180,7 +180,7 @@ TEST_F(CommandValidation, AHostThatDoesNotAnswerIsNotATavio) {
     EXPECT_EQ(dialog.boxes[0].caption, "Check for Tavio Failed");
     EXPECT_EQ(dialog.focusChanges, std::vector<int>{IDC_HOST});
     EXPECT_EQ(testing_support::RecordedErrors(), std::vector<int>{ERR_CONNECT});
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::NotTavio);
+    EXPECT_EQ(report.Result, CommandResult::NotTavio);
 }
 
 }  // namespace

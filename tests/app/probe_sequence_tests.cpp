@@ -38,7 +38,7 @@ TEST_F(ProbeSequence, AFirstProbeThatRecognisesNothingEndsTheCommand) {
     EXPECT_EQ(RequestLines(server.Requests()), std::vector<std::string>{"GET /"});
     EXPECT_EQ(OnlyBox().caption, "Check for Tavio Failed");
     EXPECT_EQ(dialog.focusChanges, std::vector<int>{IDC_HOST});
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::NotTavio);
+    EXPECT_EQ(report.Result, CommandResult::NotTavio);
 }
 
 }  // namespace

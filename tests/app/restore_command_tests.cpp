@@ -31,8 +31,8 @@ TEST_F(Restore, FactoryResetThenExecuteThenRebootAndTheDeviceHoldsTheFile) {
               "The configuration has been restored.\r\nThe server will be ready when it has "
               "completed rebooting");
     EXPECT_EQ(dialog.beeps, 1);
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::Completed);
-    EXPECT_EQ(LastCommandReport.Bytes, text.size());
+    EXPECT_EQ(report.Result, CommandResult::Completed);
+    EXPECT_EQ(report.Bytes, text.size());
     EXPECT_TRUE(log.Contains("127.0.0.1:root:********\n"));
     EXPECT_FALSE(log.Contains("tundra"));
 }
@@ -60,7 +60,7 @@ TEST_F(Restore, RefusedCredentialsAtTheFactoryStepSendNothingMore) {
     EXPECT_EQ(RecordedErrors(), std::vector<int>{ERR_CREDENTIALS});
     EXPECT_EQ(dialog.boxes.size(), 1u);  // only the question
     EXPECT_EQ(dialog.beeps, 1);
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::DeviceCommandFailed);
+    EXPECT_EQ(report.Result, CommandResult::DeviceCommandFailed);
 }
 
 TEST_F(Restore, ADeviceThatNeverFetchesTheFileIsNotRebooted) {
@@ -77,7 +77,7 @@ TEST_F(Restore, ADeviceThatNeverFetchesTheFileIsNotRebooted) {
               "The device did not receive the whole configuration file.\r\nIt has not been "
               "rebooted; please check its configuration before you try again.");
     EXPECT_EQ(box.flags, 0x10u);
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::TransferFailed);
+    EXPECT_EQ(report.Result, CommandResult::TransferFailed);
 }
 
 TEST_F(Restore, ATransferThatBreaksOffIsNotRebooted) {
@@ -111,13 +111,13 @@ TEST_F(Restore, AnotherProductIsNamedInTheBox) {
     const std::string source = dir + "/saved.cfg";
     WriteWholeFile(source, "x\n");
     dialog.fileAnswers.push_back(source);
-    DoRestore(nullptr, 0, &ConnectionSettings);
+    report = RunRestoreCommand(nullptr, &ConnectionSettings);
     ASSERT_EQ(dialog.boxes.size(), 1u);
     EXPECT_EQ(dialog.boxes[0].text,
               "'127.0.0.1' is a Drennick Merrowin II.\r\nMorvane is not designed to upload "
               "configurations into the Merrowin II.\nPlease consult your documentation for further "
               "information");
-    EXPECT_EQ(LastCommandReport.Result, CommandResult::Unsupported);
+    EXPECT_EQ(report.Result, CommandResult::Unsupported);
 }
 
 TEST_F(Restore, CancelThenYesThenPickGoesOnWithThatFile) {

@@ -90,10 +90,12 @@ TEST_F(CliAgainstSimulator, ExitCodesFromRealFailures) {
     const std::string file = dir + "/x.cfg";
     WriteWholeFile(file, "hostname x\n");
 
-    options.ServerHeader = "Wendrake";
-    StartDevice();
-    EXPECT_EQ(Cli({"restore", "127.0.0.1", file}).exitCode, 2);
-    device->Stop();
+    for (const char* header : {"Wendrake", "Apache"}) {  // another product; not a Tavio at all
+        options.ServerHeader = header;
+        StartDevice();
+        EXPECT_EQ(Cli({"restore", "127.0.0.1", file}).exitCode, 2) << header;
+        device->Stop();
+    }
 
     options.ServerHeader = "Tavio";
     options.Faults.RefuseCredentials = true;

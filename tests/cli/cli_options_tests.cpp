@@ -1,12 +1,20 @@
-// morvane-cli's arguments, password sources and outcome wording, without a device.
+// morvane-cli without a device: its arguments, password sources and outcome wording, the answers
+// it gives to the commands' questions, and the order of what it writes.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include <thread>
+
+#include "app/command_texts.h"
+#include "app/panel_texts.h"
 #include "cli/cli_options.h"
 #include "cli/cli_outcome.h"
+#include "cli/cli_reporting.h"
+#include "cli/cli_toolkit.h"
 #include "cli/password_source.h"
 #include "spine/events.h"
+#include "spine/shared_state.h"
 #include "tests/cli/cli_harness.h"
 #include "tests/support/test_support.h"
 
@@ -91,18 +99,6 @@ TEST(CliPassword, FileThenEnvironmentThenDefault) {
     EXPECT_EQ(RunCli({"backup", "h", "f", "--password-file", dir + "/missing"}).exitCode, 1);
 }
 
-TEST(CliOutcome, ExitCodesFollowTheCommandResultAndTheReportedCause) {
-    EXPECT_EQ(ExitCodeForCommand(CommandResult::Completed, 0), 0);
-    EXPECT_EQ(ExitCodeForCommand(CommandResult::NotTavio, 0), 2);
-    EXPECT_EQ(ExitCodeForCommand(CommandResult::NotTavio, ERR_RESOLVE), 4);
-    EXPECT_EQ(ExitCodeForCommand(CommandResult::Unsupported, 0), 2);
-    EXPECT_EQ(ExitCodeForCommand(CommandResult::DeviceCommandFailed, ERR_CREDENTIALS), 3);
-    EXPECT_EQ(ExitCodeForCommand(CommandResult::DeviceCommandFailed, ERR_SEND), 4);
-    EXPECT_EQ(ExitCodeForCommand(CommandResult::TransferFailed, 0), 5);
-    EXPECT_EQ(ExitCodeForCommand(CommandResult::FileUnusable, 0), 6);
-    EXPECT_EQ(ExitCodeForCommand(CommandResult::PortUnavailable, ERR_BIND), 7);
-}
-
 TEST(CliOutcome, JsonEscapesWhatItQuotes) {
     CliOutcome o;
     o.command = "backup";
@@ -115,6 +111,46 @@ TEST(CliOutcome, JsonEscapesWhatItQuotes) {
               "{\"command\":\"backup\",\"host\":\"h\\\"1\",\"file\":\"C:\\\\cfg\\\\a.cfg\","
               "\"ok\":false,\"exit_code\":5,\"result\":\"transfer-failed\",\"bytes\":0,"
               "\"detail\":\"line\\nnext\\u0001\"}\n");
+}
+
+std::string capturedErr;
+void CaptureErr(std::string_view text) { capturedErr.append(text); }
+void DropOut(std::string_view) {}
+const CliIo kCaptureIo{DropOut, CaptureErr, false};
+
+TEST(CliQuestions, EachIsAnsweredByItsIdentityNotByItsButtons) {
+    const auto ask = [](CommandBox box, unsigned flags) {
+        return plat::Toolkit().ShowMessageBox(nullptr, "?", "?", flags, static_cast<int>(box));
+    };
+    const unsigned yesNo = plat::kMbYesNo | plat::kMbIconQuestion;
+    for (const bool factoryReset : {true, false}) {
+        CliToolkitSetup setup;
+        setup.factoryReset = factoryReset;
+        setup.io = &kCaptureIo;
+        RegisterCliToolkit(setup);
+        EXPECT_EQ(ask(CommandBox::FactoryQuestion, yesNo), factoryReset ? plat::kIdYes : plat::kIdNo);
+        EXPECT_EQ(ask(CommandBox::NoFileName, plat::kMbYesNoCancel), plat::kIdNo);
+        // A yes/no question the tool does not know never takes the --factory-reset answer.
+        EXPECT_EQ(ask(static_cast<CommandBox>(99), yesNo), plat::kIdNo);
+        EXPECT_EQ(ask(CommandBox::BackupFailed, kErrorBox), plat::kIdOk);
+    }
+}
+
+TEST(CliReports, AReportFromTheServerThreadIsWrittenByTheMainThreadInItsOrder) {
+    capturedErr.clear();
+    StartCliReporting(kCaptureIo, false);
+    SetHost("10.0.0.5");
+    std::thread server([] {
+        CliReportError(ERR_SEND, nullptr);
+        WriteDiagnostic("after the report\n");
+    });
+    server.join();
+    EXPECT_EQ(capturedErr, "");  // handed over, not composed on that thread
+
+    CliReportError(ERR_CONNECT, nullptr);  // the main thread writes what waited first
+    EXPECT_EQ(capturedErr, ComposePanelText(ERR_SEND, "10.0.0.5", "") + "\nafter the report\n" +
+                               ComposePanelText(ERR_CONNECT, "10.0.0.5", "") + "\n");
+    EXPECT_EQ(LastReportedError(), ERR_CONNECT);
 }
 
 }  // namespace

@@ -30,9 +30,10 @@ void FocusControl(plat::WindowRef, int id) {
     active->focusChanges.push_back(id);
 }
 
-int ShowMessageBox(plat::WindowRef, const char* text, const char* caption, unsigned flags) {
+int ShowMessageBox(plat::WindowRef, const char* text, const char* caption, unsigned flags,
+                   int identity) {
     active->calls.push_back(std::string("box ") + caption);
-    active->boxes.push_back(ShownBox{text, caption, flags});
+    active->boxes.push_back(ShownBox{text, caption, flags, identity});
     if (active->boxAnswers.empty()) {
         if ((flags & 0xF) == plat::kMbOk) return plat::kIdOk;
         ADD_FAILURE() << "unexpected question: " << caption;

@@ -16,6 +16,7 @@ struct ShownBox {
     std::string text;
     std::string caption;
     unsigned flags;
+    int identity;
 };
 
 struct ScriptedDialog {
