@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <string>
@@ -88,30 +89,37 @@ struct TemplateRow {
     const char* text;
     DWORD styleBits;  // must all be set
     bool visible;
-    RECT place;  // dialog units: x, y, width, height
 };
 
 constexpr DWORD kEdit = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
 const TemplateRow kTemplate[] = {
-    {IDC_HOST_LABEL, "Static", "IP Address or DNS Entry:", WS_GROUP, true, {4, 76, 44, 21}},
-    {IDC_HOST, "Edit", "", kEdit, true, {51, 76, 98, 14}},
-    {IDC_USERNAME_LABEL, "Static", "Username:", WS_GROUP, true, {6, 99, 35, 8}},
-    {IDC_USERNAME, "Edit", "", kEdit, true, {51, 96, 98, 14}},
-    {IDC_PASSWORD_LABEL, "Static", "Password:", WS_GROUP, true, {6, 118, 34, 8}},
-    {IDC_PASSWORD, "Edit", "", kEdit | ES_PASSWORD, true, {51, 115, 98, 14}},
-    {-1, "Static", "Configuration File:", WS_GROUP, false, {4, 149, 71, 8}},
-    {IDC_FILENAME, "Edit", "", kEdit, false, {12, 143, 134, 14}},
-    {IDC_BACKUP, "Button", "&Backup", WS_TABSTOP | BS_DEFPUSHBUTTON, true, {155, 68, 50, 14}},
-    {IDC_RESTORE, "Button", "&Restore", WS_TABSTOP, true, {155, 87, 50, 14}},
-    {IDC_BROWSE, "Button", "Browse...", WS_TABSTOP, false, {94, 143, 46, 14}},
-    {IDHELP, "Button", "&Help", WS_TABSTOP, true, {155, 106, 50, 14}},
-    {IDCANCEL, "Button", "&Close", WS_TABSTOP, true, {155, 124, 50, 14}},
-    {-1, "Static", nullptr, SS_BITMAP, true, {6, 4, 200, 55}},
-    {-1, "Static", "", SS_ETCHEDFRAME | SS_SUNKEN, true, {3, 2, 206, 61}},
-    {IDC_PANEL_TEXT, "Static", "Error:", WS_GROUP, false, {4, 76, 146, 61}},
-    {IDC_PANEL_HEADING, "Static", "WARNING", WS_GROUP, false, {3, 65, 142, 11}},
-    {IDC_BACK, "Button", "<< Back", WS_TABSTOP, false, {156, 87, 50, 14}},
+    {IDC_HOST_LABEL, "Static", "IP Address or DNS Entry:", WS_GROUP, true},
+    {IDC_HOST, "Edit", "", kEdit, true},
+    {IDC_USERNAME_LABEL, "Static", "Username:", WS_GROUP, true},
+    {IDC_USERNAME, "Edit", "", kEdit, true},
+    {IDC_PASSWORD_LABEL, "Static", "Password:", WS_GROUP, true},
+    {IDC_PASSWORD, "Edit", "", kEdit | ES_PASSWORD, true},
+    {-1, "Static", "Configuration File:", WS_GROUP, false},
+    {IDC_FILENAME, "Edit", "", kEdit, false},
+    {IDC_BACKUP, "Button", "&Backup", WS_TABSTOP | BS_DEFPUSHBUTTON, true},
+    {IDC_RESTORE, "Button", "&Restore", WS_TABSTOP, true},
+    {IDC_BROWSE, "Button", "Browse...", WS_TABSTOP, false},
+    {IDHELP, "Button", "&Help", WS_TABSTOP, true},
+    {IDCANCEL, "Button", "&Close", WS_TABSTOP, true},
+    {-1, "Static", nullptr, SS_BITMAP, true},
+    {-1, "Static", "", SS_ETCHEDFRAME | SS_SUNKEN, true},
+    {IDC_PANEL_TEXT, "Static", "Error:", WS_GROUP, false},
+    {IDC_PANEL_HEADING, "Static", "WARNING", WS_GROUP, false},
+    {IDC_BACK, "Button", "<< Back", WS_TABSTOP, false},
 };
+
+// A control's rectangle in the dialog's client coordinates.
+RECT PlaceOf(HWND dialog, int id) {
+    RECT rect{};
+    ::GetWindowRect(::GetDlgItem(dialog, id), &rect);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
 
 // Resource bytes of this module.
 std::string ResourceBytes(LPCSTR type, int id) {
@@ -180,21 +188,20 @@ TEST_F(MainDialog, TemplateHasEveryControlInPlaceAndTabOrder) {
             else
                 EXPECT_EQ(s & row.styleBits, row.styleBits);
             EXPECT_EQ((s & WS_VISIBLE) != 0, row.visible);
-            // Origin and size are converted from dialog units separately, as the dialog does.
-            RECT origin{row.place.left, row.place.top, row.place.left, row.place.top};
-            RECT size{0, 0, row.place.right, row.place.bottom};
-            ::MapDialogRect(dialog, &origin);
-            ::MapDialogRect(dialog, &size);
-            RECT actual{};
-            ::GetWindowRect(c, &actual);
-            ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
-            EXPECT_EQ(actual.left, origin.left);
-            EXPECT_EQ(actual.top, origin.top);
-            if (row.styleBits != SS_BITMAP) {  // a picture takes its bitmap's size
-                EXPECT_EQ(actual.right - actual.left, size.right);
-                EXPECT_EQ(actual.bottom - actual.top, size.bottom);
-            }
         }
+
+        // The panel takes the place of the form: its text covers the three fields, and
+        // "<< Back" stands where Restore stood.
+        const RECT panel = PlaceOf(dialog, IDC_PANEL_TEXT);
+        for (int id : {IDC_HOST, IDC_USERNAME, IDC_PASSWORD}) {
+            RECT field = PlaceOf(dialog, id), both{};
+            ::UnionRect(&both, &panel, &field);
+            EXPECT_TRUE(::EqualRect(&both, &panel)) << id;
+        }
+        const RECT back = PlaceOf(dialog, IDC_BACK), restore = PlaceOf(dialog, IDC_RESTORE);
+        EXPECT_EQ(back.top, restore.top);
+        EXPECT_EQ(back.bottom - back.top, restore.bottom - restore.top);
+        EXPECT_LE(std::abs(back.left - restore.left), 2);
 
         // Tab order over the visible controls, wrapping round.
         const int order[] = {IDC_HOST,    IDC_USERNAME, IDC_PASSWORD, IDC_BACKUP,
