@@ -17,6 +17,8 @@ const char kCliUsage[] =
     "  --factory-reset        restore: reset the device to factory defaults first\n"
     "  --http-port N          the device's web port (default 80)\n"
     "  --tftp-port N          the UDP port of our TFTP server (default 69)\n"
+    "  --probe-timeout S      give up on a probe after S seconds (default 15)\n"
+    "  --command-timeout S    give up on a device command after S seconds (default 600)\n"
     "  -v, --verbose          print the diagnostic lines on standard error\n"
     "  --json                 print one JSON object with the outcome on standard output\n"
     "  -h, --help             show this help\n"
@@ -44,6 +46,18 @@ bool ParsePort(const std::string& text, std::uint16_t* port) {
     return true;
 }
 
+constexpr int kLongestTimeoutSeconds = 86400;
+
+bool ParseSeconds(const std::string& text, int* seconds) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1 ||
+        value > kLongestTimeoutSeconds)
+        return false;
+    *seconds = value;
+    return true;
+}
+
 }  // namespace
 
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
@@ -68,6 +82,16 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
             }
             return true;
         };
+        const auto seconds = [&](int* out) {
+            std::string text;
+            if (!value(&text)) return false;
+            if (!ParseSeconds(text, out)) {
+                *error = arg + " takes a number of seconds from 1 to " +
+                         std::to_string(kLongestTimeoutSeconds);
+                return false;
+            }
+            return true;
+        };
         if (arg == "-h" || arg == "--help") {
             options->command = CliCommand::Help;
             return true;
@@ -86,6 +110,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
             if (!port(&options->httpPort)) return false;
         } else if (arg == "--tftp-port") {
             if (!port(&options->tftpPort)) return false;
+        } else if (arg == "--probe-timeout") {
+            if (!seconds(&options->probeTimeoutSeconds)) return false;
+        } else if (arg == "--command-timeout") {
+            if (!seconds(&options->commandTimeoutSeconds)) return false;
         } else if (arg == "-v" || arg == "--verbose") {
             options->verbose = true;
         } else if (arg == "--json") {

@@ -19,6 +19,9 @@ struct CliOptions {
     bool json = false;
     std::uint16_t httpPort = 80;
     std::uint16_t tftpPort = 69;
+    // Overall bounds on the probe and on each device command; 0 keeps the built-in default.
+    int probeTimeoutSeconds = 0;
+    int commandTimeoutSeconds = 0;
 };
 
 // Parses args (without the program name). On failure returns false with a one-line reason.

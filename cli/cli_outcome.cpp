@@ -1,6 +1,7 @@
 #include "cli/cli_outcome.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "spine/events.h"
 
@@ -11,9 +12,46 @@ bool IsNetworkError(int code) {
            code == ERR_RESOLVE || code == ERR_SOCKETS_SETUP || code == ERR_TFTP_SOCKET;
 }
 
+// The length of the well-formed UTF-8 sequence at the start of `bytes` (no overlong forms, no
+// surrogates, nothing past U+10FFFF), or 0 when it does not start with one.
+std::size_t Utf8SequenceLength(std::string_view bytes) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = at(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xbf;  // the range of the second byte
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        if (lead == 0xe0) low = 0xa0;
+        if (lead == 0xed) high = 0x9f;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        if (lead == 0xf0) low = 0x90;
+        if (lead == 0xf4) high = 0x8f;
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length || at(1) < low || at(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (at(i) < 0x80 || at(i) > 0xbf) return 0;
+    return length;
+}
+
+// A JSON string for any bytes: well-formed UTF-8 is copied as it is; control characters and each
+// byte that is not part of well-formed UTF-8 become \u00XX, the byte read as Latin-1.
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (const unsigned char c : text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            if (const std::size_t n = Utf8SequenceLength(std::string_view(text).substr(i))) {
+                out.append(text, i, n);
+                i += n;
+                continue;
+            }
+        }
+        ++i;
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
@@ -21,7 +59,7 @@ std::string JsonString(const std::string& text) {
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
             default:
-                if (c < 0x20) {
+                if (c < 0x20 || c >= 0x80) {
                     char escaped[8];
                     std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
                     out += escaped;

@@ -87,6 +87,10 @@ int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
     RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, CliReportError,
                           CliReportStatus);
     DeviceSettings.Port = options.httpPort;
+    if (options.probeTimeoutSeconds > 0)
+        DeviceSettings.ProbeDeadlineMs = options.probeTimeoutSeconds * 1000;
+    if (options.commandTimeoutSeconds > 0)
+        DeviceSettings.CommandDeadlineMs = options.commandTimeoutSeconds * 1000;
     TftpSettings.Port = options.tftpPort;
     SetHost(options.host.c_str());
     SetUserName(options.user.c_str());

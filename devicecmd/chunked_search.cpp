@@ -8,6 +8,7 @@ ChunkedSearch::ChunkedSearch(std::size_t longestWord)
 std::string_view ChunkedSearch::Next(std::span<const std::uint8_t> chunk) {
     const auto zero = std::find(chunk.begin(), chunk.end(), std::uint8_t{0});
     const bool endsAtZero = zero != chunk.end();
+    ended_ = endsAtZero;
 
     window_ = carried_;
     window_.append(chunk.begin(), zero);

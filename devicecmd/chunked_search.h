@@ -20,9 +20,12 @@ class ChunkedSearch {
 
     // The text to search after receiving `chunk`; valid until the next call.
     std::string_view Next(std::span<const std::uint8_t> chunk);
+    // True when the latest chunk's text ended at a zero byte: nothing that follows can extend it.
+    bool TextEnded() const { return ended_; }
 
   private:
     std::size_t carry_;
     std::string carried_;
     std::string window_;
+    bool ended_ = false;
 };

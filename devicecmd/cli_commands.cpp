@@ -11,6 +11,7 @@
 #include "devicecmd/chunked_search.h"
 #include "devicecmd/device_connection.h"
 #include "devicecmd/device_settings.h"
+#include "devicecmd/reply_deadline.h"
 #include "platform/log.h"
 #include "spine/events.h"
 #include "spine/shared_state.h"
@@ -102,10 +103,48 @@ std::string ArgumentText(Argument a, plat::SocketHandle s) {
     return {};
 }
 
-// Reads until the device closes the connection, refuses the credentials, or the read fails.
-int AwaitCommandEnd(plat::SocketHandle s) {
+// The reply's status line ("http/1.0 401 ...", already in lower case), gathered across reads up
+// to its line end. A status of 401 refuses the credentials whatever words follow it.
+class StatusLine {
+  public:
+    void Take(std::span<const std::uint8_t> bytes) {
+        for (const std::uint8_t b : bytes) {
+            if (complete_) return;
+            if (b == '\n' || line_.size() == kStatusLineLimit)
+                complete_ = true;
+            else
+                line_.push_back(static_cast<char>(b));
+        }
+    }
+    bool Complete() const { return complete_; }
+    bool Refuses() const {
+        std::string_view rest = line_;
+        if (!rest.starts_with("http/")) return false;
+        const std::size_t blank = rest.find(' ');
+        if (blank == std::string_view::npos) return false;
+        rest.remove_prefix(blank);
+        while (rest.starts_with(' ')) rest.remove_prefix(1);
+        return rest.starts_with("401") && (rest.size() == 3 || rest[3] < '0' || rest[3] > '9');
+    }
+
+  private:
+    static constexpr std::size_t kStatusLineLimit = 256;
+    std::string line_;
+    bool complete_ = false;
+};
+
+int RefuseCredentials() {
+    RaiseError(ERR_CREDENTIALS);
+    plat::Log("ERROR: server user name or password invalid\n");
+    return 0;
+}
+
+// Reads until the device closes the connection, refuses the credentials, the read fails, or the
+// command's deadline passes (which ends it like the idle time-out: a failed read, then done).
+int AwaitCommandEnd(plat::SocketHandle s, const ReplyDeadline& deadline) {
     std::array<std::uint8_t, kReplyChunkSize> chunk{};
     ChunkedSearch search(kRefusal.size());
+    StatusLine status;
     const int idleMs = DeviceSettings.CommandIdleTimeoutMs > 0 ? DeviceSettings.CommandIdleTimeoutMs
                                                                : plat::kWaitForever;
     for (std::size_t received = 0;;) {
@@ -115,10 +154,11 @@ int AwaitCommandEnd(plat::SocketHandle s) {
             RaiseStatus(STATUS_COMMAND_DONE);
             return 1;
         }
-        const int n = plat::SocketRecv(s, chunk, idleMs);
+        const int n = plat::SocketRecv(s, chunk, deadline.NextWaitMs(idleMs));
+        if (n == 0 && status.Refuses()) return RefuseCredentials();
         if (n < 0) {
-            // A failed read, a reset, or a device silent for the idle time-out: the command
-            // still counts as done.
+            // A failed read, a reset, or a device silent for the idle time-out or past the
+            // deadline: the command still counts as done.
             RaiseError(ERR_RECEIVE);
             plat::Log("Error in recv() call [errno=%d]\n", plat::LastSocketError());
         }
@@ -130,11 +170,10 @@ int AwaitCommandEnd(plat::SocketHandle s) {
         const auto bytes = std::span(chunk).first(static_cast<std::size_t>(n));
         for (auto& byte : bytes)
             if (byte >= 'A' && byte <= 'Z') byte = static_cast<std::uint8_t>(byte + 32);
-        if (search.Next(bytes).find(kRefusal) != std::string_view::npos) {
-            RaiseError(ERR_CREDENTIALS);
-            plat::Log("ERROR: server user name or password invalid\n");
-            return 0;
-        }
+        status.Take(bytes);
+        if (search.Next(bytes).find(kRefusal) != std::string_view::npos ||
+            (status.Complete() && status.Refuses()))
+            return RefuseCredentials();
     }
 }
 
@@ -142,6 +181,7 @@ int AwaitCommandEnd(plat::SocketHandle s) {
 
 int SendCliCommand(const char* host, const char* userName, const char* password,
                    const char* requestTemplate, int kind) {
+    const ReplyDeadline deadline(DeviceSettings.CommandDeadlineMs);
     const DeviceConnection connection(ConnectToDevice(host, 0));
     if (!connection.IsOpen()) return 0;
     const plat::SocketHandle s = connection.Socket();
@@ -166,7 +206,7 @@ int SendCliCommand(const char* host, const char* userName, const char* password,
         plat::Log("Error in send() call [errno=%d]\n", plat::LastSocketError());
         return 0;
     }
-    return AwaitCommandEnd(s);
+    return AwaitCommandEnd(s, deadline);
 }
 
 namespace {

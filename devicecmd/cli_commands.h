@@ -2,9 +2,11 @@
 //
 // Contract: dialog's thread only. Each call opens its own connection and closes it (and releases
 // its socket-library start-up) before it returns, on every path. Results: 1 the command ended as
-// done (the device closed the connection, or the reply failed or stayed silent for
-// DeviceSettings.CommandIdleTimeoutMs, which is reported as ERR_RECEIVE), 0 failure, already
-// reported through ReportError or printed.
+// done (the device closed the connection, or the reply failed, stayed silent for
+// DeviceSettings.CommandIdleTimeoutMs or was still open after DeviceSettings.CommandDeadlineMs,
+// which are reported as ERR_RECEIVE), 0 failure, already reported through ReportError or printed.
+// The credentials count as refused when the reply holds "unauthorized" in any letter case, or
+// when its status line carries the status 401.
 #pragma once
 
 enum CommandKind : int {

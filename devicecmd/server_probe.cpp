@@ -7,6 +7,9 @@
 
 #include "devicecmd/chunked_search.h"
 #include "devicecmd/device_connection.h"
+#include "devicecmd/device_settings.h"
+#include "devicecmd/reply_deadline.h"
+#include "devicecmd/server_type_match.h"
 #include "platform/log.h"
 #include "spine/events.h"
 #include "spine/transfer_hooks.h"
@@ -18,53 +21,32 @@ constexpr int kProbeChunkSize = 16384;
 // A root page that goes on this long without a Server: pattern is not a device's: stop reading.
 constexpr std::size_t kProbeReplyLimit = 1u << 20;
 
-struct ServerPattern {
-    std::string_view text;
-    ServerType result;
-};
-
-// Tested in this order on each searched text; the first one found decides. The other products
-// come first, and the models before the bare family name.
-constexpr std::array<ServerPattern, 5> kServerPatterns{{
-    {"Server: Merrowin II", SERVER_UNSUPPORTED},
-    {"Server: Wendrake", SERVER_UNSUPPORTED},
-    {"Server: Tavio 21", SERVER_TAVIO_21},
-    {"Server: Tavio 22", SERVER_TAVIO_22},
-    {"Server: Tavio", SERVER_TAVIO},
-}};
-
-constexpr std::size_t LongestPattern() {
-    std::size_t longest = 0;
-    for (const auto& p : kServerPatterns)
-        longest = p.text.size() > longest ? p.text.size() : longest;
-    return longest;
-}
-
-// SERVER_UNRECOGNISED when none of the patterns is in `text`.
-ServerType Classify(std::string_view text) {
-    for (const auto& p : kServerPatterns)
-        if (text.find(p.text) != std::string_view::npos) return p.result;
-    return SERVER_UNRECOGNISED;
-}
-
-ServerType ReadServerType(plat::SocketHandle s) {
-    static_assert(LongestPattern() < kProbeChunkSize);
+// Reads until a pattern settles the type, the reply ends, a read fails or times out, or the
+// probe's deadline passes (which ends it like a read that timed out). A pattern held back for a
+// longer one that might still arrive stands when the reply ends, whichever way it ends.
+ServerType ReadServerType(plat::SocketHandle s, const ReplyDeadline& deadline) {
     std::array<std::uint8_t, kProbeChunkSize> chunk{};
-    ChunkedSearch search(LongestPattern());
+    ChunkedSearch search(LongestServerPattern());
+    const int perReadMs =
+        DeviceSettings.ProbeTimeoutMs > 0 ? DeviceSettings.ProbeTimeoutMs : plat::kWaitForever;
+    ServerType tentative = SERVER_UNRECOGNISED;
     for (std::size_t examined = 0; examined < kProbeReplyLimit;) {
-        // The socket's receive time-out bounds each wait; its expiry is a failed receive.
-        const int n = plat::SocketRecv(s, chunk, plat::kWaitForever);
-        if (n == 0) return SERVER_UNRECOGNISED;
+        const int n = plat::SocketRecv(s, chunk, deadline.NextWaitMs(perReadMs));
+        if (n == 0) return tentative;
         if (n < 0) {
+            if (tentative != SERVER_UNRECOGNISED) return tentative;
             RaiseError(ERR_RECEIVE);
             plat::Log("Error in recv() call [errno=%d]\n", plat::LastSocketError());
             return SERVER_UNRECOGNISED;
         }
         examined += static_cast<std::size_t>(n);
-        const ServerType type =
-            Classify(search.Next(std::span(chunk).first(static_cast<std::size_t>(n))));
-        if (type != SERVER_UNRECOGNISED) return type;
+        const std::string_view text =
+            search.Next(std::span(chunk).first(static_cast<std::size_t>(n)));
+        const ServerTypeMatch match = MatchServerType(text, !search.TextEnded());
+        if (match.settled) return match.type;
+        tentative = match.type;
     }
+    if (tentative != SERVER_UNRECOGNISED) return tentative;
     plat::Log("The reply passed %zu bytes without naming its server.\n", kProbeReplyLimit);
     return SERVER_UNRECOGNISED;
 }
@@ -72,6 +54,7 @@ ServerType ReadServerType(plat::SocketHandle s) {
 }  // namespace
 
 ServerType ProbeServerType(const char* host) {
+    const ReplyDeadline deadline(DeviceSettings.ProbeDeadlineMs);
     const DeviceConnection connection(ConnectToDevice(host, 1));
     if (!connection.IsOpen()) return SERVER_UNRECOGNISED;
 
@@ -83,5 +66,5 @@ ServerType ProbeServerType(const char* host) {
         plat::Log("Error in send() call [errno=%d]\n", plat::LastSocketError());
         return SERVER_UNRECOGNISED;
     }
-    return ReadServerType(connection.Socket());
+    return ReadServerType(connection.Socket(), deadline);
 }

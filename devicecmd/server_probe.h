@@ -9,5 +9,7 @@ enum ServerType : int {
     SERVER_TAVIO_22 = 4,
 };
 
-// Dialog's thread only; reports its failures itself.
+// Dialog's thread only; reports its failures itself. Each read waits at most
+// DeviceSettings.ProbeTimeoutMs and the whole probe at most DeviceSettings.ProbeDeadlineMs; either
+// expiry is a failed receive (ERR_RECEIVE) and SERVER_UNRECOGNISED.
 ServerType ProbeServerType(const char* host);

@@ -40,6 +40,8 @@ TEST(CliArguments, MistakesAreUsageErrorsWithAReason) {
         {{"backup", std::string(128, 'h'), "f"}, "HOST is longer than 127"},
         {{"restore", "h", "f", "-u", std::string(80, 'u')}, "user name is longer than 79"},
         {{"restore", "h", "f", "--frobnicate"}, "unknown option --frobnicate"},
+        {{"probe", "h", "--probe-timeout", "0"}, "--probe-timeout takes a number of seconds"},
+        {{"backup", "h", "f", "--command-timeout", "1.5"}, "--command-timeout takes a number"},
     };
     for (const Case& c : cases) {
         const auto run = RunCli(c.args);
@@ -54,7 +56,8 @@ TEST(CliArguments, OptionsAreTakenInAnyOrder) {
     CliOptions o;
     std::string error;
     ASSERT_TRUE(ParseCliOptions({"-v", "restore", "--json", "dev.lan", "-u", "admin", "x.cfg",
-                                 "--factory-reset", "--http-port", "8080", "--tftp-port", "6970"},
+                                 "--factory-reset", "--http-port", "8080", "--tftp-port", "6970",
+                                 "--probe-timeout", "3", "--command-timeout", "86400"},
                                 &o, &error))
         << error;
     EXPECT_EQ(o.command, CliCommand::Restore);
@@ -64,6 +67,8 @@ TEST(CliArguments, OptionsAreTakenInAnyOrder) {
     EXPECT_TRUE(o.factoryReset && o.verbose && o.json);
     EXPECT_EQ(o.httpPort, 8080);
     EXPECT_EQ(o.tftpPort, 6970);
+    EXPECT_EQ(o.probeTimeoutSeconds, 3);
+    EXPECT_EQ(o.commandTimeoutSeconds, 86400);
 }
 
 TEST(CliArguments, HelpListsEveryExitCode) {
@@ -151,6 +156,19 @@ TEST(CliReports, AReportFromTheServerThreadIsWrittenByTheMainThreadInItsOrder) {
     EXPECT_EQ(capturedErr, ComposePanelText(ERR_SEND, "10.0.0.5", "") + "\nafter the report\n" +
                                ComposePanelText(ERR_CONNECT, "10.0.0.5", "") + "\n");
     EXPECT_EQ(LastReportedError(), ERR_CONNECT);
+}
+
+TEST(CliOutcome, JsonKeepsUtf8AndEscapesEveryOtherHighByte) {
+    CliOutcome o;
+    o.command = "probe";
+    o.host = "caf\xc3\xa9-\xf0\x9f\x98\x80";  // well-formed: copied as it is
+    // Latin-1, a cut sequence, an overlong form, a surrogate, a byte that never starts one.
+    o.file = "\xe9|\xe2\x82|\xc0\xaf|\xed\xa0\x80|\xff";
+    o.result = ResultWord(0);
+    EXPECT_EQ(OutcomeJson(o),
+              "{\"command\":\"probe\",\"host\":\"caf\xc3\xa9-\xf0\x9f\x98\x80\","
+              "\"file\":\"\\u00e9|\\u00e2\\u0082|\\u00c0\\u00af|\\u00ed\\u00a0\\u0080|\\u00ff\","
+              "\"ok\":true,\"exit_code\":0,\"result\":\"completed\",\"bytes\":0}\n");
 }
 
 }  // namespace

@@ -212,3 +212,44 @@ TEST_F(Command, NoConnectionFailsWithTheConnectionsOwnReport) {
     EXPECT_TRUE(Statuses().empty());
     ExpectAllReleased();
 }
+
+// How a reply ends the command: refused by a 401 status line with or without the word, refused
+// by the word split at any point, or done; a reply that trickles on ends at the deadline.
+TEST_F(Command, RepliesThatRefuseOrEndTheCommand) {
+    DeviceSettings.CommandDeadlineMs = 500;
+    const std::string ok = "HTTP/1.0 200 OK\r\n\r\n";
+    struct Case {
+        std::vector<std::string> chunks;
+        int result;  // 0 refused, 1 done
+        std::vector<int> errors;
+    };
+    std::vector<Case> cases = {
+        {{"HTTP/1.0 401 Access Denied\r\n\r\n"}, 0, {ERR_CREDENTIALS}},
+        {{"HTTP/1.1  401\r\n\r\n"}, 0, {ERR_CREDENTIALS}},
+        {{"HTTP/1.0 40", "1 Denied\r", "\n\r\n"}, 0, {ERR_CREDENTIALS}},
+        {{"HTTP/1.0 401"}, 0, {ERR_CREDENTIALS}},
+        {{"HTTP/1.0 4010 Odd\r\n\r\n"}, 1, {}},
+        {{ok + "HTTP/1.0 401 Denied\r\n"}, 1, {}},
+        {{"HTTP/1.0 200 OK\r\nX-Code: 401\r\n\r\n"}, 1, {}},
+        // 30 pieces 40 ms apart, each well within the idle time-out: cut off at the deadline.
+        {std::vector<std::string>(30, "."), 1, {ERR_RECEIVE}},
+    };
+    const std::string word = "unauthorized";
+    for (std::size_t split = 1; split < word.size(); ++split)
+        cases.push_back({{ok + word.substr(0, split), word.substr(split)}, 0, {ERR_CREDENTIALS}});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.chunks));
+        const std::size_t before = Events().size();
+        PeerScript script = Reply(c.chunks);
+        script.PauseMs = 40;
+        EXPECT_EQ(Run(script, SendRebootCommand), c.result);
+        std::vector<int> errors, statuses;
+        const auto events = Events();
+        for (auto e = events.begin() + static_cast<long>(before); e != events.end(); ++e)
+            (e->isError ? errors : statuses).push_back(e->code);
+        EXPECT_EQ(errors, c.errors);
+        EXPECT_EQ(statuses,
+                  c.result == 1 ? std::vector<int>{STATUS_COMMAND_DONE} : std::vector<int>{});
+        ExpectAllReleased();
+    }
+}

@@ -130,3 +130,56 @@ TEST_F(Probe, AnEndlessPageWithoutAServerHeaderIsGivenUpOn) {
     EXPECT_NE(Printed().find("without naming its server"), std::string::npos);
     ExpectAllReleased();
 }
+
+// A reply that arrives in small pieces: a pattern that a longer one could still extend is held
+// back until the reply says more, and a reply that trickles in is cut off at the probe's deadline.
+TEST_F(Probe, ReplyInPiecesIsClassifiedWholeAndBoundedOverall) {
+    DeviceSettings.ProbeTimeoutMs = 300;
+    const auto bytes = [](const std::string& text) {
+        std::vector<std::string> out;
+        for (const char c : text) out.emplace_back(1, c);
+        return out;
+    };
+    const std::string head = "HTTP/1.0 200 OK\r\n";
+    const struct {
+        std::vector<std::string> chunks;
+        PeerScript::Ending end;
+        ServerType expected;
+        std::vector<int> errors;
+        int deadlineMs = 5000;
+    } cases[] = {
+        {bytes("Server: Tavio 21\r\n\r\n"), PeerScript::Ending::Close, SERVER_TAVIO_21, {}},
+        {{head + "Server: Tavio", " 22"}, PeerScript::Ending::Close, SERVER_TAVIO_22, {}},
+        {{head + "Server: Tavio 2", "1"}, PeerScript::Ending::Close, SERVER_TAVIO_21, {}},
+        // Nothing more comes: the shorter pattern stands, whether the device closes or stalls.
+        {{head + "Server: Tavio"}, PeerScript::Ending::Close, SERVER_TAVIO, {}},
+        {{head + "Server: Tavio 2"}, PeerScript::Ending::Stall, SERVER_TAVIO, {}},
+        {{head + "Server: Tavio 2", "3\r\n"}, PeerScript::Ending::Close, SERVER_TAVIO, {}},
+        // A zero byte ends the searched text: nothing after it can extend the pattern.
+        {{head + std::string("Server: Tavio\0 21", 17)},
+         PeerScript::Ending::Stall,
+         SERVER_TAVIO,
+         {}},
+        // One byte every 40 ms, each read well within its own time-out, never naming a server.
+        {bytes(head + "Content-Type: text/html\r\nX-Padding: 0123456789\r\n"),
+         PeerScript::Ending::Close,
+         SERVER_UNRECOGNISED,
+         {ERR_RECEIVE},
+         400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.chunks));
+        log_.Clear();
+        const std::size_t before = Errors().size();
+        PeerScript script = Reply(c.chunks);
+        script.PauseMs = 40;
+        script.End = c.end;
+        script.StallLimitMs = 2000;
+        DeviceSettings.ProbeDeadlineMs = c.deadlineMs;
+        EXPECT_EQ(ProbeWith(script), c.expected);
+        const auto errors = Errors();
+        EXPECT_EQ(std::vector<int>(errors.begin() + static_cast<long>(before), errors.end()),
+                  c.errors);
+        ExpectAllReleased();
+    }
+}

@@ -1,0 +1,41 @@
+// Any command line (arguments separated by zero bytes) through the parsers of morvane-cli and
+// tavio-sim: each accepts it within its limits or gives a reason, and nothing else happens.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "sim/sim_command_line.h"
+#include "tests/fuzz/fuzz_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> args(1);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0)
+            args.emplace_back();
+        else
+            args.back().push_back(static_cast<char>(data[i]));
+    }
+    if (size == 0) args.clear();
+
+    CliOptions cli;
+    std::string error;
+    if (ParseCliOptions(args, &cli, &error)) {
+        FUZZ_CHECK(cli.command != CliCommand::None);
+        const bool named = cli.command == CliCommand::Help || cli.command == CliCommand::Version;
+        FUZZ_CHECK(named ||
+                   (cli.host.size() <= 127 && cli.user.size() <= 79 && cli.file.size() <= 259));
+        FUZZ_CHECK(cli.command != CliCommand::Probe || cli.file.empty());
+        FUZZ_CHECK(cli.httpPort != 0 && cli.tftpPort != 0);
+        FUZZ_CHECK(cli.probeTimeoutSeconds >= 0 && cli.probeTimeoutSeconds <= 86400);
+        FUZZ_CHECK(cli.commandTimeoutSeconds >= 0 && cli.commandTimeoutSeconds <= 86400);
+        FUZZ_CHECK(named || !cli.factoryReset || cli.command == CliCommand::Restore);
+    } else {
+        FUZZ_CHECK(!error.empty());
+    }
+
+    SimCommandLine sim;
+    error.clear();
+    if (!ParseSimCommandLine(args, &sim, &error)) FUZZ_CHECK(!error.empty());
+    return 0;
+}
