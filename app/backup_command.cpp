@@ -28,9 +28,8 @@ int DoBackup(plat::WindowRef dialog, int, ConnectionSettingsRecord* settings) {
     SetTargetPath(path);
 
     if (!DeviceIsTavio(dialog, fields.host, command_text::kUnsupportedBackup)) return 1;
-    EnsureTftpServerRunning();
-
-    const std::uint32_t ticket = TakeTftpTicket();
+    std::uint32_t ticket = 0;
+    if (!ReadyTftpServerForDevice(&ticket)) return 1;
     if (SendListChangesCommand() == 0) {
         SoundInformationBeep();
         LastCommandReport.Result = CommandResult::DeviceCommandFailed;

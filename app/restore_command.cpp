@@ -62,8 +62,8 @@ int DoRestore(plat::WindowRef dialog, int, ConnectionSettingsRecord* settings) {
         SendFactoryResetCommand() == 0)
         return DeviceCommandFailed();
 
-    EnsureTftpServerRunning();
-    const std::uint32_t ticket = TakeTftpTicket();
+    std::uint32_t ticket = 0;
+    if (!ReadyTftpServerForDevice(&ticket)) return 1;
     if (SendExecuteCommand() == 0) return DeviceCommandFailed();
     const TftpRunOutcome transfer = AwaitCommandTransfer(ticket);
     if (transfer.Result != TftpRunResult::FileServed) {
