@@ -30,9 +30,8 @@ CommandReport RunBackupCommand(plat::WindowRef dialog, ConnectionSettingsRecord*
     CommandResult refusal{};
     if (!DeviceIsTavio(dialog, fields.host, command_text::kUnsupportedBackup, &refusal))
         return CommandReport{refusal};
-    EnsureTftpServerRunning();
-
-    const std::uint32_t ticket = TakeTftpTicket();
+    std::uint32_t ticket = 0;
+    if (!ReadyTftpServerForDevice(&ticket)) return CommandReport{CommandResult::PortUnavailable};
     if (SendListChangesCommand() == 0) {
         SoundInformationBeep();
         return CommandReport{CommandResult::DeviceCommandFailed};

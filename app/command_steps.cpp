@@ -6,6 +6,7 @@
 #include "devicecmd/server_probe.h"
 #include "platform/log.h"
 #include "tftp/tftp_server.h"
+#include "tftp/tftp_settings.h"
 
 namespace {
 
@@ -84,8 +85,19 @@ bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxTex
     return true;
 }
 
-void EnsureTftpServerRunning() {
-    if (IsTftpServerRunning() == 0) StartTftpServer(2);
+bool ReadyTftpServerForDevice(std::uint32_t* ticket) {
+    switch (ReadyTftpServer(TftpSettings.ReadyTimeoutMs, ticket)) {
+        case TftpReadiness::Ready:
+            return true;
+        case TftpReadiness::NotOpened:
+            plat::Log("Error, could not open the TFTP port.\n");
+            break;
+        case TftpReadiness::NotReady:
+            plat::Log("The TFTP server was not ready within %d ms.\n", TftpSettings.ReadyTimeoutMs);
+            break;
+    }
+    SoundInformationBeep();
+    return false;
 }
 
 TftpRunOutcome AwaitCommandTransfer(std::uint32_t ticket) {

@@ -43,8 +43,12 @@ bool ChooseCommandFile(plat::WindowRef dialog, FileChooser chooser,
 bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxText& unsupportedBox,
                    CommandResult* refusal);
 
-// Starts the TFTP server unless one is running.
-void EnsureTftpServerRunning();
+// Just before the device command: a TFTP server whose socket is open and whose wait for a
+// request starts afresh now (a fresh server when none is listening), within
+// TftpSettings.ReadyTimeoutMs, and the ticket for the request the command is about to ask for.
+// False: the command must send nothing; the cause is logged (and reported through ReportError
+// when the socket could not be opened); the command ends as PortUnavailable.
+bool ReadyTftpServerForDevice(std::uint32_t* ticket);
 
 // After the device closed the command connection: the outcome of the transfer the command asked
 // for (the first request taken after `ticket`). When it has a request, the server thread that

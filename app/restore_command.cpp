@@ -61,8 +61,8 @@ CommandReport RunRestoreCommand(plat::WindowRef dialog, ConnectionSettingsRecord
         SendFactoryResetCommand() == 0)
         return DeviceCommandFailed();
 
-    EnsureTftpServerRunning();
-    const std::uint32_t ticket = TakeTftpTicket();
+    std::uint32_t ticket = 0;
+    if (!ReadyTftpServerForDevice(&ticket)) return CommandReport{CommandResult::PortUnavailable};
     if (SendExecuteCommand() == 0) return DeviceCommandFailed();
     const TftpRunOutcome transfer = AwaitCommandTransfer(ticket);
     if (transfer.Result != TftpRunResult::FileServed) {

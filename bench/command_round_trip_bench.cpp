@@ -60,7 +60,9 @@ std::uint16_t FreeUdpPort() {
 }
 
 // A simulated device holding a configuration of `size` bytes, and everything pointed at it.
-std::unique_ptr<DeviceSimulator> PrepareDevice(std::size_t size, const std::string& dir) {
+// With requestOnce its TFTP client sends the request at once and never again.
+std::unique_ptr<DeviceSimulator> PrepareDevice(std::size_t size, const std::string& dir,
+                                               bool requestOnce = false) {
     plat::SetLogSink(Discard);
     RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, Quiet, Quiet);
     plat::RegisterDialogToolkit({GetField, SetField, Focus, Box, Beep, FileDialog});
@@ -68,6 +70,7 @@ std::unique_ptr<DeviceSimulator> PrepareDevice(std::size_t size, const std::stri
     SimOptions options;
     options.Tftp.ServerPort = TftpSettings.Port;
     options.Tftp.DallyMs = 0;  // measure the utility, not a device lingering after the last block
+    options.Tftp.RequestOnce = requestOnce;
     options.FactoryText.clear();
     while (options.FactoryText.size() < size) options.FactoryText += "set parameter value 0123\n";
     options.FactoryText.resize(size);
@@ -124,8 +127,25 @@ void BM_Restore(benchmark::State& state) {
     device->Stop();
 }
 
+// Backups back to back, without waiting for a server run to end, from a device that sends its
+// request at once and only once. Every one must complete; "failed" counts those that did not.
+void BM_BackupsInARow(benchmark::State& state) {
+    const std::string dir = BenchDir();
+    const auto device = PrepareDevice(4 << 10, dir, true);
+    chosenFile = dir + "/backup.cfg";
+    int failed = 0;
+    for (auto _ : state) {
+        if (RunBackupCommand(nullptr, &ConnectionSettings).Result != CommandResult::Completed)
+            ++failed;
+    }
+    state.counters["failed"] = failed;
+    WaitForServerEnd();
+    device->Stop();
+}
+
 }  // namespace
 
+BENCHMARK(BM_BackupsInARow)->Iterations(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Backup)->Arg(4 << 10)->Arg(256 << 10)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Restore)->Arg(4 << 10)->Arg(256 << 10)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_MAIN();

@@ -6,6 +6,7 @@
 #include "devicecmd/device_settings.h"
 #include "platform/log.h"
 #include "spine/events.h"
+#include "spine/shared_state.h"
 #include "spine/transfer_hooks.h"
 
 namespace {
@@ -62,5 +63,10 @@ plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts) {
         plat::NetCleanup();
         return plat::kNoSocket;
     }
+    // The device's TFTP client talks from the address this connection reached; the server takes
+    // requests from that address only.
+    plat::Ipv4Endpoint reached = device;
+    if (!plat::SocketPeerAddress(s, &reached)) reached = device;
+    DeviceAddress.store(reached.address);
     return s;
 }

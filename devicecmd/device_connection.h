@@ -6,6 +6,8 @@
 // nothing stays open. The port is DeviceSettings.Port and the handshake is bounded by
 // DeviceSettings.ConnectTimeoutMs; withTimeouts == 1 sets DeviceSettings.ProbeTimeoutMs as the
 // receive and send time-out of the socket.
+// On success the address the connection reached is in DeviceAddress
+// (spine/shared_state.h) before the socket is handed over.
 #pragma once
 
 #include "platform/net.h"

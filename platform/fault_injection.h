@@ -19,6 +19,7 @@ enum class Op {
     RecvFrom,
     Pending,
     LocalAddress,
+    PeerAddress,
     Resolve,
     Accept,
     FileOpenRead,

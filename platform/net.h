@@ -67,6 +67,8 @@ int SocketRecvFrom(SocketHandle s, std::span<std::uint8_t> buffer, Ipv4Endpoint*
 int SocketPending(SocketHandle s);
 
 bool SocketLocalAddress(SocketHandle s, Ipv4Endpoint* local);
+// The address a connected socket reached.
+bool SocketPeerAddress(SocketHandle s, Ipv4Endpoint* peer);
 
 // Listening side, used by test peers and the simulator's tools.
 bool SocketListen(SocketHandle s, int backlog);

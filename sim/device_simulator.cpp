@@ -213,6 +213,7 @@ void DeviceSimulator::ServeCommand(plat::SocketHandle connection, const HttpRequ
         SendReply(connection, reply, splitAt);
         return;
     }
+    if (options_.CommandDelayMs > 0) plat::SleepMs(options_.CommandDelayMs);
     const std::string query = request.Target.substr(request.Target.find('?') + 1);
     const std::string outcome = Execute(CommandWords(query));
     if (!options_.Faults.CloseWithoutReply) {

@@ -57,6 +57,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* o
         {"--split-server-header", [&] { f.SplitServerHeader = true; }},
         {"--split-unauthorized", [&] { f.SplitUnauthorized = true; }},
         {"--skip-tftp", [&] { f.SkipTftp = true; }},
+        {"--request-once", [&] { t.RequestOnce = true; }},
     };
     // Options with a value; each returns false when the value is not acceptable.
     using Valued = std::function<bool(const std::string&)>;
@@ -100,6 +101,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* o
          [&](const std::string& v) { return ToPacketList(v, &t.DuplicateSent); }},
         {"--drop-received", [&](const std::string& v) { return ToPacketList(v, &t.DropReceived); }},
         {"--silent-after", number(&t.SilentAfterSent, 0, 1000000)},
+        {"--command-delay", number(&o.CommandDelayMs, 0, 600000)},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {

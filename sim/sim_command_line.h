@@ -7,7 +7,8 @@
 //   fault switches: --refuse-credentials --never-answer-probe --close-without-reply
 //             --hold-connection MS --split-server-header --split-unauthorized --split-pause MS
 //             --skip-tftp --drop-sent LIST --duplicate-sent LIST --drop-received LIST
-//             --silent-after N          (LIST: packet numbers separated by commas, e.g. 1,3)
+//             --silent-after N --request-once --command-delay MS
+//             (LIST: packet numbers separated by commas, e.g. 1,3)
 //
 // Contract: pure parsing on the caller's thread; reading the --factory file is left to the
 // caller (FactoryPath), so this runs without touching the disk.

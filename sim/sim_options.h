@@ -26,6 +26,7 @@ struct SimTftpOptions {
     std::set<int> DuplicateSent;    // packets sent twice
     std::set<int> DropReceived;     // packets ignored on arrival
     int SilentAfterSent = -1;       // >= 0: after this many packets, send nothing more; give up
+    bool RequestOnce = false;       // the request goes once only, never again (the wait stays)
 };
 
 struct SimFaults {
@@ -51,6 +52,7 @@ struct SimOptions {
     int DurationMs = 0;               // > 0: stop after this long
     int RequestReadTimeoutMs = 5000;  // bound on receiving one request
     int PeerGiveUpWaitMs = 30000;     // bound on holding a connection the peer should close
+    int CommandDelayMs = 0;           // pause between reading a command and carrying it out
     SimTftpOptions Tftp;
     SimFaults Faults;
 };

@@ -72,6 +72,7 @@ class Transfer {
     Transfer& operator=(const Transfer&) = delete;
 
     bool IsOpen() const { return socket_ != plat::kNoSocket; }
+    bool HeardFromServer() const { return peerPort_ != 0; }
     bool IsSilent() const { return silent_; }
 
     // Sends (or, by the faults, drops, doubles or withholds) the packet and keeps it for a
@@ -174,6 +175,7 @@ int NextReply(Transfer& t, std::array<std::uint8_t, 4 + kBlockSize>& buffer,
             *detail = t.IsSilent() ? "went silent" : "no answer";
             return 0;
         }
+        if (options.RequestOnce && !t.HeardFromServer()) continue;
         if (!t.SendLast()) {
             *detail = "send failed";
             return -1;

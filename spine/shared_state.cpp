@@ -7,6 +7,7 @@ char TargetPath[260]{};
 FileImageRecord FileImage{};
 std::mutex SharedRecordLock;
 std::atomic<std::int32_t> TftpServerRunning{0};
+std::atomic<std::uint32_t> DeviceAddress{0};
 void* ModuleInstance = nullptr;
 
 namespace {

@@ -32,6 +32,10 @@ extern FileImageRecord FileImage;
 // Guards FileImage and TargetPath between the dialog's thread and the server thread.
 extern std::mutex SharedRecordLock;
 extern std::atomic<std::int32_t> TftpServerRunning;
+// The IPv4 address (host byte order) that the latest connection to the device reached; 0 before
+// the first. Written by the command channel on the dialog's thread before anything is sent on
+// that connection; read by the TFTP server thread, which takes requests from this address only.
+extern std::atomic<std::uint32_t> DeviceAddress;
 extern void* ModuleInstance;
 
 // Copies bounded to the field: a text longer than the field holds is cut to fit (never overrun).

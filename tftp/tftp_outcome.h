@@ -2,9 +2,14 @@
 // transfer that did not happen.
 //
 // Contract: the server thread records; the commands (dialog's thread) read. Requests are numbered
-// 1, 2, ... in the order the server takes them. A command takes a ticket (TakeTftpTicket) before
-// it sends the device command, and afterwards asks for the outcome of the first request taken
-// after that ticket.
+// 1, 2, ... in the order the server takes them. A command readies the server and takes a ticket
+// (ReadyTftpServer) before it sends the device command, and afterwards asks for the outcome of
+// the first request taken after that ticket.
+//
+// The board also says whether a run is listening: its socket is open and it waits for a request.
+// Only a listening run can be armed by a command, and a run stops listening under the board's
+// lock (request taken, wait over), so a command is never handed a run that has already decided
+// to end: it waits for that run to close its socket and starts a fresh one.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +29,18 @@ struct TftpRunOutcome {
     std::uint64_t Bytes = 0;  // file bytes served, or stored after conversion
 };
 
-// Server thread side.
+// Server side. StartTftpServer notes a run as starting before it creates the thread (and as
+// ended when it cannot); the rest is called on the server thread.
+void NoteTftpRunStarting();
+// The run's socket is open and its wait for a request begins: commands may arm it from now on.
+void NoteTftpServerListening();
+// The wait reached *giveUpAtMs. If a command armed the run since, the wait starts afresh from
+// that arming: *giveUpAtMs moves to it plus waitMs and the result is false. Otherwise the run
+// stops listening (no command can arm it any more) and the result is true.
+bool EndTftpWaitUnlessArmed(std::uint64_t* giveUpAtMs, int waitMs);
+// The wait ended for another cause (failed receive, empty datagram): the run stops listening.
+void NoteTftpWaitOver();
+// The run took a request (it stops listening); the request's number.
 std::uint32_t NoteTftpRequestTaken();
 void NoteTftpRunEnded(const TftpRunOutcome& outcome);
 
@@ -32,6 +48,16 @@ void NoteTftpRunEnded(const TftpRunOutcome& outcome);
 std::uint32_t TftpRunsEnded();
 
 // Command side.
+enum class TftpReadiness {
+    Ready,      // a run is listening, armed for this command; the ticket is taken
+    NotOpened,  // the run started for this command ended without an open socket (cause reported)
+    NotReady,   // no run was listening within the bound (an earlier run is still busy)
+};
+// Dialog's thread, just before the device command. Arms a listening run (its wait for a request
+// starts afresh now); when there is none, waits for a run that is ending or busy to end, starts
+// a fresh one and waits for its socket; all within boundMs. On Ready, *ticket is as from
+// TakeTftpTicket.
+TftpReadiness ReadyTftpServer(int boundMs, std::uint32_t* ticket);
 // The ticket: requests taken so far. Taking it also marks the moment, so that a run ending
 // without a request after this call ends WaitForTftpOutcome at once.
 std::uint32_t TakeTftpTicket();

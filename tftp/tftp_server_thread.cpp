@@ -22,29 +22,52 @@ void ThreadEntry(void* argument) {
 
 enum class RequestWait { Request, Ended };
 
-// Waits, within FirstRequestTimeoutMs from the start, for an RRQ or WRQ. Anything else that
-// arrives meanwhile (a late packet of an earlier transfer, garbage) is logged and ignored. An
-// empty datagram, a failed receive and the time-out end the wait (their lines are logged here).
+// A datagram from an address other than the device's never reaches the run: it is logged and
+// answered with ERROR 2 (an ERROR packet gets no answer, so two servers cannot keep each other
+// busy).
+void RefuseForeignDatagram(const TftpContext& context, plat::Ipv4Endpoint from, int received) {
+    plat::Log("Refused a datagram from %s:%u, which is not the device.\n",
+              plat::FormatIpv4(from.address).c_str(), static_cast<unsigned>(from.port));
+    if (received >= 2 && TftpGet16(context.Packet) == TFTP_ERROR) return;
+    SendTftpErrorTo(context.Socket, from, 2);
+}
+
+// Waits, within FirstRequestTimeoutMs, for an RRQ or WRQ from the device (DeviceAddress); the
+// wait starts afresh whenever a command arms the run. Anything else from the device that arrives
+// meanwhile (a late packet of an earlier transfer, garbage) is logged and ignored. From the
+// device, an empty datagram, a failed receive and the time-out end the wait (their lines are
+// logged here); datagrams from any other address never do.
 RequestWait WaitForRequest(TftpContext& context, int* length) {
-    const std::uint64_t giveUpAt =
+    std::uint64_t giveUpAt =
         plat::MonotonicMs() + static_cast<std::uint64_t>(TftpSettings.FirstRequestTimeoutMs);
     plat::Log("Waiting for TFTP client request ...\n");
+    NoteTftpServerListening();
     for (;;) {
         const std::uint64_t now = plat::MonotonicMs();
         if (now >= giveUpAt) {
+            if (!EndTftpWaitUnlessArmed(&giveUpAt, TftpSettings.FirstRequestTimeoutMs)) continue;
             plat::Log("No TFTP request came within %d ms.\n", TftpSettings.FirstRequestTimeoutMs);
             return RequestWait::Ended;
         }
         std::fill(std::begin(context.Packet), std::end(context.Packet), std::uint8_t{0});
         context.PeerAddressLength = 16;
-        const int received = plat::SocketRecvFrom(
-            context.Socket, context.Packet, &context.PeerAddress, static_cast<int>(giveUpAt - now));
+        plat::Ipv4Endpoint from{};
+        const int received = plat::SocketRecvFrom(context.Socket, context.Packet, &from,
+                                                  static_cast<int>(giveUpAt - now));
         if (received == plat::kTimedOut) continue;
+        // A failed receive that still names its sender is an oversized datagram.
+        if (from.port != 0 && from.address != DeviceAddress.load()) {
+            RefuseForeignDatagram(context, from, received);
+            continue;
+        }
+        context.PeerAddress = from;
         if (received < 0) {
             plat::Log("Error in recvfrom() call [errno=%d]\n", plat::LastSocketError());
+            NoteTftpWaitOver();
             return RequestWait::Ended;
         }
         if (received == 0) {
+            NoteTftpWaitOver();
             RaiseError(ERR_SOCKET_CLOSED);
             plat::Log("socket was closed\n");
             return RequestWait::Ended;
@@ -93,9 +116,12 @@ bool HandleRequest(TftpContext& context, int length) {
 }  // namespace
 
 int StartTftpServer(int ServeMode) {
+    NoteTftpRunStarting();
     if (!plat::ThreadStart(ThreadEntry,
-                           reinterpret_cast<void*>(static_cast<std::intptr_t>(ServeMode))))
+                           reinterpret_cast<void*>(static_cast<std::intptr_t>(ServeMode)))) {
         plat::Log("Could not start the TFTP server thread.\n");
+        NoteTftpRunEnded(TftpRunOutcome{});
+    }
     return 1;
 }
 

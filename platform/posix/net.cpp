@@ -234,6 +234,18 @@ bool SocketLocalAddress(SocketHandle s, Ipv4Endpoint* local) {
     return true;
 }
 
+bool SocketPeerAddress(SocketHandle s, Ipv4Endpoint* peer) {
+    if (ShouldFail(Op::PeerAddress)) return Fail(kInjectedError), false;
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (::getpeername(static_cast<int>(s), reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        lastError = errno;
+        return false;
+    }
+    *peer = FromSockaddr(a);
+    return true;
+}
+
 bool SocketListen(SocketHandle s, int backlog) {
     if (::listen(static_cast<int>(s), backlog) != 0) {
         lastError = errno;

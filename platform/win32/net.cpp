@@ -287,6 +287,18 @@ bool SocketLocalAddress(SocketHandle s, Ipv4Endpoint* local) {
     return true;
 }
 
+bool SocketPeerAddress(SocketHandle s, Ipv4Endpoint* peer) {
+    if (ShouldFail(Op::PeerAddress)) return Fail(kInjectedError), false;
+    sockaddr_in a{};
+    int len = sizeof a;
+    if (::getpeername(Raw(s), reinterpret_cast<sockaddr*>(&a), &len) == SOCKET_ERROR) {
+        FailWithLast();
+        return false;
+    }
+    *peer = FromSockaddr(a);
+    return true;
+}
+
 bool SocketListen(SocketHandle s, int backlog) {
     if (::listen(Raw(s), backlog) == SOCKET_ERROR) {
         FailWithLast();

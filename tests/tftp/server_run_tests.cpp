@@ -2,8 +2,11 @@
 // and the flag that always falls back to 0.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "app/config_file_hooks.h"
 #include "platform/fault_injection.h"
+#include "platform/threads.h"
 #include "spine/events.h"
 #include "spine/shared_state.h"
 #include "spine/transfer_hooks.h"
@@ -39,11 +42,44 @@ TEST_F(ServerRun, SilenceEndsTheWaitWithinItsBoundAndTheOutcomeSaysSo) {
     TftpTestPeer peer(port);
     peer.Send(TftpAck(1));  // a stray does not restart the bound
     // The command's wait ends when the run ends, not when its (long) grace runs out.
+    const auto before = std::chrono::steady_clock::now();
     const TftpRunOutcome waited = WaitForTftpOutcome(ticket, 60000);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(30));
     EXPECT_EQ(waited.Request, 0u);
     EXPECT_EQ(waited.Result, TftpRunResult::NoRequest);
     EXPECT_EQ(FinishRun().Result, TftpRunResult::NoRequest);
     EXPECT_TRUE(RecordedStatuses().empty());
+}
+
+// A command is handed a run that listens, with its wait for a request started afresh; a run that
+// is busy (or ending) is never handed over: the command waits for it and starts a fresh one.
+TEST_F(ServerRun, ACommandGetsAListeningRunWithAFreshWaitAndNeverABusyOne) {
+    TftpSettings.FirstRequestTimeoutMs = 400;
+    LoadImage("config");
+    const std::uint32_t endedBefore = TftpRunsEnded();
+    std::uint32_t first = 0;
+    ASSERT_EQ(ReadyTftpServer(3000, &first), TftpReadiness::Ready);
+    EXPECT_EQ(IsTftpServerRunning(), 1) << "ready means the socket is open";
+    plat::SleepMs(300);
+    std::uint32_t second = 0;
+    ASSERT_EQ(ReadyTftpServer(3000, &second), TftpReadiness::Ready);
+    plat::SleepMs(300);  // past the end of the first wait, within the second
+    TftpTestPeer device(port);
+    EXPECT_TRUE(device.Get("image").complete);
+    EXPECT_EQ(WaitForTftpOutcome(second, 3000).Result, TftpRunResult::FileServed);
+    EXPECT_EQ(TftpRunsEnded(), endedBefore + 1) << "one run served the second command";
+
+    ASSERT_EQ(ReadyTftpServer(3000, &first), TftpReadiness::Ready);
+    TftpTestPeer writer(port);
+    writer.Send(TftpRequest(2, "upload-image", "octet"));  // taken, and no DATA follows
+    ASSERT_TRUE(writer.Receive(2000).has_value());
+    EXPECT_EQ(ReadyTftpServer(100, &second), TftpReadiness::NotReady);
+    writer.Send(TftpError(0, "gone"));
+    EXPECT_EQ(ReadyTftpServer(3000, &second), TftpReadiness::Ready);
+    EXPECT_EQ(TftpRunsEnded(), endedBefore + 2) << "a fresh run after the busy one ended";
+    started = true;  // the fixture waits for the last run's end
+    runsBefore = TftpRunsEnded();
+    ticket = second;
 }
 
 TEST_F(ServerRun, EmptyOrOversizedDatagramEndsTheRunAsAFailure) {
@@ -138,8 +174,8 @@ TEST_F(ServerRun, PortHeldByAnotherSocketIsReportedAndOurOwnServerIsNot) {
     EXPECT_EQ(TftpPortAvailable(), 0);
     EXPECT_EQ(RecordedErrors(), std::vector<int>{ERR_BIND});
     EXPECT_TRUE(log.Contains("Error in bind() call [errno="));
-    StartServer();
-    EXPECT_EQ(FinishRun().Result, TftpRunResult::NoRequest);
+    std::uint32_t readied = 0;
+    EXPECT_EQ(ReadyTftpServer(3000, &readied), TftpReadiness::NotOpened);
     plat::SocketClose(holder);
     plat::NetCleanup();
 
@@ -178,6 +214,9 @@ TEST_F(ServerRun, AThreadThatCannotStartLeavesTheFlagDownAndTheCommandIsTold) {
     EXPECT_EQ(StartTftpServer(2), 1);
     EXPECT_EQ(IsTftpServerRunning(), 0);
     EXPECT_EQ(WaitForTftpOutcome(before, 50).Result, TftpRunResult::NoRequest);
+    plat::InjectFailure(plat::Op::ThreadStart, 0, 1);
+    std::uint32_t readied = 0;
+    EXPECT_EQ(ReadyTftpServer(3000, &readied), TftpReadiness::NotOpened);
 }
 
 TEST_F(ServerRun, AnErrorPacketThatCannotBeSentIsLogged) {

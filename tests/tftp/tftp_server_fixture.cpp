@@ -54,6 +54,7 @@ void TftpServerTest::SetUp() {
     TftpSettings.RetransmitInitialMs = 1000;
     TftpSettings.RetransmitMaxMs = 2000;
     TftpSettings.TransferTimeoutMs = 5000;
+    DeviceAddress.store(plat::kLoopbackAddress);  // the test peers play the device
     RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, nullptr, nullptr);
     InstallRecordingReporters();
     ClearRecordedEvents();
