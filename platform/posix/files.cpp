@@ -31,8 +31,9 @@ FileHandle FileCreate(const char* path) {
     return fd < 0 ? kNoFile : fd;
 }
 
-// Gives the new, still empty file behind fd the owner, group and mode of `model` (a regular
-// file), or mode 0600 when there is none. Ownership first: changing it may clear mode bits.
+// Gives the new, still empty file behind fd the mode of `model` (a regular file), and its owner
+// and group as far as this process may set them; a group it cannot keep gets no permissions.
+// Mode 0600 when there is no model. Ownership first: changing it may clear mode bits.
 static void TakeModelsMode(int fd, const char* model) {
     struct stat st{};
     mode_t mode = S_IRUSR | S_IWUSR;
