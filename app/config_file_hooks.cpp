@@ -1,13 +1,12 @@
 #include "app/config_file_hooks.h"
 
 #include <cstring>
-#include <new>
 #include <string>
 #include <string_view>
 
 #include "platform/dialog_toolkit.h"
-#include "platform/fault_injection.h"
 #include "platform/log.h"
+#include "platform/memory.h"
 #include "spine/events.h"
 #include "spine/shared_state.h"
 #include "spine/transfer_hooks.h"
@@ -71,7 +70,9 @@ bool OpenTemporary() {
     pendingTarget = GetTargetPath();
     pendingTemporary = pendingTarget + kTemporarySuffix;
     plat::FileRemove(pendingTemporary.c_str());
-    TargetFile = plat::FileCreateNew(pendingTemporary.c_str());
+    // The backup holds the device's passwords: the temporary file is private from the start,
+    // or as open as the file it will replace.
+    TargetFile = plat::FileCreateNew(pendingTemporary.c_str(), pendingTarget.c_str());
     return TargetFile != plat::kNoFile;
 }
 
@@ -99,9 +100,7 @@ int LoadFileImage(const char* path) {
     }
     plat::Log("The file size is %d bytes\n", static_cast<int>(size));
 
-    std::uint8_t* data = plat::ShouldFail(plat::Op::Alloc)
-                             ? nullptr
-                             : new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size)];
+    std::uint8_t* data = plat::AllocateBytes(static_cast<std::size_t>(size));
     const bool whole =
         data != nullptr &&
         plat::FileRead(file, std::span<std::uint8_t>(data, static_cast<std::size_t>(size))) ==

@@ -1,8 +1,12 @@
+// The test hooks (fault_injection.h, test_hooks.h); compiled only into the platform build that
+// test executables link.
 #include "platform/fault_injection.h"
 
 #include <array>
 #include <atomic>
 #include <mutex>
+
+#include "platform/test_hooks.h"
 
 namespace plat {
 namespace {
@@ -16,6 +20,8 @@ std::mutex armingLock;
 std::array<Arming, static_cast<std::size_t>(Op::Count_)> armings;
 std::array<std::atomic<int>, static_cast<std::size_t>(Op::Count_)> calls;
 std::atomic<bool> anyArmed{false};
+std::atomic<int> openSockets{0};
+std::atomic<int> startups{0};
 
 }  // namespace
 
@@ -48,5 +54,18 @@ bool ShouldFail(Op op) {
 }
 
 int CallCount(Op op) { return calls[static_cast<std::size_t>(op)].load(); }
+
+void CountOpenSockets(int change) {
+    openSockets += change;
+}
+void CountNetStartups(int change) {
+    startups += change;
+}
+int OpenSocketCount() {
+    return openSockets.load();
+}
+int NetStartupCount() {
+    return startups.load();
+}
 
 }  // namespace plat

@@ -1,8 +1,11 @@
-// Failure injection: a test makes chosen platform operations fail, so every failure path of the
-// program can be driven without a broken machine.
+// Test hooks: a test makes chosen platform operations fail, so every failure path of the program
+// can be driven without a broken machine, and checks that every path releases its sockets and
+// socket-library start-ups.
 //
-// Contract: process-wide, thread-safe. An armed operation lets `skip` calls through, then fails
-// `count` calls (kAlways: every later call). Platform implementations ask ShouldFail() first.
+// Contract: for test executables only. These functions exist in the platform build that test
+// executables link (see the top CMakeLists.txt); the programs link a platform without them.
+// Process-wide, thread-safe. An armed operation lets `skip` calls through, then fails `count`
+// calls (kAlways: every later call).
 #pragma once
 
 namespace plat {
@@ -37,13 +40,13 @@ enum class Op {
 inline constexpr int kAlways = -1;
 
 void InjectFailure(Op op, int skip = 0, int count = 1);
+// Disarms every operation and zeroes the call counts (not the two counts of things open).
 void ClearInjectedFailures();
-// Asked by the implementations (and by core code for allocations); counts the call.
-bool ShouldFail(Op op);
 // How many calls of op were made since the last ClearInjectedFailures.
 int CallCount(Op op);
 
-// The error code a failed injected call leaves behind (LastSocketError) .
-inline constexpr int kInjectedError = 10000;
+// Start-ups not yet released, and sockets open now.
+int NetStartupCount();
+int OpenSocketCount();
 
 }  // namespace plat

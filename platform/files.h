@@ -1,7 +1,8 @@
 // Files, as the portable core sees them.
 //
 // Contract: callable from any thread; a handle belongs to whoever opened it and is closed by it.
-// No call throws. Every operation can be made to fail by fault_injection.h.
+// No call throws. In test executables every operation can be made to fail
+// (fault_injection.h).
 #pragma once
 
 #include <cstdint>
@@ -16,8 +17,12 @@ inline constexpr FileHandle kNoFile = -1;
 FileHandle FileOpenRead(const char* path);
 // Creates (or empties) a file for writing.
 FileHandle FileCreate(const char* path);
-// Creates a new file that must not exist yet (for temporary files).
-FileHandle FileCreateNew(const char* path);
+// Creates a new file that must not exist yet (for the temporary file that will replace `model`).
+// On POSIX its mode is 0600 from the start; when `model` names an existing file, the new one
+// takes that file's mode instead, and its owner and group where this process may set them (a
+// group that cannot be kept gets no permissions). Either way the mode is in place before the
+// first byte is written. On Windows the file gets the system's default protection.
+FileHandle FileCreateNew(const char* path, const char* model = nullptr);
 bool FileSize(FileHandle f, std::uint64_t* size);
 // One read; returns bytes read or -1.
 std::int64_t FileRead(FileHandle f, std::span<std::uint8_t> buffer);

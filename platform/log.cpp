@@ -1,6 +1,5 @@
 #include "platform/log.h"
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>

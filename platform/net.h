@@ -2,10 +2,11 @@
 //
 // Contract: callable from any thread; each socket belongs to the one operation that opened it,
 // which closes it on every path. No call throws and none blocks without a bound unless the caller
-// passes kWaitForever. Every operation here can be made to fail by fault_injection.h.
+// passes kWaitForever. In test executables every operation here can be made to fail
+// (fault_injection.h).
 //
-// Socket library start-up is counted: NetStartup() is the one-per-connection start-up of the
-// original Winsock pairing (WSAStartup 1.1 on Windows, a counter on POSIX); every successful
+// Socket library start-up is paired: NetStartup() is the one-per-connection start-up of the
+// original Winsock pairing (WSAStartup 1.1 on Windows, nothing on POSIX); every successful
 // NetStartup() is matched by exactly one NetCleanup() after the socket it served is closed.
 #pragma once
 
@@ -38,9 +39,6 @@ inline constexpr std::uint32_t kLoopbackAddress = 0x7f000001;
 // Counted socket-library start-up. Returns 0 on success, else the library's error code.
 int NetStartup();
 void NetCleanup();
-// Start-ups not yet released, and sockets open now; for tests that check every path releases both.
-int NetStartupCount();
-int OpenSocketCount();
 
 SocketHandle UdpOpen();
 SocketHandle TcpOpen();

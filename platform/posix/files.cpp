@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/fault_injection.h"
+#include "platform/test_hooks.h"
 
 namespace plat {
 
@@ -25,14 +25,34 @@ FileHandle FileOpenRead(const char* path) {
     return fd;
 }
 
-static FileHandle Create(const char* path, int extra) {
+FileHandle FileCreate(const char* path) {
     if (ShouldFail(Op::FileCreate)) return kNoFile;
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | extra, 0644);
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     return fd < 0 ? kNoFile : fd;
 }
 
-FileHandle FileCreate(const char* path) { return Create(path, O_TRUNC); }
-FileHandle FileCreateNew(const char* path) { return Create(path, O_EXCL); }
+// Gives the new, still empty file behind fd the mode of `model` (a regular file), and its owner
+// and group as far as this process may set them; a group it cannot keep gets no permissions.
+// Mode 0600 when there is no model. Ownership first: changing it may clear mode bits.
+static void TakeModelsMode(int fd, const char* model) {
+    struct stat st{};
+    mode_t mode = S_IRUSR | S_IWUSR;
+    if (model != nullptr && ::stat(model, &st) == 0 && S_ISREG(st.st_mode)) {
+        mode = st.st_mode & 07777;
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0 &&
+            ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0)
+            mode &= ~static_cast<mode_t>(S_IRWXG);
+    }
+    ::fchmod(fd, mode);  // on failure the file stays 0600 (or narrower, by the umask)
+}
+
+FileHandle FileCreateNew(const char* path, const char* model) {
+    if (ShouldFail(Op::FileCreate)) return kNoFile;
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) return kNoFile;
+    TakeModelsMode(fd, model);
+    return fd;
+}
 
 bool FileSize(FileHandle f, std::uint64_t* size) {
     if (ShouldFail(Op::FileSize)) return false;

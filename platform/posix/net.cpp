@@ -10,17 +10,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
-#include "platform/fault_injection.h"
+#include "platform/test_hooks.h"
 
 namespace plat {
 namespace {
 
-std::atomic<int> startups{0};
-std::atomic<int> openSockets{0};
 thread_local int lastError = 0;
 
 int Fail(int error) {
@@ -62,7 +59,7 @@ SocketHandle Open(int type, int protocol) {
         lastError = errno;
         return kNoSocket;
     }
-    ++openSockets;
+    CountOpenSockets(+1);
     return fd;
 }
 
@@ -70,13 +67,11 @@ SocketHandle Open(int type, int protocol) {
 
 int NetStartup() {
     if (ShouldFail(Op::NetStartup)) return kInjectedError;
-    ++startups;
+    CountNetStartups(+1);
     return 0;
 }
 
-void NetCleanup() { --startups; }
-int NetStartupCount() { return startups.load(); }
-int OpenSocketCount() { return openSockets.load(); }
+void NetCleanup() { CountNetStartups(-1); }
 
 SocketHandle UdpOpen() { return Open(SOCK_DGRAM, IPPROTO_UDP); }
 SocketHandle TcpOpen() { return Open(SOCK_STREAM, IPPROTO_TCP); }
@@ -84,7 +79,7 @@ SocketHandle TcpOpen() { return Open(SOCK_STREAM, IPPROTO_TCP); }
 void SocketClose(SocketHandle s) {
     if (s == kNoSocket) return;
     ::close(static_cast<int>(s));
-    --openSockets;
+    CountOpenSockets(-1);
 }
 
 bool SocketBind(SocketHandle s, Ipv4Endpoint local) {
@@ -265,7 +260,7 @@ SocketHandle SocketAccept(SocketHandle s, Ipv4Endpoint* from, int timeoutMs) {
         lastError = errno;
         return kNoSocket;
     }
-    ++openSockets;
+    CountOpenSockets(+1);
     if (from) *from = FromSockaddr(a);
     return c;
 }

@@ -4,7 +4,7 @@
 #include <pthread.h>
 #include <time.h>
 
-#include "platform/fault_injection.h"
+#include "platform/test_hooks.h"
 
 namespace plat {
 namespace {

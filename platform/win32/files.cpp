@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "platform/fault_injection.h"
+#include "platform/test_hooks.h"
 
 namespace plat {
 namespace {
@@ -38,7 +38,7 @@ FileHandle FileOpenRead(const char* path) {
 FileHandle FileCreate(const char* path) {
     return Create(path, CREATE_ALWAYS);
 }
-FileHandle FileCreateNew(const char* path) {
+FileHandle FileCreateNew(const char* path, const char*) {
     return Create(path, CREATE_NEW);
 }
 

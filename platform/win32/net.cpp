@@ -1,9 +1,9 @@
 // Winsock sockets behind platform/net.h.
 //
-// NetStartup/NetCleanup are real WSAStartup(1.1)/WSACleanup pairs, counted. Besides them the
+// NetStartup/NetCleanup are real WSAStartup(1.1)/WSACleanup pairs. Besides them the
 // layer holds one start-up of its own for the whole run (taken on first use, never released), so
 // that helpers which open sockets without a NetStartup of their own (test peers, the simulator)
-// work as they do on POSIX; the counted pairs stay exactly as the callers make them.
+// work as they do on POSIX; the callers' pairs stay exactly as they make them.
 #include "platform/net.h"
 
 // Winsock first, the rest of the system after it.
@@ -14,15 +14,11 @@
 #include <windows.h>
 // clang-format on
 
-#include <atomic>
-
-#include "platform/fault_injection.h"
+#include "platform/test_hooks.h"
 
 namespace plat {
 namespace {
 
-std::atomic<int> startups{0};
-std::atomic<int> openSockets{0};
 thread_local int lastError = 0;
 
 constexpr WORD kWinsockVersion = MAKEWORD(1, 1);
@@ -103,7 +99,7 @@ SocketHandle Open(int type, int protocol) {
         ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
                    nullptr);
     }
-    ++openSockets;
+    CountOpenSockets(+1);
     return static_cast<SocketHandle>(s);
 }
 
@@ -114,20 +110,13 @@ int NetStartup() {
     WSADATA data{};
     const int r = ::WSAStartup(kWinsockVersion, &data);
     if (r != 0) return r;
-    ++startups;
+    CountNetStartups(+1);
     return 0;
 }
 
 void NetCleanup() {
     ::WSACleanup();
-    --startups;
-}
-
-int NetStartupCount() {
-    return startups.load();
-}
-int OpenSocketCount() {
-    return openSockets.load();
+    CountNetStartups(-1);
 }
 
 SocketHandle UdpOpen() {
@@ -140,7 +129,7 @@ SocketHandle TcpOpen() {
 void SocketClose(SocketHandle s) {
     if (s == kNoSocket) return;
     ::closesocket(Raw(s));
-    --openSockets;
+    CountOpenSockets(-1);
 }
 
 bool SocketBind(SocketHandle s, Ipv4Endpoint local) {
@@ -319,7 +308,7 @@ SocketHandle SocketAccept(SocketHandle s, Ipv4Endpoint* from, int timeoutMs) {
         return kNoSocket;
     }
     ::SetHandleInformation(reinterpret_cast<HANDLE>(c), HANDLE_FLAG_INHERIT, 0);
-    ++openSockets;
+    CountOpenSockets(+1);
     if (from) *from = FromSockaddr(a);
     return static_cast<SocketHandle>(c);
 }

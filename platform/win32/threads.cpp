@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "platform/fault_injection.h"
+#include "platform/test_hooks.h"
 
 namespace plat {
 namespace {

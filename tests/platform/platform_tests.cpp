@@ -29,9 +29,22 @@ struct UdpPair {
     }
 };
 
+// Every case starts with nothing armed and every call count at zero, so the cases pass alike in
+// one process and each in its own.
+class PlatformCase : public ::testing::Test {
+  protected:
+    void SetUp() override { ClearInjectedFailures(); }
+    void TearDown() override { ClearInjectedFailures(); }
+};
+using Datagrams = PlatformCase;
+using Binding = PlatformCase;
+using FaultInjection = PlatformCase;
+using Resolve = PlatformCase;
+using Files = PlatformCase;
+
 }  // namespace
 
-TEST(Datagrams, OversizedDatagramIsAFailedReceiveAndEmptyOneIsZero) {
+TEST_F(Datagrams, OversizedDatagramIsAFailedReceiveAndEmptyOneIsZero) {
     UdpPair p;
     std::vector<std::uint8_t> big(600, 7), buf(516);
     ASSERT_EQ(SocketSendTo(p.a, big, p.bEnd), 600);
@@ -43,7 +56,7 @@ TEST(Datagrams, OversizedDatagramIsAFailedReceiveAndEmptyOneIsZero) {
     EXPECT_EQ(SocketRecvFrom(p.b, buf, &from, 20), kTimedOut);
 }
 
-TEST(Datagrams, PendingCountsWaitingBytes) {
+TEST_F(Datagrams, PendingCountsWaitingBytes) {
     UdpPair p;
     std::vector<std::uint8_t> four(4, 1);
     EXPECT_EQ(SocketPending(p.b), 0);
@@ -52,7 +65,7 @@ TEST(Datagrams, PendingCountsWaitingBytes) {
     EXPECT_GT(SocketPending(p.b), 0);
 }
 
-TEST(Binding, SecondBinderOfAPortFails) {
+TEST_F(Binding, SecondBinderOfAPortFails) {
     const std::uint16_t port = testing_support::PickFreeUdpPort();
     SocketHandle first = UdpOpen(), second = UdpOpen();
     EXPECT_TRUE(SocketBind(first, {kAnyAddress, port}));
@@ -62,7 +75,7 @@ TEST(Binding, SecondBinderOfAPortFails) {
     EXPECT_EQ(OpenSocketCount(), 0);
 }
 
-TEST(FaultInjection, SkipsThenFailsTheGivenCount) {
+TEST_F(FaultInjection, SkipsThenFailsTheGivenCount) {
     InjectFailure(Op::NetStartup, 1, 2);
     EXPECT_EQ(NetStartup(), 0);
     EXPECT_NE(NetStartup(), 0);
@@ -75,14 +88,14 @@ TEST(FaultInjection, SkipsThenFailsTheGivenCount) {
     EXPECT_EQ(NetStartupCount(), 0);
 }
 
-TEST(Resolve, DottedAddressesNeedNoLookupAndGarbageFails) {
+TEST_F(Resolve, DottedAddressesNeedNoLookupAndGarbageFails) {
     std::uint32_t a = 0;
     ASSERT_TRUE(ResolveIpv4("10.1.2.3", &a));
     EXPECT_EQ(FormatIpv4(a), "10.1.2.3");
     EXPECT_FALSE(ResolveIpv4("no-such-host.invalid", &a));
 }
 
-TEST(Files, ReplaceSwapsWholeFileAndCreateNewRefusesExisting) {
+TEST_F(Files, ReplaceSwapsWholeFileAndCreateNewRefusesExisting) {
     const std::string dir = testing_support::MakeTempDir();
     const std::string target = dir + "/t.cfg", temp = dir + "/t.tmp";
     testing_support::WriteWholeFile(target, "old");

@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "platform/fault_injection.h"
 #include "platform/files.h"
 #include "platform/net.h"
 #include "tests/support/test_support.h"
