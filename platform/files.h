@@ -35,5 +35,8 @@ void FileClose(FileHandle f);
 bool FileReplace(const char* from, const char* to);
 bool FileRemove(const char* path);
 bool FileExists(const char* path);
+bool DirectoryExists(const char* path);
+// Creates one directory, readable by its owner only where the platform has such modes.
+bool MakeDirectory(const char* path);
 
 }  // namespace plat

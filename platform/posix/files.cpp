@@ -105,6 +105,13 @@ bool FileReplace(const char* from, const char* to) {
 
 bool FileRemove(const char* path) { return ::unlink(path) == 0; }
 
+bool DirectoryExists(const char* path) {
+    struct stat st{};
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirectory(const char* path) { return ::mkdir(path, 0700) == 0; }
+
 bool FileExists(const char* path) {
     struct stat st{};
     return ::stat(path, &st) == 0;

@@ -97,6 +97,13 @@ bool FileRemove(const char* path) {
     return ::DeleteFileA(path) != 0;
 }
 
+bool DirectoryExists(const char* path) {
+    const DWORD attributes = ::GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool MakeDirectory(const char* path) { return ::CreateDirectoryA(path, nullptr) != 0; }
+
 bool FileExists(const char* path) {
     return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }

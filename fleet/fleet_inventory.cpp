@@ -1,0 +1,167 @@
+#include "fleet/fleet_inventory.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <set>
+
+namespace {
+
+enum class Column { Host, Name, User, PasswordFile, Count_ };
+
+struct ColumnName {
+    Column column;
+    std::string_view text;
+};
+
+constexpr std::array<ColumnName, 4> kColumns{{{Column::Host, "host"},
+                                              {Column::Name, "name"},
+                                              {Column::User, "user"},
+                                              {Column::PasswordFile, "password_file"}}};
+
+// The limits of the fields the single-device command takes (the text areas less their zero).
+constexpr std::size_t kHostLimit = 127;
+constexpr std::size_t kUserLimit = 79;
+
+std::string_view Trim(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// Splits one line into its fields. False with *error set when a quoted field is not closed or
+// has text after its closing quote.
+bool SplitCsvLine(std::string_view line, std::vector<std::string>* fields, std::string* error) {
+    fields->clear();
+    std::size_t at = 0;
+    for (;;) {
+        std::string field;
+        std::size_t end = at;
+        while (end < line.size() && (line[end] == ' ' || line[end] == '\t')) ++end;
+        if (end < line.size() && line[end] == '"') {
+            std::size_t i = end + 1;
+            for (;; ++i) {
+                if (i >= line.size()) {
+                    *error = "a quoted field is not closed";
+                    return false;
+                }
+                if (line[i] != '"') {
+                    field += line[i];
+                } else if (i + 1 < line.size() && line[i + 1] == '"') {
+                    field += '"';
+                    ++i;
+                } else {
+                    break;
+                }
+            }
+            end = i + 1;
+            while (end < line.size() && line[end] != ',') {
+                if (!Trim(line.substr(end, 1)).empty()) {
+                    *error = "text after a quoted field";
+                    return false;
+                }
+                ++end;
+            }
+        } else {
+            end = std::min(line.find(',', at), line.size());
+            field = Trim(line.substr(at, end - at));
+        }
+        fields->push_back(std::move(field));
+        if (end >= line.size()) return true;
+        at = end + 1;
+    }
+}
+
+// A name becomes a file in the store: it must stay a plain file name on every platform.
+const char* NameProblem(std::string_view name) {
+    if (name.empty()) return "the name is empty";
+    if (name == "." || name == ".." || name.front() == '.') return "the name starts with a dot";
+    for (const unsigned char c : name) {
+        if (c < 0x20 || c == 0x7f) return "the name holds a control character";
+        if (std::string_view("/\\:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
+            return "the name holds a character that a file name cannot";
+    }
+    if (name.back() == ' ' || name.back() == '.') return "the name ends in a space or a dot";
+    return nullptr;
+}
+
+bool Fail(std::string* error, int line, const std::string& reason) {
+    *error = "line " + std::to_string(line) + ": " + reason;
+    return false;
+}
+
+}  // namespace
+
+bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* devices,
+                         std::string* error) {
+    devices->clear();
+    std::array<int, static_cast<std::size_t>(Column::Count_)> where;
+    where.fill(-1);
+    bool haveHeader = false;
+    std::set<std::string> names;
+    std::vector<std::string> fields;
+    int lineNumber = 0;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        ++lineNumber;
+        const std::string_view content = Trim(line);
+        if (content.empty() || content.front() == '#') continue;
+        std::string reason;
+        if (!SplitCsvLine(line, &fields, &reason)) return Fail(error, lineNumber, reason);
+
+        if (!haveHeader) {
+            haveHeader = true;
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                const auto known =
+                    std::find_if(kColumns.begin(), kColumns.end(),
+                                 [&](const ColumnName& c) { return c.text == fields[i]; });
+                if (known == kColumns.end())
+                    return Fail(error, lineNumber, "unknown column \"" + fields[i] + "\"");
+                int& slot = where[static_cast<std::size_t>(known->column)];
+                if (slot != -1)
+                    return Fail(error, lineNumber, "column \"" + fields[i] + "\" given twice");
+                slot = static_cast<int>(i);
+            }
+            if (where[static_cast<std::size_t>(Column::Host)] == -1)
+                return Fail(error, lineNumber, "the header has no \"host\" column");
+            continue;
+        }
+
+        if (fields.size() > static_cast<std::size_t>(std::count_if(where.begin(), where.end(),
+                                                                   [](int w) { return w >= 0; })))
+            return Fail(error, lineNumber, "more fields than the header names");
+        const auto get = [&](Column column) -> std::string {
+            const int at = where[static_cast<std::size_t>(column)];
+            return at >= 0 && static_cast<std::size_t>(at) < fields.size()
+                       ? fields[static_cast<std::size_t>(at)]
+                       : "";
+        };
+        FleetDevice device;
+        device.line = lineNumber;
+        device.host = get(Column::Host);
+        device.name = get(Column::Name);
+        device.user = get(Column::User);
+        device.passwordFile = get(Column::PasswordFile);
+        if (device.host.empty()) return Fail(error, lineNumber, "the host is empty");
+        if (device.host.size() > kHostLimit)
+            return Fail(error, lineNumber, "the host is longer than 127 characters");
+        if (device.host.find_first_of(" \t\"") != std::string::npos)
+            return Fail(error, lineNumber, "the host holds a blank or a quote");
+        if (device.name.empty()) device.name = device.host;
+        if (const char* problem = NameProblem(device.name)) return Fail(error, lineNumber, problem);
+        std::string key = device.name;  // names that differ only in case share a file on some disks
+        std::transform(key.begin(), key.end(), key.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (!names.insert(key).second)
+            return Fail(error, lineNumber, "the name \"" + device.name + "\" is already taken");
+        if (device.user.empty()) device.user = "root";
+        if (device.user.size() > kUserLimit)
+            return Fail(error, lineNumber, "the user name is longer than 79 characters");
+        devices->push_back(std::move(device));
+    }
+    if (!haveHeader) return Fail(error, lineNumber, "the inventory has no header line");
+    return true;
+}

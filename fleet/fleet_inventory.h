@@ -1,0 +1,24 @@
+// The inventory of a fleet backup: which devices to back up, under which names, as whom.
+//
+// Contract: pure text work, any thread. The caller reads the file and hands its text over; the
+// devices come back in file order. Nothing here contacts a device or opens a store.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct FleetDevice {
+    int line = 0;              // line of the inventory it came from, for reports
+    std::string host;          // address or name of the device
+    std::string name;          // its file in the store is NAME.cfg; the host when not given
+    std::string user;          // root when not given
+    std::string passwordFile;  // empty: the command's usual password sources
+};
+
+// Parses a CSV inventory: a header line naming the columns (host required; name, user and
+// password_file optional, in any order), then one device a line. Blank lines and lines whose
+// first non-blank character is '#' are skipped. Fields may be double-quoted ("" is a quote).
+// False on the first bad line, with "line N: reason" in *error; *devices is then unusable.
+bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* devices,
+                         std::string* error);

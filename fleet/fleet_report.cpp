@@ -1,0 +1,89 @@
+#include "fleet/fleet_report.h"
+
+#include <cstdio>
+
+namespace {
+
+const char* StatusWord(FleetDeviceStatus status) {
+    switch (status) {
+        case FleetDeviceStatus::Stored:
+            return "stored";
+        case FleetDeviceStatus::Unchanged:
+            return "unchanged";
+        case FleetDeviceStatus::Failed:
+            break;
+    }
+    return "failed";
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds);
+    return text;
+}
+
+}  // namespace
+
+void CountFleetResult(FleetTally& tally, const FleetDeviceResult& result) {
+    switch (result.status) {
+        case FleetDeviceStatus::Stored:
+            ++tally.stored;
+            break;
+        case FleetDeviceStatus::Unchanged:
+            ++tally.unchanged;
+            break;
+        case FleetDeviceStatus::Failed:
+            ++tally.failed;
+            break;
+    }
+}
+
+std::string FleetDeviceLine(const FleetDeviceResult& result) {
+    std::string line =
+        result.device.name + " (" + result.device.host + "): " + StatusWord(result.status);
+    if (result.status != FleetDeviceStatus::Failed)
+        line += ", " + std::to_string(result.bytes) + " bytes";
+    line += ", " + Seconds(result.seconds) + " s";
+    if (result.status == FleetDeviceStatus::Failed)
+        line += ": " + result.cause + " (exit code " + std::to_string(result.exitCode) + ")";
+    return line + "\n";
+}
+
+std::string FleetSummaryLine(const FleetTally& tally) {
+    return "Fleet backup: " + std::to_string(tally.devices) + " devices, " +
+           std::to_string(tally.stored) + " stored, " + std::to_string(tally.unchanged) +
+           " unchanged, " + std::to_string(tally.failed) + " failed, in " + Seconds(tally.seconds) +
+           " s\n";
+}
+
+std::string FleetProgressText(const FleetTally& tally) {
+    return std::to_string(tally.Done()) + "/" + std::to_string(tally.devices) + " done, " +
+           std::to_string(tally.failed) + " failed";
+}
+
+std::string FleetCommitMessage(const FleetTally& tally) {
+    return "Fleet backup: " + std::to_string(tally.stored) + " changed, " +
+           std::to_string(tally.unchanged) + " unchanged, " + std::to_string(tally.failed) +
+           " failed";
+}
+
+std::string FleetDeviceJson(const FleetDeviceResult& result,
+                            std::string (*escape)(const std::string&)) {
+    std::string json = "{\"name\":" + escape(result.device.name) +
+                       ",\"host\":" + escape(result.device.host) + ",\"result\":\"" +
+                       StatusWord(result.status) + "\",\"bytes\":" + std::to_string(result.bytes) +
+                       ",\"seconds\":" + Seconds(result.seconds) +
+                       ",\"exit_code\":" + std::to_string(result.exitCode);
+    if (result.status == FleetDeviceStatus::Failed) json += ",\"cause\":" + escape(result.cause);
+    return json + "}\n";
+}
+
+std::string FleetSummaryJson(const FleetTally& tally, int exitCode,
+                             std::string (*)(const std::string&)) {
+    return "{\"summary\":true,\"devices\":" + std::to_string(tally.devices) +
+           ",\"stored\":" + std::to_string(tally.stored) +
+           ",\"unchanged\":" + std::to_string(tally.unchanged) +
+           ",\"failed\":" + std::to_string(tally.failed) +
+           ",\"seconds\":" + Seconds(tally.seconds) + ",\"exit_code\":" + std::to_string(exitCode) +
+           "}\n";
+}

@@ -1,0 +1,45 @@
+// What a fleet backup tells its operator: a line per device as it finishes, a summary, a live
+// progress line, and the same as JSON objects.
+//
+// Contract: pure formatting, any thread; the runner decides when each is written.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "fleet/fleet_inventory.h"
+
+enum class FleetDeviceStatus { Stored, Unchanged, Failed };
+
+struct FleetDeviceResult {
+    FleetDevice device;
+    FleetDeviceStatus status = FleetDeviceStatus::Failed;
+    std::uint64_t bytes = 0;
+    double seconds = 0;
+    int exitCode = 0;   // what the single-device backup would have exited with
+    std::string cause;  // for a failure: what went wrong, in the operator's words
+};
+
+struct FleetTally {
+    int devices = 0;  // in the inventory
+    int stored = 0;
+    int unchanged = 0;
+    int failed = 0;
+    double seconds = 0;
+    int Done() const { return stored + unchanged + failed; }
+};
+
+void CountFleetResult(FleetTally& tally, const FleetDeviceResult& result);
+
+std::string FleetDeviceLine(const FleetDeviceResult& result);
+std::string FleetSummaryLine(const FleetTally& tally);
+// "37/120 done, 2 failed", without a line end.
+std::string FleetProgressText(const FleetTally& tally);
+// The history commit's message.
+std::string FleetCommitMessage(const FleetTally& tally);
+
+// `escape` turns a text into a JSON string literal, quotes included.
+std::string FleetDeviceJson(const FleetDeviceResult& result,
+                            std::string (*escape)(const std::string&));
+std::string FleetSummaryJson(const FleetTally& tally, int exitCode,
+                             std::string (*escape)(const std::string&));

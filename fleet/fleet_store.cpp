@@ -1,0 +1,58 @@
+#include "fleet/fleet_store.h"
+
+#include <optional>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace {
+
+// The whole file, or nothing when it cannot be read.
+std::optional<std::vector<std::uint8_t>> ReadWhole(const std::string& path) {
+    const plat::FileHandle file = plat::FileOpenRead(path.c_str());
+    if (file == plat::kNoFile) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t size = 0;
+    bool ok = plat::FileSize(file, &size);
+    if (ok) {
+        bytes.resize(static_cast<std::size_t>(size));
+        ok = size == 0 || plat::FileRead(file, bytes) == static_cast<std::int64_t>(size);
+    }
+    plat::FileClose(file);
+    if (!ok) return std::nullopt;
+    return bytes;
+}
+
+}  // namespace
+
+std::string FleetFilePath(const std::string& store, const std::string& name) {
+    return store + "/" + name + ".cfg";
+}
+
+std::string FleetScratchPath(const std::string& store, const std::string& name) {
+    return store + "/." + name + ".cfg.morvane-new";
+}
+
+FleetFileVerdict SettleFleetFile(const std::string& scratch, const std::string& target) {
+    const auto fresh = ReadWhole(scratch);
+    if (!fresh) {
+        plat::FileRemove(scratch.c_str());
+        return FleetFileVerdict::Failed;
+    }
+    if (plat::FileExists(target.c_str())) {
+        const auto old = ReadWhole(target);
+        if (old && *old == *fresh) {
+            plat::FileRemove(scratch.c_str());
+            return FleetFileVerdict::Unchanged;
+        }
+    }
+    if (!plat::FileReplace(scratch.c_str(), target.c_str())) {
+        plat::FileRemove(scratch.c_str());
+        return FleetFileVerdict::Failed;
+    }
+    return FleetFileVerdict::Stored;
+}
+
+bool PrepareFleetStore(const std::string& store) {
+    return plat::DirectoryExists(store.c_str()) || plat::MakeDirectory(store.c_str());
+}

@@ -1,0 +1,72 @@
+// platform/process.h for Windows: CreateProcess with the output read through a pipe.
+#include "platform/process.h"
+
+#include <windows.h>
+
+namespace plat {
+
+namespace {
+
+// One argument quoted the way the C runtime splits a command line again.
+void AppendQuoted(std::string& line, const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
+        line += arg;
+        return;
+    }
+    line += '"';
+    std::size_t backslashes = 0;
+    for (const char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        line.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(2 * backslashes, '\\');
+    line += '"';
+}
+
+}  // namespace
+
+int RunProgram(const std::vector<std::string>& argv, std::string* output) {
+    if (argv.empty()) return kProgramNotStarted;
+    std::string line;
+    for (const std::string& arg : argv) {
+        if (!line.empty()) line += ' ';
+        AppendQuoted(line, arg);
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return kProgramNotStarted;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    startup.hStdInput = INVALID_HANDLE_VALUE;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE,
+                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return kProgramNotStarted;
+    }
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        if (output) output->append(buffer, got);
+    CloseHandle(readEnd);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+}  // namespace plat
