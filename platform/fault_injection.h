@@ -34,6 +34,8 @@ enum class Op {
     FileReplace,
     ThreadStart,
     Alloc,
+    MakeDirectory,
+    RunProgram,
     Count_
 };
 

@@ -110,7 +110,10 @@ bool DirectoryExists(const char* path) {
     return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool MakeDirectory(const char* path) { return ::mkdir(path, 0700) == 0; }
+bool MakeDirectory(const char* path) {
+    if (ShouldFail(Op::MakeDirectory)) return false;
+    return ::mkdir(path, 0700) == 0;
+}
 
 bool FileExists(const char* path) {
     struct stat st{};

@@ -7,10 +7,12 @@
 
 #include <cerrno>
 
+#include "platform/test_hooks.h"
+
 namespace plat {
 
 int RunProgram(const std::vector<std::string>& argv, std::string* output) {
-    if (argv.empty()) return kProgramNotStarted;
+    if (argv.empty() || ShouldFail(Op::RunProgram)) return kProgramNotStarted;
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return kProgramNotStarted;
     // A start that fails inside the child is told through a second pipe, closed by exec.

@@ -102,7 +102,10 @@ bool DirectoryExists(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool MakeDirectory(const char* path) { return ::CreateDirectoryA(path, nullptr) != 0; }
+bool MakeDirectory(const char* path) {
+    if (ShouldFail(Op::MakeDirectory)) return false;
+    return ::CreateDirectoryA(path, nullptr) != 0;
+}
 
 bool FileExists(const char* path) {
     return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;

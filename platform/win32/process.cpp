@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/test_hooks.h"
+
 namespace plat {
 
 namespace {
@@ -31,7 +33,7 @@ void AppendQuoted(std::string& line, const std::string& arg) {
 }  // namespace
 
 int RunProgram(const std::vector<std::string>& argv, std::string* output) {
-    if (argv.empty()) return kProgramNotStarted;
+    if (argv.empty() || ShouldFail(Op::RunProgram)) return kProgramNotStarted;
     std::string line;
     for (const std::string& arg : argv) {
         if (!line.empty()) line += ' ';
