@@ -61,7 +61,9 @@ LogCapture::LogCapture() {
     Clear();
     plat::SetLogSink(CaptureSink, true);
 }
-LogCapture::~LogCapture() { plat::SetLogSink(nullptr); }
+LogCapture::~LogCapture() {
+    plat::SetLogSink(nullptr);
+}
 std::string LogCapture::Text() const {
     std::lock_guard lock(logLock);
     return logText;
@@ -100,8 +102,34 @@ void ClearRecordedEvents() {
     events.clear();
 }
 
-std::uint16_t PickFreeUdpPort() { return PickFreePort(true); }
-std::uint16_t PickFreeTcpPort() { return PickFreePort(false); }
+std::uint16_t PickFreeUdpPort() {
+    return PickFreePort(true);
+}
+std::uint16_t PickFreeTcpPort() {
+    return PickFreePort(false);
+}
+
+bool LoopbackAliasesKeepTheirAddress() {
+    plat::NetStartup();
+    const plat::SocketHandle receiver = plat::UdpOpen();
+    const plat::SocketHandle sender = plat::UdpOpen();
+    plat::Ipv4Endpoint at{};
+    bool kept = false;
+    if (plat::SocketBind(receiver, plat::Ipv4Endpoint{plat::kLoopbackAddress, 0}) &&
+        plat::SocketLocalAddress(receiver, &at) &&
+        plat::SocketBind(sender, plat::Ipv4Endpoint{0x7f000009, 0})) {
+        const std::uint8_t probe[1] = {0};
+        plat::SocketSendTo(sender, probe, at);
+        std::uint8_t buffer[8];
+        plat::Ipv4Endpoint from{};
+        kept =
+            plat::SocketRecvFrom(receiver, buffer, &from, 2000) == 1 && from.address == 0x7f000009;
+    }
+    plat::SocketClose(sender);
+    plat::SocketClose(receiver);
+    plat::NetCleanup();
+    return kept;
+}
 
 std::string MakeTempDir() {
     std::random_device rd;

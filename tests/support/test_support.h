@@ -35,6 +35,11 @@ void ClearRecordedEvents();
 std::uint16_t PickFreeUdpPort();
 std::uint16_t PickFreeTcpPort();
 
+// Whether a datagram sent from a socket bound to another loopback address (127.0.0.9) arrives
+// with that address as its source. Wine sends it from 127.0.0.1 whatever the socket is bound to,
+// so tests that need a host beside the device skip themselves there.
+bool LoopbackAliasesKeepTheirAddress();
+
 // A fresh temporary directory for the test (removed by the caller if it likes).
 std::string MakeTempDir();
 // Sets (value non-null) or removes an environment variable of this process.
