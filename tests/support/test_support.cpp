@@ -61,9 +61,7 @@ LogCapture::LogCapture() {
     Clear();
     plat::SetLogSink(CaptureSink, true);
 }
-LogCapture::~LogCapture() {
-    plat::SetLogSink(nullptr);
-}
+LogCapture::~LogCapture() { plat::SetLogSink(nullptr); }
 std::string LogCapture::Text() const {
     std::lock_guard lock(logLock);
     return logText;
@@ -102,12 +100,8 @@ void ClearRecordedEvents() {
     events.clear();
 }
 
-std::uint16_t PickFreeUdpPort() {
-    return PickFreePort(true);
-}
-std::uint16_t PickFreeTcpPort() {
-    return PickFreePort(false);
-}
+std::uint16_t PickFreeUdpPort() { return PickFreePort(true); }
+std::uint16_t PickFreeTcpPort() { return PickFreePort(false); }
 
 bool LoopbackAliasesKeepTheirAddress() {
     plat::NetStartup();
