@@ -1,5 +1,6 @@
 #include "sim/device_simulator.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -126,10 +127,15 @@ bool DeviceSimulator::RunIsOver() const {
 
 void DeviceSimulator::Run() {
     while (!RunIsOver()) {
+        std::uint64_t waitMs = static_cast<std::uint64_t>(options_.IdleCheckMs);
+        if (options_.DurationMs > 0)
+            waitMs =
+                std::min(waitMs, startedAtMs_ + static_cast<std::uint64_t>(options_.DurationMs) -
+                                     plat::MonotonicMs() + 1);
         const plat::SocketHandle connection =
-            plat::SocketAccept(listener_, nullptr, options_.IdleCheckMs);
+            plat::SocketAccept(listener_, nullptr, static_cast<int>(waitMs));
         if (connection == plat::kNoSocket) continue;
-        Serve(connection);
+        if (!stop_) Serve(connection);  // a connection that only wakes a stopping run is not served
         plat::SocketClose(connection);
     }
     plat::SocketClose(listener_);
