@@ -75,14 +75,21 @@ bool ToEndpoint(const std::string& text, plat::Ipv4Endpoint* endpoint) {
     return true;
 }
 
-constexpr long long kMaxFleet = 65000;
+constexpr long long kMaxFleet = 4096;
 
-// "5=silent-after:4", "6-7=skip-tftp" → the switch for each of those devices.
-bool ToFault(const std::string& text, std::map<int, std::vector<std::string>>* switches) {
+// One --fault: devices first..last get the switch `which`.
+struct FaultRange {
+    int first = 0, last = 0;
+    std::string which;
+};
+
+// "5=silent-after:4", "6-7=skip-tftp".
+bool ToFault(const std::string& text, std::vector<FaultRange>* faults) {
     const std::size_t equals = text.find('=');
     if (equals == std::string::npos) return false;
     const std::string devices = text.substr(0, equals);
-    const std::string which = text.substr(equals + 1);
+    FaultRange fault;
+    fault.which = text.substr(equals + 1);
     const std::size_t dash = devices.find('-');
     long long first = 0, last = 0;
     if (!ToInt(devices.substr(0, dash), 1, kMaxFleet, &first)) return false;
@@ -91,9 +98,12 @@ bool ToFault(const std::string& text, std::map<int, std::vector<std::string>>* s
         return false;
     SimOptions scratch;
     std::string ignored;
-    if (which != kUnreachableSwitch && !ApplyDeviceSwitchText(which, &scratch, &ignored))
+    if (fault.which != kUnreachableSwitch &&
+        !ApplyDeviceSwitchText(fault.which, &scratch, &ignored))
         return false;
-    for (long long n = first; n <= last; ++n) (*switches)[static_cast<int>(n)].push_back(which);
+    fault.first = static_cast<int>(first);
+    fault.last = static_cast<int>(last);
+    faults->push_back(std::move(fault));
     return true;
 }
 
@@ -104,6 +114,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* o
     SimOptions& o = out->Options;
     bool haveListen = false;
     bool haveState = false;
+    std::vector<FaultRange> faults;
 
     // Options of the run as a whole (the device switches come from their own table); each
     // returns false when the value is not acceptable.
@@ -140,7 +151,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* o
              return true;
          }},
         {"--fleet", number(&out->Fleet.Count, 1, kMaxFleet)},
-        {"--fault", [&](const std::string& v) { return ToFault(v, &out->Fleet.Switches); }},
+        {"--fault", [&](const std::string& v) { return ToFault(v, &faults); }},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -182,14 +193,17 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* o
         return false;
     }
     SimFleetOptions& fleet = out->Fleet;
-    if (!fleet.Switches.empty() && fleet.Count == 0) {
+    if (!faults.empty() && fleet.Count == 0) {
         *error = "--fault needs --fleet";
         return false;
     }
-    if (!fleet.Switches.empty() && fleet.Switches.rbegin()->first > fleet.Count) {
-        *error = "--fault names device " + std::to_string(fleet.Switches.rbegin()->first) +
-                 " of a fleet of " + std::to_string(fleet.Count);
-        return false;
+    for (const FaultRange& fault : faults) {
+        if (fault.last > fleet.Count) {
+            *error = "--fault names device " + std::to_string(fault.last) + " of a fleet of " +
+                     std::to_string(fleet.Count);
+            return false;
+        }
+        for (int n = fault.first; n <= fault.last; ++n) fleet.Switches[n].push_back(fault.which);
     }
     if (fleet.Count > 0) {
         const std::uint64_t last = std::uint64_t{o.Listen.address} + fleet.Count - 1;
