@@ -1,5 +1,6 @@
 #include "sim/device_simulator.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -126,10 +127,15 @@ bool DeviceSimulator::RunIsOver() const {
 
 void DeviceSimulator::Run() {
     while (!RunIsOver()) {
+        std::uint64_t waitMs = static_cast<std::uint64_t>(options_.IdleCheckMs);
+        if (options_.DurationMs > 0)
+            waitMs =
+                std::min(waitMs, startedAtMs_ + static_cast<std::uint64_t>(options_.DurationMs) -
+                                     plat::MonotonicMs() + 1);
         const plat::SocketHandle connection =
-            plat::SocketAccept(listener_, nullptr, kAcceptSliceMs);
+            plat::SocketAccept(listener_, nullptr, static_cast<int>(waitMs));
         if (connection == plat::kNoSocket) continue;
-        Serve(connection);
+        if (!stop_) Serve(connection);  // a connection that only wakes a stopping run is not served
         plat::SocketClose(connection);
     }
     plat::SocketClose(listener_);
@@ -271,6 +277,14 @@ bool DeviceSimulator::BeginTransfer(const char* request, const std::string& file
     return true;
 }
 
+SimTftpOptions DeviceSimulator::TftpOptions() const {
+    SimTftpOptions tftp = options_.Tftp;
+    tftp.PacketDelayMs = options_.PacketDelayMs;
+    const std::uint32_t own = options_.Listen.address;
+    if (own != plat::kAnyAddress && own != plat::kLoopbackAddress) tftp.LocalAddress = own;
+    return tftp;
+}
+
 std::string DeviceSimulator::ListChanges(const std::string& fileName, const std::string& host) {
     std::string step, reply;
     plat::Ipv4Endpoint server{};
@@ -280,7 +294,7 @@ std::string DeviceSimulator::ListChanges(const std::string& fileName, const std:
         std::lock_guard lock(lock_);
         text = store_.Current();
     }
-    const SimTftpResult r = SimTftpPut(server, fileName, text, options_.Tftp);
+    const SimTftpResult r = SimTftpPut(server, fileName, text, TftpOptions());
     Note(transfers_, step + (r.Ok ? " ok: " : " failed: ") + r.Detail);
     return r.Ok ? "Done.\n" : "ERROR: transfer failed (" + r.Detail + ").\n";
 }
@@ -290,7 +304,7 @@ std::string DeviceSimulator::ExecuteFile(const std::string& fileName, const std:
     plat::Ipv4Endpoint server{};
     if (!BeginTransfer("RRQ", fileName, host, &step, &server, &reply)) return reply;
     std::string text;
-    const SimTftpResult r = SimTftpGet(server, fileName, &text, options_.Tftp);
+    const SimTftpResult r = SimTftpGet(server, fileName, &text, TftpOptions());
     if (!r.Ok) {
         Note(transfers_, step + " failed: " + r.Detail);
         return "ERROR: transfer failed (" + r.Detail + ").\n";
@@ -315,6 +329,7 @@ void DeviceSimulator::WaitForPeerToClose(plat::SocketHandle connection, int limi
 
 void DeviceSimulator::SendReply(plat::SocketHandle connection, const std::string& reply,
                                 std::size_t splitAt) {
+    if (options_.PacketDelayMs > 0) plat::SleepMs(options_.PacketDelayMs);
     const std::string_view text = reply;
     if (splitAt > 0 && splitAt < text.size()) {
         plat::SocketSend(connection, Bytes(text.substr(0, splitAt)));

@@ -34,6 +34,8 @@ class DeviceSimulator {
     // Asks the run to end and waits for it; a connection being served is finished first (its
     // waits are bounded).
     void Stop();
+    // Asks the run to end without waiting for it (a fleet asks every device first, then waits).
+    void RequestStop() { stop_ = true; }
     // Waits until the run has ended by itself (MaxRequests, DurationMs) or by Stop().
     void WaitUntilFinished();
 
@@ -55,6 +57,7 @@ class DeviceSimulator {
                        std::string* step, plat::Ipv4Endpoint* server, std::string* reply);
     std::string ListChanges(const std::string& fileName, const std::string& host);
     std::string ExecuteFile(const std::string& fileName, const std::string& host);
+    SimTftpOptions TftpOptions() const;
     bool CredentialsAccepted(const struct HttpRequest& request) const;
     void WaitForPeerToClose(plat::SocketHandle connection, int limitMs);
     void SendReply(plat::SocketHandle connection, const std::string& reply, std::size_t splitAt);

@@ -1,27 +1,24 @@
-// The tavio-sim command line.
+// The tavio-sim command line (kSimUsage below is its --help text).
 //
-//   tavio-sim --listen ADDRESS:PORT --state FILE [--server TEXT] [--user NAME --password TEXT]
-//             [--tftp-port PORT] [--factory FILE] [--log FILE] [--max-requests N]
-//             [--duration MS] [--retransmit-ms MS] [--max-retransmits N] [--dally-ms MS]
-//             [fault switches]
-//   fault switches: --refuse-credentials --never-answer-probe --close-without-reply
-//             --hold-connection MS --split-server-header --split-unauthorized --split-pause MS
-//             --skip-tftp --drop-sent LIST --duplicate-sent LIST --drop-received LIST
-//             --silent-after N --request-once --command-delay MS
-//             (LIST: packet numbers separated by commas, e.g. 1,3)
-//
-// Contract: pure parsing on the caller's thread; reading the --factory file is left to the
-// caller (FactoryPath), so this runs without touching the disk.
+// Contract: pure parsing on the caller's thread; reading the --factory file and making the
+// state directory are left to the caller, so this runs without touching the disk.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "sim/sim_fleet.h"
 #include "sim/sim_options.h"
 
+extern const char* const kSimUsage;
+
 struct SimCommandLine {
-    SimOptions Options;
-    std::string FactoryPath;  // empty: the default factory text
+    SimOptions Options;           // one device; for a fleet, what every device starts from
+    std::string FactoryPath;      // empty: the default factory text
+    std::size_t ConfigBytes = 0;  // > 0: the factory text is padded to this many bytes
+    bool Help = false;            // --help: print kSimUsage and do nothing else
+    // --fleet N: Fleet.Count = N, the first device at --listen, --state and --log directories.
+    SimFleetOptions Fleet;
 };
 
 // False with a one-line reason in *error for anything it does not understand.

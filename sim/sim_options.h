@@ -27,6 +27,8 @@ struct SimTftpOptions {
     std::set<int> DropReceived;     // packets ignored on arrival
     int SilentAfterSent = -1;       // >= 0: after this many packets, send nothing more; give up
     bool RequestOnce = false;       // the request goes once only, never again (the wait stays)
+    int PacketDelayMs = 0;          // > 0: pause before each packet sent (the network's delay)
+    std::uint32_t LocalAddress = plat::kAnyAddress;  // the address the packets are sent from
 };
 
 struct SimFaults {
@@ -41,7 +43,9 @@ struct SimFaults {
 };
 
 struct SimOptions {
-    plat::Ipv4Endpoint Listen{plat::kLoopbackAddress, 0};  // port 0: any free port
+    // Port 0: any free port. On an address other than 127.0.0.1 and all addresses, the device's
+    // TFTP client sends from that address too, as a device with that address would.
+    plat::Ipv4Endpoint Listen{plat::kLoopbackAddress, 0};
     std::string StatePath;  // the configuration text; empty keeps it in memory only
     std::string FactoryText = kDefaultFactoryText;  // LF line ends
     std::string ServerHeader = "Tavio";  // the Server: value; empty sends no Server: header
@@ -52,7 +56,9 @@ struct SimOptions {
     int DurationMs = 0;               // > 0: stop after this long
     int RequestReadTimeoutMs = 5000;  // bound on receiving one request
     int PeerGiveUpWaitMs = 30000;     // bound on holding a connection the peer should close
+    int IdleCheckMs = 100;            // how often an idle device looks whether its run is over
     int CommandDelayMs = 0;           // pause between reading a command and carrying it out
+    int PacketDelayMs = 0;            // > 0: pause before each web reply and each TFTP packet sent
     SimTftpOptions Tftp;
     SimFaults Faults;
 };

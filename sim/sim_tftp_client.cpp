@@ -59,7 +59,7 @@ class Transfer {
         : server_(server), options_(options) {
         started_ = plat::NetStartup() == 0;
         if (started_) socket_ = plat::UdpOpen();
-        if (socket_ != plat::kNoSocket && !plat::SocketBind(socket_, {plat::kAnyAddress, 0})) {
+        if (socket_ != plat::kNoSocket && !plat::SocketBind(socket_, {options.LocalAddress, 0})) {
             plat::SocketClose(socket_);
             socket_ = plat::kNoSocket;
         }
@@ -85,6 +85,7 @@ class Transfer {
         const int index = sent_++;
         if (options_.SilentAfterSent >= 0 && index >= options_.SilentAfterSent) silent_ = true;
         if (silent_ || options_.DropSent.count(index)) return true;
+        if (options_.PacketDelayMs > 0) plat::SleepMs(options_.PacketDelayMs);
         const int copies = options_.DuplicateSent.count(index) ? 2 : 1;
         for (int i = 0; i < copies; ++i)
             if (plat::SocketSendTo(socket_, last_, Peer()) != static_cast<int>(last_.size()))

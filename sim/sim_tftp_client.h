@@ -2,7 +2,8 @@
 // with retransmission and a bounded wait, and the packet faults of SimTftpOptions.
 //
 // Contract: runs on the caller's thread (the simulator's) and owns its UDP socket and its
-// socket-library start-up for the length of one call; both are released on every path. Replies
+// socket-library start-up for the length of one call; both are released on every path. The
+// socket is bound to options.LocalAddress, so the server sees the packets come from there. Replies
 // are taken only from the server's address; the port of the first reply becomes the server's
 // port for the rest of the transfer.
 #pragma once

@@ -1,12 +1,15 @@
 // The device simulator as the command channel sees it, its fault switches, and its command line.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
+#include <thread>
 
 #include "devicecmd/cli_commands.h"
 #include "devicecmd/server_probe.h"
 #include "sim/device_simulator.h"
 #include "sim/sim_command_line.h"
+#include "sim/sim_fleet.h"
 #include "spine/events.h"
 #include "tests/devicecmd/channel_fixture.h"
 
@@ -207,6 +210,29 @@ TEST(SimCommandLine, TakesEveryOptionAndRejectsWhatItDoesNotKnow) {
     EXPECT_EQ(o.Tftp.DuplicateSent, (std::set<int>{2}));
     EXPECT_EQ(o.Tftp.SilentAfterSent, 4);
 
+    SimCommandLine fleet;
+    ASSERT_TRUE(ParseSimCommandLine({"--fleet",        "4",
+                                     "--listen",       "127.0.0.2:8080",
+                                     "--state",        "d",
+                                     "--log",          "l",
+                                     "--config-bytes", "30000",
+                                     "--packet-delay", "2",
+                                     "--fault",        "2=silent-after:4",
+                                     "--fault",        "2-4=skip-tftp",
+                                     "--fault",        "3=unreachable",
+                                     "--fault",        "4=server:Tavio 22"},
+                                    &fleet, &error))
+        << error;
+    EXPECT_EQ(fleet.Fleet.Count, 4);
+    EXPECT_EQ(fleet.Fleet.First, (plat::Ipv4Endpoint{0x7f000002, 8080}));
+    EXPECT_EQ(fleet.Fleet.StateDirectory + fleet.Fleet.LogDirectory, "dl");
+    EXPECT_EQ(fleet.Fleet.ConfigBytes, 30000u);
+    EXPECT_EQ(fleet.Options.PacketDelayMs, 2);
+    EXPECT_EQ(fleet.Fleet.Switches,
+              (std::map<int, std::vector<std::string>>{{2, {"silent-after:4", "skip-tftp"}},
+                                                       {3, {"skip-tftp", "unreachable"}},
+                                                       {4, {"skip-tftp", "server:Tavio 22"}}}));
+
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {"--state", "s"},
              {"--listen", "127.0.0.1:8080"},
@@ -214,10 +240,136 @@ TEST(SimCommandLine, TakesEveryOptionAndRejectsWhatItDoesNotKnow) {
              {"--listen", "127.0.0.1:80", "--state", "s", "--drop-sent", "1,,2"},
              {"--listen", "127.0.0.1:80", "--state", "s", "--frobnicate"},
              {"--listen", "127.0.0.1:80", "--state"},
+             {"--listen", "127.0.0.1:80", "--state", "s", "--fault", "1=skip-tftp"},
+             {"--fleet", "2", "--listen", "0.0.0.0:80", "--state", "d"},
          }) {
         SimCommandLine ignored;
         error.clear();
         EXPECT_FALSE(ParseSimCommandLine(bad, &ignored, &error));
         EXPECT_FALSE(error.empty());
     }
+    for (const char* fault :
+         {"3=skip-tftp", "1=silent-after", "1=skip-tftp:1", "2-1=skip-tftp", "1=listen:x", "1"}) {
+        SimCommandLine ignored;
+        EXPECT_FALSE(ParseSimCommandLine(
+            {"--fleet", "2", "--listen", "127.0.0.2:80", "--state", "d", "--fault", fault},
+            &ignored, &error))
+            << fault;
+    }
+}
+
+namespace {
+
+// What a fleet device sent to the test's TFTP port during one LIST CHANGES: the address of its
+// first packet, and the text of the DATA blocks acknowledged.
+struct SeenTransfer {
+    std::uint32_t from = 0;
+    std::string text;
+    bool complete = false;
+};
+
+// Under Wine, a UDP socket bound to a loopback address other than 127.0.0.1 still sends from
+// 127.0.0.1 (the TCP listeners keep their addresses).
+#ifdef _WIN32
+constexpr bool kBoundUdpSourceKept = false;
+#else
+constexpr bool kBoundUdpSourceKept = true;
+#endif
+
+// Acknowledges every WRQ and DATA block arriving at `socket` until it has been quiet for a while.
+SeenTransfer TakeWrite(plat::SocketHandle socket) {
+    SeenTransfer seen;
+    std::array<std::uint8_t, 600> packet{};
+    for (;;) {
+        plat::Ipv4Endpoint from{};
+        const int n = plat::SocketRecvFrom(socket, packet, &from, 400);
+        if (n < 4) return seen;
+        if (seen.from == 0) seen.from = from.address;
+        const int opcode = packet[1];
+        const std::uint8_t ack[4] = {0, 4, opcode == 3 ? packet[2] : std::uint8_t{0},
+                                     opcode == 3 ? packet[3] : std::uint8_t{0}};
+        if (opcode == 3) {
+            seen.text.append(packet.begin() + 4, packet.begin() + n);
+            seen.complete = n < 4 + 512;
+        }
+        plat::SocketSendTo(socket, ack, from);
+    }
+}
+
+}  // namespace
+
+TEST_F(Simulator, AFleetAnswersOnEachAddressWithItsOwnConfigurationAndFaults) {
+    const plat::SocketHandle tftp = plat::UdpOpen();
+    ASSERT_TRUE(plat::SocketBind(tftp, {plat::kLoopbackAddress, 0}));
+    plat::Ipv4Endpoint tftpAt{};
+    plat::SocketLocalAddress(tftp, &tftpAt);
+
+    SimFleetOptions fleetOptions;
+    fleetOptions.Count = 5;
+    fleetOptions.First = {0x7f2a0002, 0};  // 127.42.0.2
+    fleetOptions.StateDirectory = dir_ + "/fleet";
+    fleetOptions.ConfigBytes = 1500;
+    fleetOptions.Common = options_;
+    fleetOptions.Common.Tftp.ServerPort = tftpAt.port;
+    fleetOptions.Switches = {{1, {"packet-delay:2", "command-delay:20"}},
+                             {2, {"refuse-credentials"}},
+                             {3, {"silent-after:2"}},
+                             {4, {"unreachable"}},
+                             {5, {"never-answer-probe"}}};
+    SimFleet fleet(fleetOptions);
+    std::string error;
+    ASSERT_TRUE(fleet.Start(&error)) << error;
+    DeviceSettings.ProbeTimeoutMs = 300;
+
+    const struct {
+        ServerType probe;
+        int command;
+        std::vector<int> errors;
+        std::size_t bytesSent;  // 0: no TFTP packet at all
+        bool complete;
+    } devices[] = {
+        {SERVER_TAVIO, 1, {}, 1500, true},
+        {SERVER_TAVIO, 0, {ERR_CREDENTIALS}, 0, false},
+        {SERVER_TAVIO, 1, {}, 512, false},  // the request and one block, then silence
+        {SERVER_UNRECOGNISED, 0, {ERR_CONNECT, ERR_CONNECT}, 0, false},
+        {SERVER_UNRECOGNISED, 1, {ERR_RECEIVE}, 1500, true},
+    };
+    for (int number = 1; number <= fleet.Count(); ++number) {
+        const auto& expected = devices[number - 1];
+        const std::string address = plat::FormatIpv4(fleet.Endpoint(number).address);
+        SCOPED_TRACE(address);
+        plat::ClearInjectedFailures();
+        DeviceSettings.Port = fleet.Endpoint(number).port;
+        SetHost(address.c_str());
+        SetUserName("root");
+        SetPassword("tundra");
+        const std::size_t errorsBefore = Errors().size();
+
+        EXPECT_EQ(ProbeServerType(address.c_str()), expected.probe);
+        SeenTransfer seen;
+        std::thread server([&] { seen = TakeWrite(tftp); });
+        EXPECT_EQ(SendListChangesCommand(), expected.command);
+        server.join();
+        const std::vector<int> errors = Errors();
+        EXPECT_EQ(std::vector<int>(errors.begin() + static_cast<long>(errorsBefore), errors.end()),
+                  expected.errors);
+
+        const std::string own = fleet.FactoryText(number);
+        EXPECT_EQ(own.size(), 1500u);
+        EXPECT_EQ(own.substr(0, own.find('\n')),
+                  "! tavio-sim device " + std::to_string(number) + " at " + address);
+        EXPECT_EQ(seen.text, own.substr(0, expected.bytesSent));
+        EXPECT_EQ(seen.complete, expected.complete);
+        if (expected.bytesSent > 0 && kBoundUdpSourceKept) {
+            EXPECT_EQ(plat::FormatIpv4(seen.from), address);
+        }
+        if (fleet.Device(number) != nullptr) {
+            const std::string state = fleetOptions.StateDirectory + "/" + address + ".txt";
+            EXPECT_EQ(testing_support::ReadWholeFile(state), own);
+        }
+    }
+    EXPECT_EQ(fleet.Device(4), nullptr);
+    fleet.Stop();
+    plat::SocketClose(tftp);
+    ExpectAllReleased();
 }
