@@ -268,14 +268,6 @@ struct SeenTransfer {
     bool complete = false;
 };
 
-// Under Wine, a UDP socket bound to a loopback address other than 127.0.0.1 still sends from
-// 127.0.0.1 (the TCP listeners keep their addresses).
-#ifdef _WIN32
-constexpr bool kBoundUdpSourceKept = false;
-#else
-constexpr bool kBoundUdpSourceKept = true;
-#endif
-
 // Acknowledges every WRQ and DATA block arriving at `socket` until it has been quiet for a while.
 SeenTransfer TakeWrite(plat::SocketHandle socket) {
     SeenTransfer seen;
@@ -360,7 +352,7 @@ TEST_F(Simulator, AFleetAnswersOnEachAddressWithItsOwnConfigurationAndFaults) {
                   "! tavio-sim device " + std::to_string(number) + " at " + address);
         EXPECT_EQ(seen.text, own.substr(0, expected.bytesSent));
         EXPECT_EQ(seen.complete, expected.complete);
-        if (expected.bytesSent > 0 && kBoundUdpSourceKept) {
+        if (expected.bytesSent > 0 && testing_support::LoopbackAliasesKeepTheirAddress()) {
             EXPECT_EQ(plat::FormatIpv4(seen.from), address);
         }
         if (fleet.Device(number) != nullptr) {
