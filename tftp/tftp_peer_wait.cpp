@@ -16,6 +16,9 @@ void StartTftpTimer(TftpTransferTimer& timer) {
     timer.ProgressSinceMs = plat::MonotonicMs();
     timer.LastSendMs = timer.ProgressSinceMs;
     timer.RetransmitMs = std::max(1, TftpSettings.RetransmitInitialMs);
+    timer.GiveUpMs = std::max(0, TftpSettings.TransferTimeoutMs);
+    timer.SteadyRetransmitMs = 0;
+    timer.QuickResendUsed = false;
 }
 
 PeerWait WaitForPeerDatagram(TftpContext& context, std::span<std::uint8_t> buffer, int* length) {
@@ -23,17 +26,21 @@ PeerWait WaitForPeerDatagram(TftpContext& context, std::span<std::uint8_t> buffe
     for (;;) {
         const std::uint64_t now = plat::MonotonicMs();
         const std::uint64_t giveUpAt =
-            timer.ProgressSinceMs +
-            static_cast<std::uint64_t>(std::max(0, TftpSettings.TransferTimeoutMs));
+            timer.ProgressSinceMs + static_cast<std::uint64_t>(timer.GiveUpMs);
         if (now >= giveUpAt) return PeerWait::GiveUp;
         const std::uint64_t resendAt =
             timer.LastSendMs + static_cast<std::uint64_t>(timer.RetransmitMs);
         if (now >= resendAt) {
             timer.LastSendMs = now;
-            // Doubles up to RetransmitMaxMs (never below where it started).
-            const long long doubled = 2LL * timer.RetransmitMs;
-            timer.RetransmitMs = static_cast<int>(std::max<long long>(
-                timer.RetransmitMs, std::min<long long>(doubled, TftpSettings.RetransmitMaxMs)));
+            if (timer.SteadyRetransmitMs > 0) {
+                timer.RetransmitMs = timer.SteadyRetransmitMs;
+            } else {
+                // Doubles up to RetransmitMaxMs (never below where it started).
+                const long long doubled = 2LL * timer.RetransmitMs;
+                timer.RetransmitMs = static_cast<int>(
+                    std::max<long long>(timer.RetransmitMs,
+                                        std::min<long long>(doubled, TftpSettings.RetransmitMaxMs)));
+            }
             return PeerWait::Retransmit;
         }
         plat::Ipv4Endpoint from{};
@@ -44,7 +51,7 @@ PeerWait WaitForPeerDatagram(TftpContext& context, std::span<std::uint8_t> buffe
         if (!(from == context.PeerAddress)) {
             plat::Log("Ignoring a datagram from %s:%u, which is not the requester.\n",
                       plat::FormatIpv4(from.address).c_str(), static_cast<unsigned>(from.port));
-            SendTftpErrorTo(context.Socket, from, 5);
+            SendTftpErrorTo(context.Socket, from, TFTP_ERR_UNKNOWN_TID);
             continue;
         }
         if (received < kTftpHeaderSize || received > kTftpPacketSize) {

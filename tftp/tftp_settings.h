@@ -10,6 +10,7 @@ struct TftpSettingsRecord {
     int RetransmitInitialMs = 1000;     // first retransmission time-out of a transfer
     int RetransmitMaxMs = 4000;         // the time-out doubles up to this
     int TransferTimeoutMs = 60000;      // a transfer without progress for this long fails
+    int AckRepeatGapMs = 6000;          // a write's ACK, after its first re-send (see there)
 };
 
 extern TftpSettingsRecord TftpSettings;

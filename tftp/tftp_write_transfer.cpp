@@ -1,6 +1,8 @@
 // The write transfer: takes the requester's DATA blocks strictly in order, converts every line
 // feed into carriage return + line feed, and hands each block to the UploadConfig hook before it
 // is acknowledged. Runs on the server thread.
+#include <algorithm>
+
 #include "platform/log.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_packets.h"
@@ -10,11 +12,17 @@
 
 namespace {
 
-void SendAck(TftpContext& context, std::uint32_t block) {
-    std::uint8_t ack[4];
-    BuildTftpAck(ack, static_cast<std::uint16_t>(block));
-    if (plat::SocketSendTo(context.Socket, ack, context.PeerAddress) != 4)
-        plat::Log("ERROR: tftpd sendto() error [ACK].");
+// The ACK just sent is the packet in flight. The sender of DATA owns the retransmission of a
+// lock-step transfer; our repeated ACK only helps when the ACK itself was lost, and it can
+// harm: a client that restarts its own timer on every datagram it gets (whatever the datagram)
+// never re-sends a lost DATA block while we repeat our ACK more often than its timer runs.
+// The common clients' timer is 5 s. So the ACK goes out again once after RetransmitInitialMs
+// (a client that re-sends DATA on a repeated ACK, or whose ACK was lost, goes on at once), and
+// then only every AckRepeatGapMs, a gap longer than those timers, so that such a client's own
+// time-out fires in between and its DATA comes again.
+void StartAckTimer(TftpTransferTimer& timer) {
+    StartTftpTimer(timer);
+    timer.SteadyRetransmitMs = std::max(1, TftpSettings.AckRepeatGapMs);
 }
 
 // Every line feed gets a carriage return in front; nothing is carried from block to block.
@@ -29,7 +37,7 @@ int ConvertLineEnds(std::span<const std::uint8_t> data, std::uint8_t* converted)
 
 // Ends a failed transfer: a partly stored text is abandoned (the previous target stays as it
 // was), the peer gets an ERROR packet, and the diagnostic line begun by the caller is ended.
-int FailWrite(TftpContext& context, bool handedOn, int errorCode) {
+int FailWrite(TftpContext& context, bool handedOn, TftpErrorCode errorCode) {
     if (handedOn) {
         std::uint32_t written = 0;
         TransferHooks.UploadConfig(nullptr, 0, &written, 0, 0);
@@ -46,11 +54,11 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
                             plat::Ipv4Endpoint peer) {
     context.PeerAddress = peer;
     if (TransferHooks.CheckFilename == nullptr) {
-        SendTftpError(context, 2);
+        SendTftpError(context, TFTP_ERR_ACCESS_VIOLATION);
         context.Result = TftpRunResult::Refused;
         return 1;
     }
-    if (TransferHooks.CheckFilename(request + 2, request + requestLength, 2) == 0) {
+    if (TransferHooks.CheckFilename(request + 2, request + requestLength, REQUEST_WRITE) == 0) {
         RefuseTftpRequest(context, request, requestLength);
         return 1;
     }
@@ -58,40 +66,40 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
     const std::span<std::uint8_t> area = TransferReceiveArea(context);
     std::uint32_t lastAcked = 0;
     bool handedOn = false;
-    SendAck(context, lastAcked);
-    StartTftpTimer(context.Timer);
+    SendTftpAck(context, lastAcked);
+    StartAckTimer(context.Timer);
     for (;;) {
         int length = 0;
         const PeerWait wait = WaitForPeerDatagram(context, area, &length);
         if (wait == PeerWait::Retransmit) {
-            SendAck(context, lastAcked);
+            SendTftpAck(context, lastAcked);
             continue;
         }
         if (wait == PeerWait::GiveUp) {
             plat::Log("ERROR: tftpd got no DATA block-%u within %d ms.", lastAcked + 1,
                       TftpSettings.TransferTimeoutMs);
-            return FailWrite(context, handedOn, 2);
+            return FailWrite(context, handedOn, TFTP_ERR_ACCESS_VIOLATION);
         }
         if (wait == PeerWait::Failed) {
             plat::Log("ERROR: tftpd recvfrom() error.");
-            return FailWrite(context, handedOn, 2);
+            return FailWrite(context, handedOn, TFTP_ERR_ACCESS_VIOLATION);
         }
 
         const std::uint16_t opcode = TftpGet16(area.data());
         const std::uint16_t block = TftpGet16(area.data() + 2);
         if (opcode == TFTP_ERROR) {
             plat::Log("ERROR: tftpd data error.");
-            return FailWrite(context, handedOn, 2);
+            return FailWrite(context, handedOn, TFTP_ERR_ACCESS_VIOLATION);
         }
         if (opcode == TFTP_WRQ) {  // the requester did not hear ACK 0 (or the last ACK)
-            SendAck(context, lastAcked);
+            SendTftpAck(context, lastAcked);
             continue;
         }
         if (opcode != TFTP_DATA || block != lastAcked + 1) {
             plat::Log("Out of sync\n");
             // The block we acknowledged last came again: our ACK was lost, so repeat it.
             if (opcode == TFTP_DATA && lastAcked != 0 && block == lastAcked)
-                SendAck(context, lastAcked);
+                SendTftpAck(context, lastAcked);
             continue;
         }
 
@@ -106,19 +114,20 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
                                        static_cast<int>(blockNumber)) == 0) {
             plat::Log("ERROR: tftpd could not store block-%u.", blockNumber);
             context.Result = TftpRunResult::StoreFailed;
-            return FailWrite(context, handedOn, 3);
+            return FailWrite(context, handedOn, TFTP_ERR_DISK_FULL);
         }
         context.Bytes += static_cast<std::uint64_t>(count);
         if (length == kTftpPacketSize) {
             lastAcked = blockNumber;
-            SendAck(context, lastAcked);
-            StartTftpTimer(context.Timer);
+            SendTftpAck(context, lastAcked);
+            StartAckTimer(context.Timer);
             continue;
         }
         plat::Log("\nRecieved the last packet\n");
-        SendAck(context, blockNumber);
+        SendTftpAck(context, blockNumber);
         plat::Log("\n");
         context.Result = TftpRunResult::FileStored;
+        context.DallyBlock = blockNumber;
         return 1;
     }
 }

@@ -95,7 +95,7 @@ TEST_F(WriteTransfer, RepeatedRequestRepeatedBlockAndOutOfOrderBlock) {
 
 TEST_F(WriteTransfer, SilenceOrPeerErrorEndsInAccessViolationAndTheOldBackupStays) {
     TftpSettings.RetransmitInitialMs = 20;
-    TftpSettings.RetransmitMaxMs = 40;
+    TftpSettings.AckRepeatGapMs = 40;
     TftpSettings.TransferTimeoutMs = 300;
     for (const bool peerError : {false, true}) {
         SCOPED_TRACE(peerError ? "peer error" : "silence");
@@ -189,4 +189,52 @@ TEST_F(WriteTransfer, ALostAckIsCoveredByRetransmission) {
     EXPECT_EQ(FinishRun().Result, TftpRunResult::FileStored);
     EXPECT_EQ(TargetFileText(), "after a lost ACK");
     EXPECT_TRUE(log.Contains("ERROR: tftpd sendto() error [ACK]."));
+}
+
+TEST_F(WriteTransfer, APeerThatRestartsItsTimerOnEveryDatagramStillGetsToResendItsBlock) {
+    // Such a peer re-sends a lost block only after a silence as long as its own timer, and
+    // takes our repeated ACK for a sign of life: the repeats must leave it that silence.
+    constexpr int kPeerTimerMs = 150;
+    TftpSettings.RetransmitInitialMs = 20;
+    TftpSettings.RetransmitMaxMs = 80;
+    TftpSettings.AckRepeatGapMs = 250;
+    StartServer();
+    TftpTestPeer peer(port);
+    BeginUpload(peer);
+    // Block 1 is lost on the way.
+    while (const auto d = peer.Receive(kPeerTimerMs)) {
+        ASSERT_EQ(d->Opcode(), 4);
+        ASSERT_EQ(d->Field(), 0);
+    }
+    peer.Send(TftpData(1, std::string(512, 'a')));  // the peer's timer ran out at last
+    ExpectAck(peer, 1);
+    peer.Send(TftpData(2, "end"));
+    ExpectAck(peer, 2);
+    EXPECT_EQ(FinishRun().Result, TftpRunResult::FileStored);
+    EXPECT_EQ(TargetFileText(), std::string(512, 'a') + "end");
+}
+
+TEST_F(WriteTransfer, AfterTheTextIsStoredTheLastAckIsRepeatedWithoutHoldingTheReportOrPort) {
+    TftpSettings.RetransmitInitialMs = 100;
+    TftpSettings.AckRepeatGapMs = 300;
+    StartServer();
+    TftpTestPeer peer(port);
+    BeginUpload(peer);
+    peer.Send(TftpData(1, "whole text"));
+    ExpectAck(peer, 1);  // as if it had been lost: the peer sends its last block again
+    // The outcome is there at once, while the server still answers for the lost ACK.
+    EXPECT_EQ(WaitForTftpOutcome(ticket, 0).Result, TftpRunResult::FileStored);
+    peer.Send(TftpData(1, "whole text"));
+    ExpectAck(peer, 1);
+    ExpectAck(peer, 1);  // and repeats it on its own, for a peer with a long timer
+    EXPECT_TRUE(log.Contains("The last block came again: acknowledging it again.\n"));
+    EXPECT_EQ(TargetFileText(), "whole text");
+
+    // The next run takes the port at once, while the dally still holds it.
+    StartServer();
+    TftpTestPeer next(port);
+    EXPECT_TRUE(next.Put("upload-image", "second").complete);
+    EXPECT_EQ(FinishRun().Result, TftpRunResult::FileStored);
+    EXPECT_EQ(TargetFileText(), "second");
+    EXPECT_FALSE(peer.Receive(400).has_value()) << "the first dally ended";
 }
