@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/log.h"
+#include "platform/threads.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/tftp_peer_wait.h"
@@ -91,15 +92,20 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
             plat::Log("ERROR: tftpd data error.");
             return FailWrite(context, handedOn, TFTP_ERR_ACCESS_VIOLATION);
         }
+        // A repeat answered at once is a send like any other: the next repeat on the schedule
+        // runs from it.
         if (opcode == TFTP_WRQ) {  // the requester did not hear ACK 0 (or the last ACK)
             SendTftpAck(context, lastAcked);
+            context.Timer.LastSendMs = plat::MonotonicMs();
             continue;
         }
         if (opcode != TFTP_DATA || block != lastAcked + 1) {
             plat::Log("Out of sync\n");
             // The block we acknowledged last came again: our ACK was lost, so repeat it.
-            if (opcode == TFTP_DATA && lastAcked != 0 && block == lastAcked)
+            if (opcode == TFTP_DATA && lastAcked != 0 && block == lastAcked) {
                 SendTftpAck(context, lastAcked);
+                context.Timer.LastSendMs = plat::MonotonicMs();
+            }
             continue;
         }
 
