@@ -21,6 +21,11 @@ void StartTftpTimer(TftpTransferTimer& timer) {
     timer.QuickResendUsed = false;
 }
 
+bool SoonAfterLastSend(const TftpTransferTimer& timer) {
+    return plat::MonotonicMs() - timer.LastSendMs <
+           static_cast<std::uint64_t>(std::max(0, TftpSettings.RetransmitInitialMs) / 4);
+}
+
 PeerWait WaitForPeerDatagram(TftpContext& context, std::span<std::uint8_t> buffer, int* length) {
     TftpTransferTimer& timer = context.Timer;
     for (;;) {
@@ -37,9 +42,9 @@ PeerWait WaitForPeerDatagram(TftpContext& context, std::span<std::uint8_t> buffe
             } else {
                 // Doubles up to RetransmitMaxMs (never below where it started).
                 const long long doubled = 2LL * timer.RetransmitMs;
-                timer.RetransmitMs = static_cast<int>(
-                    std::max<long long>(timer.RetransmitMs,
-                                        std::min<long long>(doubled, TftpSettings.RetransmitMaxMs)));
+                timer.RetransmitMs = static_cast<int>(std::max<long long>(
+                    timer.RetransmitMs,
+                    std::min<long long>(doubled, TftpSettings.RetransmitMaxMs)));
             }
             return PeerWait::Retransmit;
         }

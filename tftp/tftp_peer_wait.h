@@ -25,6 +25,12 @@ std::span<std::uint8_t> TransferReceiveArea(TftpContext& context);
 // first retransmission time-out and TransferTimeoutMs as the bound on its progress.
 void StartTftpTimer(TftpTransferTimer& timer);
 
+// True while less than a quarter of the first retransmission time-out has passed since the
+// packet in flight was last sent. A peer that repeats itself so soon has not timed out: the
+// repeat is a duplicate made on the way (or the echo of one of ours), not news of a loss, and
+// answering it would multiply the packets in flight.
+bool SoonAfterLastSend(const TftpTransferTimer& timer);
+
 // Waits within context.Timer for a datagram from context.PeerAddress. A datagram from any other
 // address or port is answered with ERROR 5 and ignored; one shorter than 4 or longer than 516
 // bytes is ignored. On Retransmit the timer has already taken the new send time and the doubled

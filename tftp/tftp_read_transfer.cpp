@@ -118,16 +118,13 @@ AckVerdict WaitForAck(TftpContext& context, std::uint32_t blockNumber) {
             plat::Log("client returned *wrong* ACK\n .. got ACK for (%d), expected ACK for (%d)\n",
                       static_cast<int>(field), static_cast<int>(blockNumber));
             // The ACK of the block before, repeated by a client whose own timer ran out, says
-            // that this block was lost: send it again at once, but only once per block. One
-            // that comes sooner after the block went out than any client's timer runs is the
-            // echo of a duplicate on the way, not news of a loss. Further repeats, older ACKs
-            // and ACKs of blocks not yet sent are duplicates or strays: answering each of them
-            // would multiply the packets in flight, so the timer alone decides. Nothing waiting
-            // is discarded: the ACK of this very block may be among it.
-            const std::uint64_t sinceSend = plat::MonotonicMs() - context.Timer.LastSendMs;
+            // that this block was lost: send it again at once, but only once per block, and
+            // not when it comes too soon to be more than a duplicate's echo. Further repeats,
+            // older ACKs and ACKs of blocks not yet sent are duplicates or strays: answering
+            // each of them would multiply the packets in flight, so the timer alone decides.
+            // Nothing waiting is discarded: the ACK of this very block may be among it.
             if (field == static_cast<std::uint16_t>(blockNumber - 1) &&
-                !context.Timer.QuickResendUsed &&
-                sinceSend >= static_cast<std::uint64_t>(TftpSettings.RetransmitInitialMs / 4)) {
+                !context.Timer.QuickResendUsed && !SoonAfterLastSend(context.Timer)) {
                 plat::Log("We need to resend block-%d\n", static_cast<int>(blockNumber));
                 context.Timer.QuickResendUsed = true;
                 context.Timer.LastSendMs = plat::MonotonicMs();

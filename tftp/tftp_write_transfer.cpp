@@ -95,14 +95,20 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
         // A repeat answered at once is a send like any other: the next repeat on the schedule
         // runs from it.
         if (opcode == TFTP_WRQ) {  // the requester did not hear ACK 0 (or the last ACK)
-            SendTftpAck(context, lastAcked);
-            context.Timer.LastSendMs = plat::MonotonicMs();
+            if (!SoonAfterLastSend(context.Timer)) {
+                SendTftpAck(context, lastAcked);
+                context.Timer.LastSendMs = plat::MonotonicMs();
+            }
             continue;
         }
         if (opcode != TFTP_DATA || block != lastAcked + 1) {
             plat::Log("Out of sync\n");
-            // The block we acknowledged last came again: our ACK was lost, so repeat it.
-            if (opcode == TFTP_DATA && lastAcked != 0 && block == lastAcked) {
+            // The block we acknowledged last came again: our ACK was lost, so repeat it;
+            // unless the block came too soon to be more than a duplicate. A client that sends
+            // DATA again for every repeated ACK would otherwise turn one duplicate into two
+            // of every later block, and so on, until it gives up.
+            if (opcode == TFTP_DATA && lastAcked != 0 && block == lastAcked &&
+                !SoonAfterLastSend(context.Timer)) {
                 SendTftpAck(context, lastAcked);
                 context.Timer.LastSendMs = plat::MonotonicMs();
             }
