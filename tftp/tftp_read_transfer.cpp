@@ -17,9 +17,9 @@ namespace {
 constexpr const char* kReadName = "ProcessTftpReadRequest";
 
 // How long the last block waits for its ACK. A client that has the whole file sends that ACK
-// and ends; when it is lost nobody will repeat it, and a client still waiting for the block
-// would have repeated its ACK of the block before long since (common clients do within 5 s).
-// So the wait is shorter than a block's usual bound, and its end gets an outcome of its own.
+// and ends; when the ACK is lost nobody repeats it. A client still waiting for the block has
+// been sent it several times over within this time. So the wait is shorter than a block's
+// usual bound, and its end gets an outcome of its own: sent, but not known to have arrived.
 constexpr int kLastAckWaitMs = 15000;
 
 bool SendDataPacket(TftpContext& context, std::span<const std::uint8_t> packet) {
@@ -64,7 +64,7 @@ int ProcessTftpReadRequest(TftpContext& context, const std::uint8_t* request, in
         if (!SendDataPacket(context, data)) return 0;
         StartTftpTimer(context.Timer);
         if (lastBlock) {
-            context.Timer.GiveUpMs = std::min(context.Timer.GiveUpMs, std::max(0, kLastAckWaitMs));
+            context.Timer.GiveUpMs = std::min(context.Timer.GiveUpMs, kLastAckWaitMs);
         }
         AckVerdict verdict = WaitForAck(context, blockNumber);
         while (verdict == AckVerdict::SendAgain) {

@@ -42,7 +42,7 @@ enum TftpErrorCode : std::int32_t {
 // time-out; the transfer gives up when the packet has made no progress for GiveUpMs
 // (TransferTimeoutMs unless the transfer shortens it). Datagrams that arrive meanwhile (strays,
 // duplicates, foreign ones) move neither clock; a send outside the schedule (the quick re-send of
-// a read) moves LastSendMs, so the next time-out runs from it.
+// a read, a write's answer to a repeated block) moves LastSendMs: the next time-out runs from it.
 struct TftpTransferTimer {
     std::uint64_t ProgressSinceMs = 0;  // first send of the current packet
     std::uint64_t LastSendMs = 0;       // last send of the packet
