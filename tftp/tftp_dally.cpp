@@ -49,7 +49,6 @@ void RunTftpDally(TftpContext& context) {
     // The last ACK also goes out again on the write's own schedule: a client with a long timer
     // would otherwise repeat its last block only after the dally is over.
     StartTftpTimer(context.Timer);
-    context.Timer.SteadyRetransmitMs = std::max(1, TftpSettings.AckRepeatGapMs);
     for (;;) {
         {
             std::lock_guard guard(d.lock);
@@ -61,7 +60,7 @@ void RunTftpDally(TftpContext& context) {
         if (now >= timer.LastSendMs + static_cast<std::uint64_t>(timer.RetransmitMs)) {
             SendTftpAck(context, context.DallyBlock);
             timer.LastSendMs = now;
-            timer.RetransmitMs = timer.SteadyRetransmitMs;
+            timer.RetransmitMs = std::max(timer.RetransmitMs, TftpSettings.RetransmitMaxMs);
             continue;
         }
         const std::uint64_t wakeAt =

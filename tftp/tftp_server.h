@@ -38,8 +38,8 @@ enum TftpErrorCode : std::int32_t {
 };
 
 // The two clocks of the packet a transfer has in flight (a DATA block, or the last ACK).
-// Retransmission runs from the last scheduled send of that packet, doubling after each
-// time-out; the transfer gives up when the packet has made no progress for GiveUpMs
+// Retransmission runs from the last send of that packet: RetransmitInitialMs for the first
+// re-send, RetransmitMaxMs for every later one (tftp_peer_wait.cpp says why); the transfer gives up when the packet has made no progress for GiveUpMs
 // (TransferTimeoutMs unless the transfer shortens it). Datagrams that arrive meanwhile (strays,
 // duplicates, foreign ones) move neither clock; a send outside the schedule (the quick re-send of
 // a read, a write's answer to a repeated block) moves LastSendMs: the next time-out runs from it.
@@ -47,8 +47,6 @@ struct TftpTransferTimer {
     std::uint64_t ProgressSinceMs = 0;  // first send of the current packet
     std::uint64_t LastSendMs = 0;       // last send of the packet
     int RetransmitMs = 0;               // current retransmission time-out
-    int SteadyRetransmitMs = 0;         // 0: the time-out doubles up to RetransmitMaxMs; else
-                                        // it is this after the first retransmission
     int GiveUpMs = 0;                   // no progress for this long ends the transfer
     bool QuickResendUsed = false;       // a read's block went out again on the ACK before it
 };

@@ -8,9 +8,8 @@ struct TftpSettingsRecord {
     std::uint16_t Port = 69;
     int FirstRequestTimeoutMs = 60000;  // bound on the wait for the one request of a run
     int RetransmitInitialMs = 1000;     // first retransmission time-out of a transfer
-    int RetransmitMaxMs = 4000;         // the time-out doubles up to this
+    int RetransmitMaxMs = 6000;         // every later re-send of it waits this long
     int TransferTimeoutMs = 60000;      // a transfer without progress for this long fails
-    int AckRepeatGapMs = 6000;          // a write's ACK, after its first re-send (see there)
 };
 
 extern TftpSettingsRecord TftpSettings;

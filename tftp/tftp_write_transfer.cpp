@@ -1,8 +1,6 @@
 // The write transfer: takes the requester's DATA blocks strictly in order, converts every line
 // feed into carriage return + line feed, and hands each block to the UploadConfig hook before it
 // is acknowledged. Runs on the server thread.
-#include <algorithm>
-
 #include "platform/log.h"
 #include "platform/threads.h"
 #include "spine/transfer_hooks.h"
@@ -12,19 +10,6 @@
 #include "tftp/tftp_settings.h"
 
 namespace {
-
-// The ACK just sent is the packet in flight. The sender of DATA owns the retransmission of a
-// lock-step transfer; our repeated ACK only helps when the ACK itself was lost, and it can
-// harm: a client that restarts its own timer on every datagram it gets (whatever the datagram)
-// never re-sends a lost DATA block while we repeat our ACK more often than its timer runs.
-// The common clients' timer is 5 s. So the ACK goes out again once after RetransmitInitialMs
-// (a client that re-sends DATA on a repeated ACK, or whose ACK was lost, goes on at once), and
-// then only every AckRepeatGapMs, a gap longer than those timers, so that such a client's own
-// time-out fires in between and its DATA comes again.
-void StartAckTimer(TftpTransferTimer& timer) {
-    StartTftpTimer(timer);
-    timer.SteadyRetransmitMs = std::max(1, TftpSettings.AckRepeatGapMs);
-}
 
 // Every line feed gets a carriage return in front; nothing is carried from block to block.
 int ConvertLineEnds(std::span<const std::uint8_t> data, std::uint8_t* converted) {
@@ -68,7 +53,7 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
     std::uint32_t lastAcked = 0;
     bool handedOn = false;
     SendTftpAck(context, lastAcked);
-    StartAckTimer(context.Timer);
+    StartTftpTimer(context.Timer);
     for (;;) {
         int length = 0;
         const PeerWait wait = WaitForPeerDatagram(context, area, &length);
@@ -132,7 +117,7 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
         if (length == kTftpPacketSize) {
             lastAcked = blockNumber;
             SendTftpAck(context, lastAcked);
-            StartAckTimer(context.Timer);
+            StartTftpTimer(context.Timer);
             continue;
         }
         plat::Log("\nRecieved the last packet\n");

@@ -133,7 +133,7 @@ TEST_F(ReadTransfer, SilentPeerGetsTheBlockAgainWithGrowingPausesThenTheRunEnds)
             ++copies;
         }
         EXPECT_EQ(FinishRun().Result, c.result);
-        // Sent at about 0, 20, 60, 140, 220, 300 and 380 ms: never more often than the first
+        // Sent at about 0, 20, 100, 180, 260 and 340 ms: never more often than the first
         // pause.
         EXPECT_GE(copies, 3);
         EXPECT_LE(copies, 10);

@@ -99,7 +99,7 @@ TEST_F(WriteTransfer, RepeatedRequestRepeatedBlockAndOutOfOrderBlock) {
 
 TEST_F(WriteTransfer, SilenceOrPeerErrorEndsInAccessViolationAndTheOldBackupStays) {
     TftpSettings.RetransmitInitialMs = 20;
-    TftpSettings.AckRepeatGapMs = 40;
+    TftpSettings.RetransmitMaxMs = 40;
     TftpSettings.TransferTimeoutMs = 300;
     for (const bool peerError : {false, true}) {
         SCOPED_TRACE(peerError ? "peer error" : "silence");
@@ -200,8 +200,7 @@ TEST_F(WriteTransfer, APeerThatRestartsItsTimerOnEveryDatagramStillGetsToResendI
     // takes our repeated ACK for a sign of life: the repeats must leave it that silence.
     constexpr int kPeerTimerMs = 150;
     TftpSettings.RetransmitInitialMs = 20;
-    TftpSettings.RetransmitMaxMs = 80;
-    TftpSettings.AckRepeatGapMs = 250;
+    TftpSettings.RetransmitMaxMs = 250;
     StartServer();
     TftpTestPeer peer(port);
     BeginUpload(peer);
@@ -220,7 +219,7 @@ TEST_F(WriteTransfer, APeerThatRestartsItsTimerOnEveryDatagramStillGetsToResendI
 
 TEST_F(WriteTransfer, AfterTheTextIsStoredTheLastAckIsRepeatedWithoutHoldingTheReportOrPort) {
     TftpSettings.RetransmitInitialMs = 100;
-    TftpSettings.AckRepeatGapMs = 300;
+    TftpSettings.RetransmitMaxMs = 300;
     StartServer();
     TftpTestPeer peer(port);
     BeginUpload(peer);
