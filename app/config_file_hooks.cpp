@@ -121,9 +121,9 @@ int CheckFilename(const std::uint8_t* start, const std::uint8_t* end, int kind) 
     if (nameEnd == nullptr)
         return RefuseRequest("%s:%d - Could not find filename in request.\n", 338);
     const std::string_view name = TextBetween(start, nameEnd);
-    if (kind == 1 && name != kReadImageName)
+    if (kind == REQUEST_READ && name != kReadImageName)
         return RefuseRequest("%s:%d - Bad image name requested.\n", 346);
-    if (kind == 2 && name != kWriteImageName)
+    if (kind == REQUEST_WRITE && name != kWriteImageName)
         return RefuseRequest("%s:%d - Bad image name requested.\n", 354);
     const std::uint8_t* modeStart = nameEnd + 1;
     const std::uint8_t* modeEnd = modeStart < end ? FindZero(modeStart, end) : nullptr;

@@ -9,8 +9,14 @@
 
 #include <cstdint>
 
+// The `kind` that CheckFilename is given: which request names the file.
+enum RequestKind : int {
+    REQUEST_READ = 1,   // RRQ: the device fetches the image
+    REQUEST_WRITE = 2,  // WRQ: the device sends its text
+};
+
 // start: first byte after the opcode; end: one past the last byte that may be examined;
-// kind: 1 read request, 2 write request. 1 when the request names the expected file in "octet".
+// kind: a RequestKind. 1 when the request names the expected file in "octet".
 using CheckFilenameHook = int (*)(const std::uint8_t* start, const std::uint8_t* end, int kind);
 // Supplies the next block into destination (blockSize bytes of room). blockNumber counts blocks
 // supplied so far (0 before the first) and is raised by one. 1 a block was supplied, 0 no image.

@@ -16,6 +16,8 @@
 
 enum class TftpRunResult {
     FileServed,   // a read transfer sent the whole image and its last block was acknowledged
+    LastAckMissing,  // a read transfer sent every block, but the last one's ACK never arrived:
+                     // the device may or may not have the whole file
     FileStored,   // a write transfer received the whole text and it is stored in TargetPath
     Failed,       // a transfer started and failed (peer error, time-out, send/receive)
     StoreFailed,  // a write transfer's text could not be stored (target not created or written)

@@ -7,14 +7,14 @@
 #include "tftp/tftp_server.h"
 
 const TftpErrorRow TftpErrorTable[] = {
-    {0, "Undefined error code"},
-    {1, "File not found"},
-    {2, "Access violation"},
-    {3, "Disk full or allocation exceeded"},
-    {4, "Illegal TFTP operation"},
-    {5, "Unknown transfer ID"},
-    {6, "File already exists"},
-    {7, "No such user"},
+    {TFTP_ERR_UNDEFINED, "Undefined error code"},
+    {TFTP_ERR_FILE_NOT_FOUND, "File not found"},
+    {TFTP_ERR_ACCESS_VIOLATION, "Access violation"},
+    {TFTP_ERR_DISK_FULL, "Disk full or allocation exceeded"},
+    {TFTP_ERR_ILLEGAL_OPERATION, "Illegal TFTP operation"},
+    {TFTP_ERR_UNKNOWN_TID, "Unknown transfer ID"},
+    {TFTP_ERR_FILE_EXISTS, "File already exists"},
+    {TFTP_ERR_NO_SUCH_USER, "No such user"},
     {-1, nullptr},
 };
 
@@ -65,6 +65,13 @@ void SendTftpErrorTo(plat::SocketHandle socket, plat::Ipv4Endpoint to, int code)
     if (sent != length) plat::Log("ERROR: nak errno=%d.", plat::LastSocketError());
 }
 
+void SendTftpAck(TftpContext& context, std::uint32_t block) {
+    std::uint8_t ack[4];
+    BuildTftpAck(ack, static_cast<std::uint16_t>(block));
+    if (plat::SocketSendTo(context.Socket, ack, context.PeerAddress) != 4)
+        plat::Log("ERROR: tftpd sendto() error [ACK].");
+}
+
 void SendTftpError(TftpContext& context, int code) {
     SendTftpErrorTo(context.Socket, context.PeerAddress, code);
 }
@@ -72,7 +79,9 @@ void SendTftpError(TftpContext& context, int code) {
 void RefuseTftpRequest(TftpContext& context, const std::uint8_t* request, int requestLength) {
     const TftpRequestText text = ParseTftpRequest(
         std::span<const std::uint8_t>(request + 2, static_cast<std::size_t>(requestLength - 2)));
-    const int code = text.wellFormed && text.mode == "octet" ? 1 : 4;
+    const TftpErrorCode code = text.wellFormed && text.mode == "octet"
+                                   ? TFTP_ERR_FILE_NOT_FOUND
+                                   : TFTP_ERR_ILLEGAL_OPERATION;
     SendTftpError(context, code);
     plat::Log("Refused the request: answered ERROR %d (%s).\n", code, TftpErrorText(code));
     context.Result = TftpRunResult::Refused;

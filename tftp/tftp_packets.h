@@ -25,6 +25,9 @@ const char* TftpErrorText(int code);
 void SendTftpErrorTo(plat::SocketHandle socket, plat::Ipv4Endpoint to, int code);
 
 struct TftpContext;
+// Sends ACK `block` (its low 16 bits) to the context's peer; logs
+// "ERROR: tftpd sendto() error [ACK]." when the send fails or is short.
+void SendTftpAck(TftpContext& context, std::uint32_t block);
 // Answers a request that CheckFilename refused: ERROR 1 when it is well formed in mode "octet"
 // (so only the name is wrong), ERROR 4 otherwise. Sets context.Result to Refused.
 void RefuseTftpRequest(TftpContext& context, const std::uint8_t* request, int requestLength);

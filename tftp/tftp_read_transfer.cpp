@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/log.h"
+#include "platform/threads.h"
 #include "spine/events.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_packets.h"
@@ -14,6 +15,12 @@
 namespace {
 
 constexpr const char* kReadName = "ProcessTftpReadRequest";
+
+// How long the last block waits for its ACK. A client that has the whole file sends that ACK
+// and ends; when the ACK is lost nobody repeats it. A client still waiting for the block has
+// been sent it several times over within this time. So the wait is shorter than a block's
+// usual bound, and its end gets an outcome of its own: sent, but not known to have arrived.
+constexpr int kLastAckWaitMs = 15000;
 
 bool SendDataPacket(TftpContext& context, std::span<const std::uint8_t> packet) {
     if (plat::SocketSendTo(context.Socket, packet, context.PeerAddress) ==
@@ -38,7 +45,7 @@ int ProcessTftpReadRequest(TftpContext& context, const std::uint8_t* request, in
                            plat::Ipv4Endpoint peer) {
     if (TransferHooks.CheckFilename == nullptr) return 0;
     context.PeerAddress = peer;
-    if (TransferHooks.CheckFilename(request + 2, request + requestLength, 1) == 0) {
+    if (TransferHooks.CheckFilename(request + 2, request + requestLength, REQUEST_READ) == 0) {
         RefuseTftpRequest(context, request, requestLength);
         return 1;
     }
@@ -53,19 +60,30 @@ int ProcessTftpReadRequest(TftpContext& context, const std::uint8_t* request, in
         const int packetLength = BuildTftpData(packet, static_cast<std::uint16_t>(blockNumber),
                                                std::span<const std::uint8_t>(block, blockLength));
         const std::span<const std::uint8_t> data(packet, static_cast<std::size_t>(packetLength));
+        const bool lastBlock = blockLength != kTftpBlockSize;
         if (!SendDataPacket(context, data)) return 0;
         StartTftpTimer(context.Timer);
-        int verdict = WaitForAck(context, blockNumber);
-        while (verdict == 2) {
+        if (lastBlock) {
+            context.Timer.GiveUpMs = std::min(context.Timer.GiveUpMs, kLastAckWaitMs);
+        }
+        AckVerdict verdict = WaitForAck(context, blockNumber);
+        while (verdict == AckVerdict::SendAgain) {
             if (!SendDataPacket(context, data)) return 0;
             verdict = WaitForAck(context, blockNumber);
         }
-        if (verdict == 0) {
+        if (verdict == AckVerdict::NoAnswer && lastBlock) {
+            plat::Log("Every block was sent, but the last ACK never arrived.\n");
+            context.Bytes += blockLength;
+            context.Result = TftpRunResult::LastAckMissing;
+            return 1;
+        }
+        if (verdict == AckVerdict::NoAnswer) RaiseError(ERR_RECEIVE);
+        if (verdict != AckVerdict::Acknowledged) {
             plat::Log("%s:%d - Correct ACK not recieved...bailing out.\n", kReadName, 637);
             return 0;
         }
         context.Bytes += blockLength;
-        if (blockLength != kTftpBlockSize) {
+        if (lastBlock) {
             plat::Log("\n");
             context.Result = TftpRunResult::FileServed;
             return 1;
@@ -74,62 +92,54 @@ int ProcessTftpReadRequest(TftpContext& context, const std::uint8_t* request, in
     }
 }
 
-int WaitForAck(TftpContext& context, std::uint32_t blockNumber) {
+AckVerdict WaitForAck(TftpContext& context, std::uint32_t blockNumber) {
     const std::span<std::uint8_t> area = TransferReceiveArea(context);
     for (;;) {
         int length = 0;
         switch (WaitForPeerDatagram(context, area, &length)) {
             case PeerWait::Retransmit:
                 plat::Log("No ACK for block-%u yet: sending it again.\n", blockNumber);
-                return 2;
+                return AckVerdict::SendAgain;
             case PeerWait::GiveUp:
-                RaiseError(ERR_RECEIVE);
                 plat::Log("No ACK for block-%u within %d ms.\n", blockNumber,
-                          TftpSettings.TransferTimeoutMs);
-                return 0;
+                          context.Timer.GiveUpMs);
+                return AckVerdict::NoAnswer;
             case PeerWait::Failed:
                 RaiseError(ERR_RECEIVE);
                 plat::Log("Error in recvfrom() call [errno=%d]\n", plat::LastSocketError());
-                return 0;
+                return AckVerdict::Failed;
             case PeerWait::Datagram:
                 break;
         }
         const std::uint16_t opcode = TftpGet16(area.data());
         const std::uint16_t field = TftpGet16(area.data() + 2);
         if (opcode == TFTP_ACK) {
-            if (field == blockNumber) return 1;
+            if (field == static_cast<std::uint16_t>(blockNumber)) return AckVerdict::Acknowledged;
             plat::Log("client returned *wrong* ACK\n .. got ACK for (%d), expected ACK for (%d)\n",
                       static_cast<int>(field), static_cast<int>(blockNumber));
-            DrainSocket(context);
-            if (field == blockNumber - 1) {
+            // The ACK of the block before, repeated by a client whose own timer ran out, says
+            // that this block was lost: send it again at once, but only once per block, and
+            // not when it comes too soon to be more than a duplicate's echo. Further repeats,
+            // older ACKs and ACKs of blocks not yet sent are duplicates or strays: answering
+            // each of them would multiply the packets in flight, so the timer alone decides.
+            // Nothing waiting is discarded: the ACK of this very block may be among it.
+            if (field == static_cast<std::uint16_t>(blockNumber - 1) &&
+                !context.Timer.QuickResendUsed && !SoonAfterLastSend(context.Timer)) {
                 plat::Log("We need to resend block-%d\n", static_cast<int>(blockNumber));
-                return 2;
+                context.Timer.QuickResendUsed = true;
+                context.Timer.LastSendMs = plat::MonotonicMs();
+                return AckVerdict::SendAgain;
             }
-            return 0;
+            plat::Log("Ignoring it.\n");
+            continue;
         }
         if (opcode == TFTP_ERROR) {
             const std::string message(
                 TftpErrorMessageOf(area.first(static_cast<std::size_t>(length))));
             plat::Log("client returned TFTP_ERROR (%s) \n", message.c_str());
-            return 0;
+            return AckVerdict::Failed;
         }
         // Neither ACK nor ERROR: not an answer to the block; keep waiting within the timers.
         plat::Log("Error: could not undestand opcode.\n");
     }
-}
-
-int DrainSocket(TftpContext& context) {
-    const std::span<std::uint8_t> area = TransferReceiveArea(context);
-    int total = 0;
-    while (plat::SocketPending(context.Socket) > 0) {
-        plat::Ipv4Endpoint from{};
-        const int received = plat::SocketRecvFrom(context.Socket, area, &from, 0);
-        if (received == plat::kTimedOut) break;
-        if (received < 0) {
-            RaiseError(ERR_RECEIVE);
-            return -1;
-        }
-        total += received;
-    }
-    return total;
 }

@@ -25,20 +25,35 @@ enum TftpOpcode : std::uint16_t {
     TFTP_ERROR = 5,
 };
 
+// Error codes of ERROR packets, one per row of TftpErrorTable.
+enum TftpErrorCode : std::int32_t {
+    TFTP_ERR_UNDEFINED = 0,
+    TFTP_ERR_FILE_NOT_FOUND = 1,
+    TFTP_ERR_ACCESS_VIOLATION = 2,
+    TFTP_ERR_DISK_FULL = 3,
+    TFTP_ERR_ILLEGAL_OPERATION = 4,
+    TFTP_ERR_UNKNOWN_TID = 5,
+    TFTP_ERR_FILE_EXISTS = 6,
+    TFTP_ERR_NO_SUCH_USER = 7,
+};
+
 // The two clocks of the packet a transfer has in flight (a DATA block, or the last ACK).
-// Retransmission runs from the last scheduled send of that packet, doubling after each
-// time-out; the transfer gives up when the packet has made no progress for TransferTimeoutMs.
-// Datagrams that arrive meanwhile (strays, duplicates, foreign ones) move neither clock.
+// Retransmission runs from the last send of that packet: RetransmitInitialMs for the first
+// re-send, RetransmitMaxMs for every later one (tftp_peer_wait.cpp says why); the transfer gives up when the packet has made no progress for GiveUpMs
+// (TransferTimeoutMs unless the transfer shortens it). Datagrams that arrive meanwhile (strays,
+// duplicates, foreign ones) move neither clock; a send outside the schedule (the quick re-send of
+// a read, a write's answer to a repeated block) moves LastSendMs: the next time-out runs from it.
 struct TftpTransferTimer {
     std::uint64_t ProgressSinceMs = 0;  // first send of the current packet
-    std::uint64_t LastSendMs = 0;       // last send on the retransmission schedule
+    std::uint64_t LastSendMs = 0;       // last send of the packet
     int RetransmitMs = 0;               // current retransmission time-out
+    int GiveUpMs = 0;                   // no progress for this long ends the transfer
+    bool QuickResendUsed = false;       // a read's block went out again on the ACK before it
 };
 
 // One per run of the thread; owned by the thread for the length of the run.
 struct TftpContext {
     plat::SocketHandle Socket = plat::kNoSocket;
-    std::int32_t PeerAddressLength = 16;
     plat::Ipv4Endpoint PeerAddress{};
     std::uint8_t Packet[kTftpPacketSize]{};
     TftpTransferTimer Timer{};
@@ -46,13 +61,16 @@ struct TftpContext {
     // Set by the transfer handlers for the run's outcome record.
     TftpRunResult Result = TftpRunResult::Failed;
     std::uint64_t Bytes = 0;  // image bytes served, or bytes stored after conversion
+    // Set by a write that stored its text: its last block, acknowledged again during the
+    // dally if the peer repeats it (tftp_dally.h). 0: no dally.
+    std::uint32_t DallyBlock = 0;
 };
 
 struct TftpErrorRow {
     std::int32_t Code;
     const char* Message;
 };
-// RFC 1350 error codes and texts, closed by a row with code -1.
+// RFC 1350 error codes (TftpErrorCode) and texts, closed by a row with code -1.
 extern const TftpErrorRow TftpErrorTable[];
 
 // Starts the server thread; always 1 (a thread that cannot be created leaves the flag at 0).
@@ -63,17 +81,25 @@ int TftpServerThread(int ServeMode);
 // plat::kNoSocket after the cause was reported. A returned socket holds one NetStartup.
 plat::SocketHandle OpenTftpSocket();
 int TftpPortAvailable();
-// ERROR packet with `code` and its table text to the context's peer.
+// ERROR packet with `code` (a TftpErrorCode) and its table text to the context's peer.
 void SendTftpError(TftpContext& context, int code);
 
 // The transfer handlers return 1 when the transfer completed, and also when the request was
-// refused with an ERROR packet (context.Result is then Refused); 0 when it failed.
+// refused with an ERROR packet (context.Result is then Refused); 0 when it failed. A read whose
+// every block went out but whose last ACK never came also returns 1, with context.Result
+// LastAckMissing: the device may well have the whole file, and nothing more can be learnt.
 int ProcessTftpReadRequest(TftpContext& context, const std::uint8_t* request, int requestLength,
                            plat::Ipv4Endpoint peer);
-// 1 block acknowledged; 2 send the block again (ACK of the block before, or a retransmission
-// time-out); 0 failure (peer ERROR, wrong ACK, receive failure, no progress in time).
-int WaitForAck(TftpContext& context, std::uint32_t blockNumber);
-// Discards the datagrams already waiting; bytes discarded, or -1 when a receive fails.
-int DrainSocket(TftpContext& context);
+
+// WaitForAck's verdict on the block in flight.
+enum class AckVerdict {
+    Failed = 0,        // peer ERROR or a failed receive
+    Acknowledged = 1,  // the block's ACK came
+    SendAgain = 2,     // first ACK of the block before, or a retransmission time-out
+    NoAnswer = 3,      // no progress within the timer's GiveUpMs (logged, not yet reported)
+};
+// ACKs of older blocks, of blocks not yet sent and every further ACK of the block before are
+// ignored: the retransmission timer alone decides when the block goes out again.
+AckVerdict WaitForAck(TftpContext& context, std::uint32_t blockNumber);
 int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, int requestLength,
                             plat::Ipv4Endpoint peer);

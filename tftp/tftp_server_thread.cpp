@@ -9,6 +9,7 @@
 #include "spine/events.h"
 #include "spine/shared_state.h"
 #include "spine/transfer_hooks.h"
+#include "tftp/tftp_dally.h"
 #include "tftp/tftp_outcome.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/tftp_server.h"
@@ -50,7 +51,6 @@ RequestWait WaitForRequest(TftpContext& context, int* length) {
             return RequestWait::Ended;
         }
         std::fill(std::begin(context.Packet), std::end(context.Packet), std::uint8_t{0});
-        context.PeerAddressLength = 16;
         plat::Ipv4Endpoint from{};
         const int received = plat::SocketRecvFrom(context.Socket, context.Packet, &from,
                                                   static_cast<int>(giveUpAt - now));
@@ -88,7 +88,7 @@ bool HandleRequest(TftpContext& context, int length) {
               plat::FormatIpv4(context.PeerAddress.address).c_str());
     if (TftpGet16(context.Packet) == TFTP_WRQ) {
         if (TransferHooks.UploadConfig == nullptr) {
-            SendTftpError(context, 2);
+            SendTftpError(context, TFTP_ERR_ACCESS_VIOLATION);
             plat::Log("Write was recieved ... and failed.");
             context.Result = TftpRunResult::Refused;
             return true;
@@ -99,7 +99,7 @@ bool HandleRequest(TftpContext& context, int length) {
         return true;
     }
     if (TransferHooks.DownloadConfig == nullptr) {
-        SendTftpError(context, 2);
+        SendTftpError(context, TFTP_ERR_ACCESS_VIOLATION);
         plat::Log("Read received and rejected.\n");
         context.Result = TftpRunResult::Refused;
         return true;
@@ -147,13 +147,19 @@ int TftpServerThread(int) {
         outcome.Bytes = context.Bytes;
     }
 
-    plat::SocketClose(context.Socket);
-    plat::NetCleanup();
+    // A stored write keeps its socket for the dally (tftp_dally.h), which runs only after the
+    // outcome is recorded below.
+    const bool dally = TftpDallyWanted(context);
+    if (!dally) {
+        plat::SocketClose(context.Socket);
+        plat::NetCleanup();
+    }
     if (normalEnd) RaiseStatus(STATUS_SERVER_DONE);
     plat::Log("\nftp server thread finished...\n");
     // The flag falls first: a command that sees this run's outcome may start the next server
     // at once.
     TftpServerRunning.store(0);
     NoteTftpRunEnded(outcome);
+    if (dally) RunTftpDally(context);
     return normalEnd ? 1 : 0;
 }

@@ -9,7 +9,7 @@ struct TftpSettingsRecord {
     int FirstRequestTimeoutMs = 60000;  // bound on the wait for the one request of a run
     int ReadyTimeoutMs = 3000;          // bound on a command's wait for a listening server
     int RetransmitInitialMs = 1000;     // first retransmission time-out of a transfer
-    int RetransmitMaxMs = 4000;         // the time-out doubles up to this
+    int RetransmitMaxMs = 6000;         // every later re-send of it waits this long
     int TransferTimeoutMs = 60000;      // a transfer without progress for this long fails
 };
 

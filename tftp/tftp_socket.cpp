@@ -3,10 +3,12 @@
 #include "spine/events.h"
 #include "spine/shared_state.h"
 #include "spine/transfer_hooks.h"
+#include "tftp/tftp_dally.h"
 #include "tftp/tftp_server.h"
 #include "tftp/tftp_settings.h"
 
 plat::SocketHandle OpenTftpSocket() {
+    EndTftpDally();  // a finished write may still hold the port for its dally
     const int startup = plat::NetStartup();
     if (startup != 0) {
         RaiseError(ERR_SOCKETS_SETUP);

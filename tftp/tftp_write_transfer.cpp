@@ -2,6 +2,7 @@
 // feed into carriage return + line feed, and hands each block to the UploadConfig hook before it
 // is acknowledged. Runs on the server thread.
 #include "platform/log.h"
+#include "platform/threads.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/tftp_peer_wait.h"
@@ -9,13 +10,6 @@
 #include "tftp/tftp_settings.h"
 
 namespace {
-
-void SendAck(TftpContext& context, std::uint32_t block) {
-    std::uint8_t ack[4];
-    BuildTftpAck(ack, static_cast<std::uint16_t>(block));
-    if (plat::SocketSendTo(context.Socket, ack, context.PeerAddress) != 4)
-        plat::Log("ERROR: tftpd sendto() error [ACK].");
-}
 
 // Every line feed gets a carriage return in front; nothing is carried from block to block.
 int ConvertLineEnds(std::span<const std::uint8_t> data, std::uint8_t* converted) {
@@ -29,7 +23,7 @@ int ConvertLineEnds(std::span<const std::uint8_t> data, std::uint8_t* converted)
 
 // Ends a failed transfer: a partly stored text is abandoned (the previous target stays as it
 // was), the peer gets an ERROR packet, and the diagnostic line begun by the caller is ended.
-int FailWrite(TftpContext& context, bool handedOn, int errorCode) {
+int FailWrite(TftpContext& context, bool handedOn, TftpErrorCode errorCode) {
     if (handedOn) {
         std::uint32_t written = 0;
         TransferHooks.UploadConfig(nullptr, 0, &written, 0, 0);
@@ -46,11 +40,11 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
                             plat::Ipv4Endpoint peer) {
     context.PeerAddress = peer;
     if (TransferHooks.CheckFilename == nullptr) {
-        SendTftpError(context, 2);
+        SendTftpError(context, TFTP_ERR_ACCESS_VIOLATION);
         context.Result = TftpRunResult::Refused;
         return 1;
     }
-    if (TransferHooks.CheckFilename(request + 2, request + requestLength, 2) == 0) {
+    if (TransferHooks.CheckFilename(request + 2, request + requestLength, REQUEST_WRITE) == 0) {
         RefuseTftpRequest(context, request, requestLength);
         return 1;
     }
@@ -58,40 +52,51 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
     const std::span<std::uint8_t> area = TransferReceiveArea(context);
     std::uint32_t lastAcked = 0;
     bool handedOn = false;
-    SendAck(context, lastAcked);
+    SendTftpAck(context, lastAcked);
     StartTftpTimer(context.Timer);
     for (;;) {
         int length = 0;
         const PeerWait wait = WaitForPeerDatagram(context, area, &length);
         if (wait == PeerWait::Retransmit) {
-            SendAck(context, lastAcked);
+            SendTftpAck(context, lastAcked);
             continue;
         }
         if (wait == PeerWait::GiveUp) {
             plat::Log("ERROR: tftpd got no DATA block-%u within %d ms.", lastAcked + 1,
                       TftpSettings.TransferTimeoutMs);
-            return FailWrite(context, handedOn, 2);
+            return FailWrite(context, handedOn, TFTP_ERR_ACCESS_VIOLATION);
         }
         if (wait == PeerWait::Failed) {
             plat::Log("ERROR: tftpd recvfrom() error.");
-            return FailWrite(context, handedOn, 2);
+            return FailWrite(context, handedOn, TFTP_ERR_ACCESS_VIOLATION);
         }
 
         const std::uint16_t opcode = TftpGet16(area.data());
         const std::uint16_t block = TftpGet16(area.data() + 2);
         if (opcode == TFTP_ERROR) {
             plat::Log("ERROR: tftpd data error.");
-            return FailWrite(context, handedOn, 2);
+            return FailWrite(context, handedOn, TFTP_ERR_ACCESS_VIOLATION);
         }
+        // A repeat answered at once is a send like any other: the next repeat on the schedule
+        // runs from it.
         if (opcode == TFTP_WRQ) {  // the requester did not hear ACK 0 (or the last ACK)
-            SendAck(context, lastAcked);
+            if (!SoonAfterLastSend(context.Timer)) {
+                SendTftpAck(context, lastAcked);
+                context.Timer.LastSendMs = plat::MonotonicMs();
+            }
             continue;
         }
         if (opcode != TFTP_DATA || block != lastAcked + 1) {
             plat::Log("Out of sync\n");
-            // The block we acknowledged last came again: our ACK was lost, so repeat it.
-            if (opcode == TFTP_DATA && lastAcked != 0 && block == lastAcked)
-                SendAck(context, lastAcked);
+            // The block we acknowledged last came again: our ACK was lost, so repeat it;
+            // unless the block came too soon to be more than a duplicate. A client that sends
+            // DATA again for every repeated ACK would otherwise turn one duplicate into two
+            // of every later block, and so on, until it gives up.
+            if (opcode == TFTP_DATA && lastAcked != 0 && block == lastAcked &&
+                !SoonAfterLastSend(context.Timer)) {
+                SendTftpAck(context, lastAcked);
+                context.Timer.LastSendMs = plat::MonotonicMs();
+            }
             continue;
         }
 
@@ -106,19 +111,20 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
                                        static_cast<int>(blockNumber)) == 0) {
             plat::Log("ERROR: tftpd could not store block-%u.", blockNumber);
             context.Result = TftpRunResult::StoreFailed;
-            return FailWrite(context, handedOn, 3);
+            return FailWrite(context, handedOn, TFTP_ERR_DISK_FULL);
         }
         context.Bytes += static_cast<std::uint64_t>(count);
         if (length == kTftpPacketSize) {
             lastAcked = blockNumber;
-            SendAck(context, lastAcked);
+            SendTftpAck(context, lastAcked);
             StartTftpTimer(context.Timer);
             continue;
         }
         plat::Log("\nRecieved the last packet\n");
-        SendAck(context, blockNumber);
+        SendTftpAck(context, blockNumber);
         plat::Log("\n");
         context.Result = TftpRunResult::FileStored;
+        context.DallyBlock = blockNumber;
         return 1;
     }
 }

@@ -3,6 +3,7 @@
 #include "app/config_file_hooks.h"
 #include "platform/threads.h"
 #include "spine/transfer_hooks.h"
+#include "tftp/tftp_dally.h"
 #include "tftp/tftp_server.h"
 
 void EndToEndTest::SetUp() {
@@ -51,6 +52,7 @@ bool EndToEndTest::WaitForServerEnd(int limitMs) {
         if (waited >= limitMs) return false;
         plat::SleepMs(200);
     }
+    EndTftpDally();  // a stored write's dally may still hold the server's socket
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/threads.h"
 #include "spine/shared_state.h"
 #include "spine/transfer_hooks.h"
+#include "tftp/tftp_dally.h"
 #include "tftp/tftp_server.h"
 
 namespace testing_support {
@@ -87,6 +88,7 @@ TftpRunOutcome TftpServerTest::FinishRun() {
     if (!started) return outcome;
     WaitUntil([&] { return TftpRunsEnded() != runsBefore && IsTftpServerRunning() == 0; });
     EXPECT_EQ(IsTftpServerRunning(), 0) << "the server run did not end";
+    EndTftpDally();  // so that the run's socket is closed when the test looks
     started = false;
     outcome = WaitForTftpOutcome(ticket, 0);
     return outcome;

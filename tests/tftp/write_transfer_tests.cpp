@@ -82,9 +82,13 @@ TEST_F(WriteTransfer, RepeatedRequestRepeatedBlockAndOutOfOrderBlock) {
     EXPECT_FALSE(peer.Receive(100).has_value()) << "a block out of order is not acknowledged";
     const std::string first(512, 'f');
     peer.Send(TftpData(1, first));
+    peer.Send(TftpData(1, first));  // a duplicate on the way: one ACK is enough
     ExpectAck(peer, 1);
-    peer.Send(TftpData(1, first));  // as if ACK 1 had been lost
-    ExpectAck(peer, 1);
+    EXPECT_FALSE(peer.Receive(300).has_value());
+    peer.Send(TftpData(1, first));  // later, as if ACK 1 had been lost: answered at once
+    const auto again = peer.Receive(300);
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->Field(), 1);
     peer.Send(TftpData(2, "end"));
     ExpectAck(peer, 2);
 
@@ -189,4 +193,51 @@ TEST_F(WriteTransfer, ALostAckIsCoveredByRetransmission) {
     EXPECT_EQ(FinishRun().Result, TftpRunResult::FileStored);
     EXPECT_EQ(TargetFileText(), "after a lost ACK");
     EXPECT_TRUE(log.Contains("ERROR: tftpd sendto() error [ACK]."));
+}
+
+TEST_F(WriteTransfer, APeerThatRestartsItsTimerOnEveryDatagramStillGetsToResendItsBlock) {
+    // Such a peer re-sends a lost block only after a silence as long as its own timer, and
+    // takes our repeated ACK for a sign of life: the repeats must leave it that silence.
+    constexpr int kPeerTimerMs = 150;
+    TftpSettings.RetransmitInitialMs = 20;
+    TftpSettings.RetransmitMaxMs = 250;
+    StartServer();
+    TftpTestPeer peer(port);
+    BeginUpload(peer);
+    // Block 1 is lost on the way.
+    while (const auto d = peer.Receive(kPeerTimerMs)) {
+        ASSERT_EQ(d->Opcode(), 4);
+        ASSERT_EQ(d->Field(), 0);
+    }
+    peer.Send(TftpData(1, std::string(512, 'a')));  // the peer's timer ran out at last
+    ExpectAck(peer, 1);
+    peer.Send(TftpData(2, "end"));
+    ExpectAck(peer, 2);
+    EXPECT_EQ(FinishRun().Result, TftpRunResult::FileStored);
+    EXPECT_EQ(TargetFileText(), std::string(512, 'a') + "end");
+}
+
+TEST_F(WriteTransfer, AfterTheTextIsStoredTheLastAckIsRepeatedWithoutHoldingTheReportOrPort) {
+    TftpSettings.RetransmitInitialMs = 100;
+    TftpSettings.RetransmitMaxMs = 300;
+    StartServer();
+    TftpTestPeer peer(port);
+    BeginUpload(peer);
+    peer.Send(TftpData(1, "whole text"));
+    ExpectAck(peer, 1);  // as if it had been lost: the peer sends its last block again
+    // The outcome is there at once, while the server still answers for the lost ACK.
+    EXPECT_EQ(WaitForTftpOutcome(ticket, 0).Result, TftpRunResult::FileStored);
+    peer.Send(TftpData(1, "whole text"));
+    ExpectAck(peer, 1);
+    ExpectAck(peer, 1);  // and repeats it on its own, for a peer with a long timer
+    EXPECT_TRUE(log.Contains("The last block came again: acknowledging it again.\n"));
+    EXPECT_EQ(TargetFileText(), "whole text");
+
+    // The next run takes the port at once, while the dally still holds it.
+    StartServer();
+    TftpTestPeer next(port);
+    EXPECT_TRUE(next.Put("upload-image", "second").complete);
+    EXPECT_EQ(FinishRun().Result, TftpRunResult::FileStored);
+    EXPECT_EQ(TargetFileText(), "second");
+    EXPECT_FALSE(peer.Receive(400).has_value()) << "the first dally ended";
 }
