@@ -38,6 +38,13 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
+// The TFTP client sends from the address the simulator listens on, unless told otherwise.
+SimOptions WithTftpSource(SimOptions options) {
+    if (options.Tftp.SourceAddress == plat::kAnyAddress)
+        options.Tftp.SourceAddress = options.Listen.address;
+    return options;
+}
+
 }  // namespace
 
 const char* const kDefaultFactoryText =
@@ -47,7 +54,8 @@ const char* const kDefaultFactoryText =
     "serial 1 speed 9600\n";
 
 DeviceSimulator::DeviceSimulator(SimOptions options)
-    : options_(std::move(options)), store_(options_.StatePath, options_.FactoryText) {}
+    : options_(WithTftpSource(std::move(options))),
+      store_(options_.StatePath, options_.FactoryText) {}
 
 DeviceSimulator::~DeviceSimulator() {
     Stop();

@@ -27,6 +27,9 @@ struct SimTftpOptions {
     std::set<int> DropReceived;     // packets ignored on arrival
     int SilentAfterSent = -1;       // >= 0: after this many packets, send nothing more; give up
     bool RequestOnce = false;       // the request goes once only, never again (the wait stays)
+    // The address the transfers are sent from; the simulator sets its own listening address, as
+    // a device's TFTP client sends from the device's address.
+    std::uint32_t SourceAddress = plat::kAnyAddress;
 };
 
 struct SimFaults {

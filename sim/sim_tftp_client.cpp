@@ -59,7 +59,7 @@ class Transfer {
         : server_(server), options_(options) {
         started_ = plat::NetStartup() == 0;
         if (started_) socket_ = plat::UdpOpen();
-        if (socket_ != plat::kNoSocket && !plat::SocketBind(socket_, {plat::kAnyAddress, 0})) {
+        if (socket_ != plat::kNoSocket && !plat::SocketBind(socket_, {options.SourceAddress, 0})) {
             plat::SocketClose(socket_);
             socket_ = plat::kNoSocket;
         }
