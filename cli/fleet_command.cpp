@@ -13,6 +13,7 @@
 #include "fleet/fleet_inventory.h"
 #include "fleet/fleet_run.h"
 #include "fleet/fleet_store.h"
+#include "platform/files.h"
 #include "platform/log.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_settings.h"
@@ -91,6 +92,17 @@ void OnResult(const FleetDeviceResult& result, const FleetTally& tally, void* co
     }
 }
 
+// Every device file in the store: the changed ones make the commit, and a file the history does
+// not hold yet (a store that has just become a work tree) joins it.
+std::vector<std::string> RecordedFiles(const std::vector<FleetDevice>& devices,
+                                       const std::string& store) {
+    std::vector<std::string> files;
+    for (const FleetDevice& device : devices)
+        if (plat::FileExists(FleetFilePath(store, device.name).c_str()))
+            files.push_back(device.name + ".cfg");
+    return files;
+}
+
 int Refuse(const CliIo& io, const std::string& reason) {
     io.writeErr("morvane-cli: " + reason + "\n");
     return EXIT_USAGE;
@@ -146,7 +158,7 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
     ClearProgress(run);
 
     int code = outcome.tally.failed == 0 ? EXIT_OK : EXIT_FLEET_FAILED;
-    if (history && !CommitStoreHistory(store, outcome.changedFiles,
+    if (history && !CommitStoreHistory(store, RecordedFiles(devices, store),
                                        FleetCommitMessage(outcome.tally), &error)) {
         io.writeErr("morvane-cli: the history commit failed: " + error + "\n");
         code = EXIT_FLEET_FAILED;
