@@ -8,6 +8,8 @@ const char kCliUsage[] =
     "  morvane-cli restore HOST FILE [--factory-reset] [options]\n"
     "                                           restore FILE into the device, then reboot it\n"
     "  morvane-cli probe HOST [options]         tell what answers at HOST\n"
+    "  morvane-cli fleet-backup INVENTORY STORE [-j N] [--git] [options]\n"
+    "                                           back every device of INVENTORY up into STORE\n"
     "\n"
     "Options:\n"
     "  -u, --user NAME        user name on the device (default root)\n"
@@ -15,6 +17,11 @@ const char kCliUsage[] =
     "  --ask-password         prompt for the password (without echo)\n"
     "                         (otherwise MORVANE_PASSWORD, else the default password)\n"
     "  --factory-reset        restore: reset the device to factory defaults first\n"
+    "  --safety-backup FILE   restore: back the device up into FILE first; no restore if that\n"
+    "                         fails\n"
+    "  -j N                   fleet-backup: up to N devices at once (default 8)\n"
+    "  --git                  fleet-backup: record each run as a commit in STORE (a git work\n"
+    "                         tree, created if need be)\n"
     "  --http-port N          the device's web port (default 80)\n"
     "  --tftp-port N          the UDP port of our TFTP server (default 69)\n"
     "  --probe-timeout S      give up on a probe after S seconds (default 15)\n"
@@ -33,7 +40,8 @@ const char kCliUsage[] =
     "  5  the transfer did not happen or failed (the device never sent or fetched the file,\n"
     "     TFTP error or time-out)\n"
     "  6  local file error (restore file unreadable or too large, backup file not writable)\n"
-    "  7  the TFTP port cannot be opened (held by another program, or no permission)\n";
+    "  7  the TFTP port cannot be opened (held by another program, or no permission)\n"
+    "  8  fleet-backup: one or more devices failed, or the history commit failed\n";
 
 namespace {
 
@@ -47,6 +55,17 @@ bool ParsePort(const std::string& text, std::uint16_t* port) {
 }
 
 constexpr int kLongestTimeoutSeconds = 86400;
+constexpr int kMostDevicesAtOnce = 256;
+
+bool ParseCount(const std::string& text, int* count) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1 ||
+        value > kMostDevicesAtOnce)
+        return false;
+    *count = value;
+    return true;
+}
 
 bool ParseSeconds(const std::string& text, int* seconds) {
     int value = 0;
@@ -63,6 +82,7 @@ bool ParseSeconds(const std::string& text, int* seconds) {
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
                      std::string* error) {
     std::vector<std::string> positional;
+    bool parallelGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const auto value = [&](std::string* out) {
@@ -106,6 +126,19 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
             options->askPassword = true;
         } else if (arg == "--factory-reset") {
             options->factoryReset = true;
+        } else if (arg == "--safety-backup") {
+            if (!value(&options->safetyBackup)) return false;
+        } else if (arg == "-j" || arg == "--jobs") {
+            std::string text;
+            parallelGiven = true;
+            if (!value(&text)) return false;
+            if (!ParseCount(text, &options->parallel)) {
+                *error = arg + " takes a number of devices from 1 to " +
+                         std::to_string(kMostDevicesAtOnce);
+                return false;
+            }
+        } else if (arg == "--git") {
+            options->git = true;
         } else if (arg == "--http-port") {
             if (!port(&options->httpPort)) return false;
         } else if (arg == "--tftp-port") {
@@ -143,21 +176,42 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
     } else if (command == "probe") {
         options->command = CliCommand::Probe;
         wanted = 2;
+    } else if (command == "fleet-backup") {
+        options->command = CliCommand::FleetBackup;
     } else {
         *error = "unknown command " + command;
         return false;
     }
+    const bool fleet = options->command == CliCommand::FleetBackup;
     if (positional.size() != wanted) {
-        *error = command + (wanted == 3 ? " takes HOST and FILE" : " takes HOST");
+        *error = command + (fleet         ? " takes INVENTORY and STORE"
+                            : wanted == 3 ? " takes HOST and FILE"
+                                          : " takes HOST");
         return false;
     }
     if (options->factoryReset && options->command != CliCommand::Restore) {
         *error = "--factory-reset goes with restore";
         return false;
     }
+    if (!options->safetyBackup.empty() && options->command != CliCommand::Restore) {
+        *error = "--safety-backup goes with restore";
+        return false;
+    }
+    if (!fleet && (options->git || parallelGiven)) {
+        *error = std::string(options->git ? "--git" : "-j") + " goes with fleet-backup";
+        return false;
+    }
     options->host = positional[1];
     if (wanted == 3) options->file = positional[2];
-    if (options->host.size() > 127) {
+    if (!options->safetyBackup.empty() && options->safetyBackup == options->file) {
+        *error = "--safety-backup needs a file other than the one to restore";
+        return false;
+    }
+    if (options->safetyBackup.size() > 259) {
+        *error = "the safety backup's file name is longer than 259 characters";
+        return false;
+    }
+    if (options->host.size() > 127 && !fleet) {
         *error = "HOST is longer than 127 characters";
         return false;
     }
@@ -165,7 +219,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
         *error = "the user name is longer than 79 characters";
         return false;
     }
-    if (options->file.size() > 259) {
+    if (options->file.size() > 259 && !fleet) {
         *error = "FILE is longer than 259 characters";
         return false;
     }

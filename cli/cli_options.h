@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-enum class CliCommand { None, Backup, Restore, Probe, Help, Version };
+enum class CliCommand { None, Backup, Restore, Probe, FleetBackup, Help, Version };
 
 struct CliOptions {
     CliCommand command = CliCommand::None;
-    std::string host;
-    std::string file;
+    std::string host;  // fleet-backup: the inventory
+    std::string file;  // fleet-backup: the store
     std::string user = "root";
     std::string passwordFile;
     bool askPassword = false;
@@ -22,6 +22,9 @@ struct CliOptions {
     // Overall bounds on the probe and on each device command; 0 keeps the built-in default.
     int probeTimeoutSeconds = 0;
     int commandTimeoutSeconds = 0;
+    int parallel = 8;          // fleet-backup: devices at once
+    bool git = false;          // fleet-backup: keep the store's history, creating it if need be
+    std::string safetyBackup;  // restore: back the device up into this file first
 };
 
 // Parses args (without the program name). On failure returns false with a one-line reason.

@@ -38,8 +38,8 @@ std::size_t Utf8SequenceLength(std::string_view bytes) {
     return length;
 }
 
-// A JSON string for any bytes: well-formed UTF-8 is copied as it is; control characters and each
-// byte that is not part of well-formed UTF-8 become \u00XX, the byte read as Latin-1.
+}  // namespace
+
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
@@ -70,8 +70,6 @@ std::string JsonString(const std::string& text) {
     }
     return out + "\"";
 }
-
-}  // namespace
 
 int ExitCodeForCommand(CommandResult result, int lastError) {
     switch (result) {

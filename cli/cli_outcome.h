@@ -15,6 +15,7 @@ enum CliExitCode : int {
     EXIT_TRANSFER = 5,
     EXIT_LOCAL_FILE = 6,
     EXIT_TFTP_PORT = 7,
+    EXIT_FLEET_FAILED = 8,  // fleet-backup: a device failed, or the history commit
 };
 
 struct CliOutcome {
@@ -31,3 +32,7 @@ struct CliOutcome {
 int ExitCodeForCommand(CommandResult result, int lastError);
 const char* ResultWord(int exitCode);
 std::string OutcomeJson(const CliOutcome& outcome);
+// A JSON string literal, quotes included, for any bytes: well-formed UTF-8 is copied as it is;
+// control characters and each byte that is not part of well-formed UTF-8 become \u00XX, the byte
+// read as Latin-1.
+std::string JsonString(const std::string& text);

@@ -6,6 +6,7 @@
 #include "cli/cli_outcome.h"
 #include "cli/cli_reporting.h"
 #include "cli/cli_toolkit.h"
+#include "cli/fleet_command.h"
 #include "cli/password_source.h"
 #include "devicecmd/device_settings.h"
 #include "devicecmd/server_probe.h"
@@ -37,6 +38,26 @@ int RunProbe(const CliOptions& options, CliOutcome& outcome) {
     if (!options.json) activeIo->writeOut(outcome.detail + "\n");
     if (type == SERVER_UNRECOGNISED && LastReportedError() != 0) return EXIT_NETWORK;
     return type == SERVER_UNRECOGNISED || type == SERVER_UNSUPPORTED ? EXIT_NOT_TAVIO : EXIT_OK;
+}
+
+// restore --safety-backup: the device's configuration as it is now, backed up into the safety
+// file before anything is sent to the device. EXIT_OK, or the failed backup's exit code.
+int RunSafetyBackup(const CliOptions& options, const std::string& password) {
+    RegisterCliToolkit(CliToolkitSetup{options.host, options.user, password, options.safetyBackup,
+                                       false, options.verbose, activeIo});
+    const CommandReport report = RunBackupCommand(nullptr, &ConnectionSettings);
+    FinishProgressLine();
+    const int code = ExitCodeForCommand(report.Result, LastReportedError());
+    if (code != EXIT_OK) {
+        activeIo->writeErr("The safety backup into " + options.safetyBackup +
+                           " failed: the device was not restored.\n");
+    } else if (!options.json) {
+        activeIo->writeOut("Safety backup complete: " + options.safetyBackup + " (" +
+                           std::to_string(report.Bytes) + " bytes)\n");
+    }
+    RegisterCliToolkit(CliToolkitSetup{options.host, options.user, password, options.file,
+                                       options.factoryReset, options.verbose, activeIo});
+    return code;
 }
 
 int RunTransferCommand(const CliOptions& options, CliOutcome& outcome) {
@@ -76,6 +97,7 @@ int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
         io.writeOut("morvane-cli 1.1\n");
         return EXIT_OK;
     }
+    if (options.command == CliCommand::FleetBackup) return RunFleetBackupCommand(options, io);
     std::string password;
     if (!ResolvePassword(options, &password, &error)) {
         io.writeErr("morvane-cli: " + error + "\n");
@@ -107,7 +129,8 @@ int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
         code = RunProbe(options, outcome);
     } else {
         outcome.command = options.command == CliCommand::Backup ? "backup" : "restore";
-        code = RunTransferCommand(options, outcome);
+        if (!options.safetyBackup.empty()) code = RunSafetyBackup(options, password);
+        if (code == EXIT_OK) code = RunTransferCommand(options, outcome);
         if (code != EXIT_OK) outcome.detail = LastReportedPanel();
     }
     outcome.exitCode = code;

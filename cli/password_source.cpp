@@ -5,15 +5,36 @@
 
 #include "platform/console.h"
 
+namespace {
+
+bool PasswordFits(const std::string& password, std::string* error) {
+    if (password.size() > 79) {
+        *error = "the password is longer than 79 characters";
+        return false;
+    }
+    return true;
+}
+
+bool ReadFirstLine(const std::string& path, std::string* password, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "cannot read the password file " + path;
+        return false;
+    }
+    std::getline(in, *password);
+    if (!password->empty() && password->back() == '\r') password->pop_back();
+    return true;
+}
+
+}  // namespace
+
+bool ReadPasswordFile(const std::string& path, std::string* password, std::string* error) {
+    return ReadFirstLine(path, password, error) && PasswordFits(*password, error);
+}
+
 bool ResolvePassword(const CliOptions& options, std::string* password, std::string* error) {
     if (!options.passwordFile.empty()) {
-        std::ifstream in(options.passwordFile, std::ios::binary);
-        if (!in) {
-            *error = "cannot read the password file " + options.passwordFile;
-            return false;
-        }
-        std::getline(in, *password);
-        if (!password->empty() && password->back() == '\r') password->pop_back();
+        if (!ReadFirstLine(options.passwordFile, password, error)) return false;
     } else if (options.askPassword) {
         if (!plat::ReadSecretLine("Password: ", password)) {
             *error = "no terminal to ask for the password";
@@ -24,9 +45,5 @@ bool ResolvePassword(const CliOptions& options, std::string* password, std::stri
     } else {
         *password = "tundra";
     }
-    if (password->size() > 79) {
-        *error = "the password is longer than 79 characters";
-        return false;
-    }
-    return true;
+    return PasswordFits(*password, error);
 }

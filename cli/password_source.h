@@ -9,3 +9,7 @@
 // environment variable MORVANE_PASSWORD, else the device's default "tundra".
 // False with a reason when the chosen source cannot be read.
 bool ResolvePassword(const CliOptions& options, std::string* password, std::string* error);
+
+// The first line of a password file (a fleet inventory's password_file). False with a reason
+// when it cannot be read or the password is too long.
+bool ReadPasswordFile(const std::string& path, std::string* password, std::string* error);

@@ -157,7 +157,6 @@ bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* device
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         if (!names.insert(key).second)
             return Fail(error, lineNumber, "the name \"" + device.name + "\" is already taken");
-        if (device.user.empty()) device.user = "root";
         if (device.user.size() > kUserLimit)
             return Fail(error, lineNumber, "the user name is longer than 79 characters");
         devices->push_back(std::move(device));

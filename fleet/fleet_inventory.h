@@ -12,7 +12,7 @@ struct FleetDevice {
     int line = 0;              // line of the inventory it came from, for reports
     std::string host;          // address or name of the device
     std::string name;          // its file in the store is NAME.cfg; the host when not given
-    std::string user;          // root when not given
+    std::string user;          // empty: the command's user name
     std::string passwordFile;  // empty: the command's usual password sources
 };
 

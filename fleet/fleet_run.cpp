@@ -1,7 +1,16 @@
 #include "fleet/fleet_run.h"
 
+#include <algorithm>
+#include <cctype>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
 #include "fleet/fleet_store.h"
 #include "platform/files.h"
+#include "platform/net.h"
 #include "platform/threads.h"
 
 namespace {
@@ -10,8 +19,24 @@ double SecondsSince(std::uint64_t startMs) {
     return static_cast<double>(plat::MonotonicMs() - startMs) / 1000.0;
 }
 
-FleetDeviceResult BackUpDevice(const FleetDevice& device, const std::string& store,
-                               const FleetRunHooks& hooks) {
+// What two inventory lines must not share at the same time: the device's IPv4 address, or the
+// host text itself (without case) when the name does not resolve; such a device fails on its own.
+std::string AddressKey(const std::string& host) {
+    std::uint32_t address = 0;
+    bool resolved = false;
+    if (plat::NetStartup() == 0) {
+        resolved = plat::ResolveIpv4(host.c_str(), &address);
+        plat::NetCleanup();
+    }
+    if (resolved) return plat::FormatIpv4(address);
+    std::string key = "name " + host;
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return key;
+}
+
+FleetDeviceResult BackUpOneDevice(const FleetDevice& device, const std::string& store,
+                                  const FleetRunHooks& hooks) {
     const std::uint64_t startMs = plat::MonotonicMs();
     FleetDeviceResult result;
     result.device = device;
@@ -43,21 +68,82 @@ FleetDeviceResult BackUpDevice(const FleetDevice& device, const std::string& sto
     return result;
 }
 
+// The run's shared record: which device is next, which addresses are busy, the tally.
+struct FleetRunShared {
+    const std::vector<FleetDevice>& devices;
+    const std::string& store;
+    const FleetRunHooks& hooks;
+    std::uint64_t startMs;
+    std::mutex lock;  // guards everything below, and the onResult calls
+    std::size_t next = 0;
+    // An address being backed up, and the devices waiting for it in inventory order.
+    std::map<std::string, std::deque<std::size_t>> busy;
+    FleetRunOutcome outcome;
+};
+
+// Lock held. Counts and reports a finished device.
+void Record(FleetRunShared& run, const FleetDeviceResult& result) {
+    CountFleetResult(run.outcome.tally, result);
+    if (result.status == FleetDeviceStatus::Stored)
+        run.outcome.changedFiles.push_back(result.device.name + ".cfg");
+    run.outcome.tally.seconds = SecondsSince(run.startMs);
+    run.hooks.onResult(result, run.outcome.tally, run.hooks.context);
+}
+
+// A worker thread: takes devices until none is left. A device whose address is busy waits in
+// that address's queue; the worker that holds the address runs it next.
+void Work(FleetRunShared& run) {
+    for (;;) {
+        std::size_t index = 0;
+        {
+            std::lock_guard guard(run.lock);
+            if (run.next >= run.devices.size()) return;
+            index = run.next++;
+        }
+        const std::string key = AddressKey(run.devices[index].host);
+        {
+            std::lock_guard guard(run.lock);
+            const auto held = run.busy.find(key);
+            if (held != run.busy.end()) {
+                held->second.push_back(index);
+                continue;
+            }
+            run.busy[key];
+        }
+        for (;;) {
+            const FleetDeviceResult result =
+                BackUpOneDevice(run.devices[index], run.store, run.hooks);
+            std::lock_guard guard(run.lock);
+            Record(run, result);
+            std::deque<std::size_t>& waiting = run.busy[key];
+            if (waiting.empty()) {
+                run.busy.erase(key);
+                break;
+            }
+            index = waiting.front();
+            waiting.pop_front();
+        }
+    }
+}
+
 }  // namespace
 
 FleetRunOutcome RunFleetBackup(const std::vector<FleetDevice>& devices, const std::string& store,
-                               const FleetRunHooks& hooks) {
-    const std::uint64_t startMs = plat::MonotonicMs();
-    FleetRunOutcome outcome;
-    outcome.tally.devices = static_cast<int>(devices.size());
-    for (const FleetDevice& device : devices) {
-        const FleetDeviceResult result = BackUpDevice(device, store, hooks);
-        CountFleetResult(outcome.tally, result);
-        if (result.status == FleetDeviceStatus::Stored)
-            outcome.changedFiles.push_back(device.name + ".cfg");
-        outcome.tally.seconds = SecondsSince(startMs);
-        hooks.onResult(result, outcome.tally, hooks.context);
+                               int parallel, const FleetRunHooks& hooks) {
+    FleetRunShared run{devices, store, hooks, plat::MonotonicMs(), {}, 0, {}, {}};
+    run.outcome.tally.devices = static_cast<int>(devices.size());
+    const std::size_t workers =
+        std::min(devices.size(), static_cast<std::size_t>(std::max(parallel, 1)));
+    std::vector<std::thread> threads;
+    for (std::size_t i = 1; i < workers; ++i) {
+        try {
+            threads.emplace_back([&run] { Work(run); });
+        } catch (const std::system_error&) {
+            break;  // fewer workers than asked for; the run still completes
+        }
     }
-    outcome.tally.seconds = SecondsSince(startMs);
-    return outcome;
+    Work(run);  // the calling thread is one of the workers
+    for (std::thread& thread : threads) thread.join();
+    run.outcome.tally.seconds = SecondsSince(run.startMs);
+    return std::move(run.outcome);
 }

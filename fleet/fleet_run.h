@@ -1,10 +1,14 @@
 // One fleet backup run: every device of the inventory backed up into the store, a result per
-// device, the tally, and the history commit.
+// device, the tally, and the changed files for the history commit.
 //
-// Contract: main thread. The front end supplies how one device is backed up (backUpOne, which
-// writes the device's text into the scratch path it is given and says how it went) and where the
-// report goes (onResult, called once per device as it finishes, in finishing order). Devices run
-// one after another.
+// Contract: RunFleetBackup is called on the main thread and returns once every device has
+// finished. It runs up to `parallel` devices at once on worker threads (the calling thread is one
+// of them), and never two devices whose hosts resolve to the same IPv4 address at the same time:
+// those run one after the other on one worker. The front end supplies how one device is backed up
+// (backUpOne, on a worker thread, possibly several at once: it writes the device's text into the
+// scratch path it is given and says how it went) and where the report goes (onResult, once per
+// device as it finishes, in finishing order, one call at a time, on a worker thread; the tally it
+// gets already counts that device).
 #pragma once
 
 #include <string>
@@ -31,5 +35,7 @@ struct FleetRunOutcome {
     std::vector<std::string> changedFiles;  // NAME.cfg of every stored device, relative to STORE
 };
 
+inline constexpr int kDefaultFleetParallel = 8;
+
 FleetRunOutcome RunFleetBackup(const std::vector<FleetDevice>& devices, const std::string& store,
-                               const FleetRunHooks& hooks);
+                               int parallel, const FleetRunHooks& hooks);

@@ -48,7 +48,8 @@ const char* const kDefaultFactoryText =
     "serial 1 speed 9600\n";
 
 DeviceSimulator::DeviceSimulator(SimOptions options)
-    : options_(std::move(options)), store_(options_.StatePath, options_.FactoryText) {}
+    : options_(std::move(options)),
+      store_(options_.StatePath, options_.FactoryText) {}
 
 DeviceSimulator::~DeviceSimulator() {
     Stop();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole utility in one go, with nothing but loopback and unprivileged ports: installs what the
 # native build needs, builds morvane-cli and the device simulator, starts the simulator, backs its
-# configuration up, changes the backup, restores it, and shows what happened.
+# configuration up, changes the backup, restores it, and shows what happened; then backs a small
+# simulated fleet up in one run, into a store with a git history.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh --native
@@ -18,7 +19,8 @@ build-demo/sim/tavio-sim --listen 127.0.0.1:0 --state "$demo/device-state.txt" \
   --factory "$demo/factory.txt" --tftp-port "$tftp_port" --log "$demo/device.log" \
   > "$demo/sim.out" 2>&1 &
 sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
+sims=($sim)
+trap 'kill "${sims[@]}" 2>/dev/null; wait "${sims[@]}" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do grep -q listening "$demo/sim.out" 2>/dev/null && break; sleep 0.1; done
 http_port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$demo/sim.out")
 cli=(build-demo/cli/morvane-cli --http-port "$http_port" --tftp-port "$tftp_port")
@@ -40,3 +42,30 @@ cat "$demo/device-state.txt"
 echo "-- what the device was asked:"
 cat "$demo/device.log"
 echo "== Round trip took $(( (finished - started) / 1000000 )) ms; files are in $demo"
+
+echo "== Fleet backup: four simulated devices on 127.0.0.2 to 127.0.0.5, one web port"
+fleet_port=""
+for n in 2 3 4 5; do
+  printf 'hostname fleet-%s\nip address 192.0.2.%s\n' "$n" "$n" > "$demo/fleet-$n.txt"
+  build-demo/sim/tavio-sim --listen "127.0.0.$n:${fleet_port:-0}" --state "$demo/fleet-$n.txt" \
+    --tftp-port "$tftp_port" > "$demo/fleet-$n.out" 2>&1 &
+  sims+=($!)
+  if [ -z "$fleet_port" ]; then
+    for _ in $(seq 50); do grep -q listening "$demo/fleet-$n.out" 2>/dev/null && break; sleep 0.1; done
+    fleet_port=$(sed -n 's/.*listening on 127\.0\.0\.[0-9]*:\([0-9]*\).*/\1/p' "$demo/fleet-$n.out")
+  fi
+done
+for n in 3 4 5; do
+  for _ in $(seq 50); do grep -q listening "$demo/fleet-$n.out" 2>/dev/null && break; sleep 0.1; done
+done
+printf 'host,name\n127.0.0.2,line-1\n127.0.0.3,line-2\n127.0.0.4,line-3\n127.0.0.5,line-4\n' \
+  > "$demo/fleet.csv"
+echo "-- $demo/fleet.csv:"
+cat "$demo/fleet.csv"
+fleet=(build-demo/cli/morvane-cli fleet-backup "$demo/fleet.csv" "$demo/store"
+       --http-port "$fleet_port" --tftp-port "$tftp_port" -j 4)
+"${fleet[@]}" --git
+echo "-- again; nothing changed:"
+"${fleet[@]}"
+echo "-- the store's history:"
+git -C "$demo/store" log --format='%h %s' --stat

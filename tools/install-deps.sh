@@ -3,7 +3,7 @@
 set -euo pipefail
 # --native: only what the native build and its demo need (no cross compiler, no Wine).
 packages=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
-          tftp-hpa atftp curl iproute2 python3)
+          tftp-hpa atftp curl iproute2 python3 git)
 if [ "${1:-}" != "--native" ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64 xvfb imagemagick)
 fi

@@ -130,6 +130,26 @@ TEST_F(CliAgainstSimulator, ExitCodesFromRealFailures) {
     EXPECT_EQ(RunCli({"probe", "no-such-host.invalid", "--http-port", "1"}).exitCode, 4);
 }
 
+TEST_F(CliAgainstSimulator, ASafetyBackupComesFirstAndItsFailureLeavesTheDeviceAlone) {
+    options.FactoryText = "hostname before\n";
+    StartDevice();
+    const std::string file = dir + "/new.cfg", safety = dir + "/safety.cfg";
+    WriteWholeFile(file, "hostname after\r\n");
+
+    const CliRun failed =
+        Cli({"restore", "127.0.0.1", file, "--safety-backup", dir + "/no/such/folder.cfg"});
+    EXPECT_EQ(failed.exitCode, 6);
+    EXPECT_NE(failed.err.find("the device was not restored"), std::string::npos) << failed.err;
+    EXPECT_EQ(device->Configuration(), "hostname before\n");
+
+    const CliRun run = Cli({"restore", "127.0.0.1", file, "--safety-backup", safety});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "Safety backup complete: " + safety +
+                           " (17 bytes)\nRestore complete: " + file + " (16 bytes)\n");
+    EXPECT_EQ(ReadWholeFile(safety), "hostname before\r\n");
+    EXPECT_EQ(device->Configuration(), "hostname after\n");
+}
+
 TEST_F(CliAgainstSimulator, ARestoreDrawsItsProgressOnATerminalOnly) {
     StartDevice();
     const std::string file = dir + "/big.cfg";

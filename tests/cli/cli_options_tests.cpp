@@ -42,6 +42,12 @@ TEST(CliArguments, MistakesAreUsageErrorsWithAReason) {
         {{"restore", "h", "f", "--frobnicate"}, "unknown option --frobnicate"},
         {{"probe", "h", "--probe-timeout", "0"}, "--probe-timeout takes a number of seconds"},
         {{"backup", "h", "f", "--command-timeout", "1.5"}, "--command-timeout takes a number"},
+        {{"fleet-backup", "inventory.csv"}, "fleet-backup takes INVENTORY and STORE"},
+        {{"fleet-backup", "i", "s", "-j", "0"}, "-j takes a number of devices from 1 to 256"},
+        {{"backup", "h", "f", "-j", "4"}, "-j goes with fleet-backup"},
+        {{"backup", "h", "f", "--git"}, "--git goes with fleet-backup"},
+        {{"backup", "h", "f", "--safety-backup", "s"}, "--safety-backup goes with restore"},
+        {{"restore", "h", "f", "--safety-backup", "f"}, "needs a file other than"},
     };
     for (const Case& c : cases) {
         const auto run = RunCli(c.args);

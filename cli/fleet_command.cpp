@@ -1,0 +1,170 @@
+#include "cli/fleet_command.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "app/config_file_hooks.h"
+#include "cli/cli_outcome.h"
+#include "cli/cli_reporting.h"
+#include "cli/fleet_device_step.h"
+#include "cli/password_source.h"
+#include "devicecmd/device_settings.h"
+#include "fleet/fleet_history.h"
+#include "fleet/fleet_inventory.h"
+#include "fleet/fleet_run.h"
+#include "fleet/fleet_store.h"
+#include "platform/files.h"
+#include "platform/log.h"
+#include "spine/transfer_hooks.h"
+#include "tftp/tftp_settings.h"
+
+namespace {
+
+// The run as the hooks see it: the devices' credentials and where the report goes.
+struct FleetCommandRun {
+    const CliOptions& options;
+    const CliIo& io;
+    std::vector<std::string> passwords;  // by device, in inventory order
+    const std::vector<FleetDevice>& devices;
+    bool progressShown = false;
+};
+
+void VerboseSink(std::string_view text) {
+    WriteDiagnostic(text);
+}
+void QuietSink(std::string_view) {}
+
+bool ReadWholeText(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream whole;
+    whole << in.rdbuf();
+    *text = whole.str();
+    return !in.bad();
+}
+
+// Every device's password: its password_file, else the command's usual sources (asked once,
+// and only when some device needs them). False with a reason.
+bool GatherPasswords(const CliOptions& options, const std::vector<FleetDevice>& devices,
+                     std::vector<std::string>* passwords, std::string* error) {
+    std::string usual;
+    bool haveUsual = false;
+    for (const FleetDevice& device : devices) {
+        std::string password;
+        if (!device.passwordFile.empty()) {
+            if (!ReadPasswordFile(device.passwordFile, &password, error)) {
+                *error = "line " + std::to_string(device.line) + ": " + *error;
+                return false;
+            }
+        } else {
+            if (!haveUsual && !ResolvePassword(options, &usual, error)) return false;
+            haveUsual = true;
+            password = usual;
+        }
+        passwords->push_back(std::move(password));
+    }
+    return true;
+}
+
+FleetDeviceBackup BackUpOne(const FleetDevice& device, const std::string& scratchPath,
+                            void* context) {
+    const auto& run = *static_cast<const FleetCommandRun*>(context);
+    const std::size_t index = static_cast<std::size_t>(&device - run.devices.data());
+    return BackUpFleetDevice(FleetDeviceJob{device.host,
+                                            device.user.empty() ? run.options.user : device.user,
+                                            run.passwords[index], scratchPath});
+}
+
+void ClearProgress(FleetCommandRun& run) {
+    if (!run.progressShown) return;
+    run.io.writeErr("\r" + std::string(40, ' ') + "\r");
+    run.progressShown = false;
+}
+
+void OnResult(const FleetDeviceResult& result, const FleetTally& tally, void* context) {
+    auto& run = *static_cast<FleetCommandRun*>(context);
+    ClearProgress(run);
+    run.io.writeOut(run.options.json ? FleetDeviceJson(result, JsonString)
+                                     : FleetDeviceLine(result));
+    if (run.io.errIsTerminal) {
+        run.io.writeErr("\r" + FleetProgressText(tally));
+        run.progressShown = true;
+    }
+}
+
+// Every device file in the store: the changed ones make the commit, and a file the history does
+// not hold yet (a store that has just become a work tree) joins it.
+std::vector<std::string> RecordedFiles(const std::vector<FleetDevice>& devices,
+                                       const std::string& store) {
+    std::vector<std::string> files;
+    for (const FleetDevice& device : devices)
+        if (plat::FileExists(FleetFilePath(store, device.name).c_str()))
+            files.push_back(device.name + ".cfg");
+    return files;
+}
+
+int Refuse(const CliIo& io, const std::string& reason) {
+    io.writeErr("morvane-cli: " + reason + "\n");
+    return EXIT_USAGE;
+}
+
+}  // namespace
+
+int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
+    const std::string& inventoryPath = options.host;
+    const std::string& store = options.file;
+    std::string text, error;
+    if (!ReadWholeText(inventoryPath, &text))
+        return Refuse(io, "cannot read the inventory " + inventoryPath);
+    std::vector<FleetDevice> devices;
+    if (!ParseFleetInventory(text, &devices, &error))
+        return Refuse(io, inventoryPath + ": " + error);
+    if (options.git && !GitProgramAvailable())
+        return Refuse(io, "--git needs the git program, which cannot be run here");
+    FleetCommandRun run{options, io, {}, devices};
+    if (!GatherPasswords(options, devices, &run.passwords, &error)) {
+        const bool fromInventory = error.rfind("line ", 0) == 0;
+        return Refuse(io, fromInventory ? inventoryPath + ": " + error : error);
+    }
+    if (!PrepareFleetStore(store))
+        return Refuse(io, "the store " + store + " is not a folder and cannot be made one");
+    bool history = StoreHasHistory(store);
+    if (options.git && !history) {
+        if (!StartStoreHistory(store, &error))
+            return Refuse(io, "cannot start the history of " + store + ": " + error);
+        history = true;
+    }
+    if (history && !options.git && !GitProgramAvailable()) {
+        io.writeErr("morvane-cli: " + store +
+                    " has a history, but the git program cannot be run: this run is not "
+                    "recorded\n");
+        history = false;
+    }
+
+    StartCliReporting(io, true);
+    plat::SetLogSink(options.verbose ? VerboseSink : QuietSink);
+    RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, CliReportError,
+                          CliReportStatus);
+    DeviceSettings.Port = options.httpPort;
+    if (options.probeTimeoutSeconds > 0)
+        DeviceSettings.ProbeDeadlineMs = options.probeTimeoutSeconds * 1000;
+    if (options.commandTimeoutSeconds > 0)
+        DeviceSettings.CommandDeadlineMs = options.commandTimeoutSeconds * 1000;
+    TftpSettings.Port = options.tftpPort;
+    PrepareFleetDeviceSteps(io, options.verbose);
+
+    const FleetRunOutcome outcome =
+        RunFleetBackup(devices, store, options.parallel, FleetRunHooks{BackUpOne, OnResult, &run});
+    ClearProgress(run);
+
+    int code = outcome.tally.failed == 0 ? EXIT_OK : EXIT_FLEET_FAILED;
+    if (history && !CommitStoreHistory(store, RecordedFiles(devices, store),
+                                       FleetCommitMessage(outcome.tally), &error)) {
+        io.writeErr("morvane-cli: the history commit failed: " + error + "\n");
+        code = EXIT_FLEET_FAILED;
+    }
+    io.writeOut(options.json ? FleetSummaryJson(outcome.tally, code, JsonString)
+                             : FleetSummaryLine(outcome.tally));
+    plat::SetLogSink(nullptr);
+    return code;
+}

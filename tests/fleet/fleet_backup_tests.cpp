@@ -1,0 +1,317 @@
+// fleet-backup: the inventory's lines, and a small fleet of in-process simulated devices on their
+// own loopback addresses with every kind of outcome, run twice into one store.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "fleet/fleet_history.h"
+#include "fleet/fleet_inventory.h"
+#include "fleet/fleet_run.h"
+#include "platform/process.h"
+#include "tests/cli/cli_harness.h"
+#include "tests/support/simulated_device_run.h"
+
+namespace testing_support {
+namespace {
+
+TEST(FleetInventory, GoodAndBadLines) {
+    struct Case {
+        const char* text;
+        const char* error;      // empty: parses
+        const char* firstHost;  // then: the first device's host, name, user, password file
+        const char* firstName;
+        const char* firstUser;
+        const char* firstPasswordFile;
+    };
+    const Case cases[] = {
+        {"host\n10.0.0.1\n", "", "10.0.0.1", "10.0.0.1", "", ""},
+        {"# fleet\r\n\r\nname , host,user,password_file\r\n  # spare\r\n\"core, "
+         "1\",sw1,admin,p.txt\r\n",
+         "", "sw1", "core, 1", "admin", "p.txt"},
+        {"host,name\n\"a\"\"b\",x\n", "line 2: the host holds a blank or a quote", "", "", "", ""},
+        {"", "line 0: the inventory has no header line", "", "", "", ""},
+        {"name\nx\n", "line 1: the header has no \"host\" column", "", "", "", ""},
+        {"host,colour\n", "line 1: unknown column \"colour\"", "", "", "", ""},
+        {"host,host\n", "line 1: column \"host\" given twice", "", "", "", ""},
+        {"host\n\n#\na\n,\n", "line 5: more fields than the header names", "", "", "", ""},
+        {"host,name\n,x\n", "line 2: the host is empty", "", "", "", ""},
+        {"host,name\na,\"x\n", "line 2: a quoted field is not closed", "", "", "", ""},
+        {"host,name\na,\"x\"y\n", "line 2: text after a quoted field", "", "", "", ""},
+        {"host,name\na,a/x\n", "line 2: the name holds a character", "", "", "", ""},
+        {"host,name\na,.x\n", "line 2: the name starts with a dot", "", "", "", ""},
+        {"host,name\na,Core\nb,core\n", "line 3: the name \"core\" is already taken", "", "", "",
+         ""},
+        {"host\na b\n", "line 2: the host holds a blank", "", "", "", ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<FleetDevice> devices;
+        std::string error;
+        const bool ok = ParseFleetInventory(c.text, &devices, &error);
+        EXPECT_EQ(ok, *c.error == '\0') << c.text << " -> " << error;
+        if (!ok) {
+            EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+            continue;
+        }
+        ASSERT_FALSE(devices.empty()) << c.text;
+        EXPECT_EQ(devices[0].host, c.firstHost);
+        EXPECT_EQ(devices[0].name, c.firstName);
+        EXPECT_EQ(devices[0].user, c.firstUser);
+        EXPECT_EQ(devices[0].passwordFile, c.firstPasswordFile);
+    }
+}
+
+// Devices run at once, except two whose hosts name the same address.
+TEST(FleetRun, DevicesRunAtOnceButNeverTwiceOnOneAddress) {
+    struct Watch {
+        std::mutex lock;
+        std::map<std::string, int> inside;  // by address
+        bool overlapOnOneAddress = false;
+        std::atomic<int> running{0};
+        bool sawTwoAtOnce = false;
+    } watch;
+    const auto backUp = [](const FleetDevice& device, const std::string& scratch, void* context) {
+        auto& w = *static_cast<Watch*>(context);
+        const std::string address = device.host == "localhost" ? "127.0.0.1" : device.host;
+        {
+            std::lock_guard guard(w.lock);
+            w.overlapOnOneAddress |= ++w.inside[address] > 1;
+        }
+        ++w.running;
+        // Wait (bounded) for a second device to be inside as well.
+        for (int i = 0; i < 60 && w.running.load() < 2; ++i) plat::SleepMs(5);
+        {
+            std::lock_guard guard(w.lock);
+            w.sawTwoAtOnce |= w.running.load() >= 2;
+            --w.inside[address];
+        }
+        plat::SleepMs(20);
+        --w.running;
+        WriteWholeFile(scratch, device.name);
+        return FleetDeviceBackup{0, device.name.size(), ""};
+    };
+    const auto onResult = [](const FleetDeviceResult&, const FleetTally&, void*) {};
+    std::vector<FleetDevice> devices;
+    for (const char* host : {"127.0.0.1", "localhost", "127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
+        FleetDevice device{0, host, std::to_string(devices.size()), "", ""};
+        devices.push_back(device);
+    }
+    const std::string store = MakeTempDir();
+    const FleetRunOutcome outcome =
+        RunFleetBackup(devices, store, 4, FleetRunHooks{backUp, onResult, &watch});
+    EXPECT_EQ(outcome.tally.stored, 5);
+    EXPECT_FALSE(watch.overlapOnOneAddress);
+    EXPECT_TRUE(watch.sawTwoAtOnce);
+}
+
+// One simulated device of the fleet, and what a run makes of it.
+struct FleetMember {
+    const char* name;
+    std::uint32_t address;  // 127.0.0.N
+    const char* before;     // the store's file before the first run; empty: none
+    void (*fault)(SimOptions&);
+    const char* status;  // in the report line
+    int exitCode;        // in the report line of a failure
+    bool storesText;     // afterwards the file holds the device's text (else `before`)
+};
+
+std::string DeviceText(const std::string& name) {
+    return "hostname " + name + "\n" + std::string(1200, 'c') + "\n";  // three blocks
+}
+
+std::string AsStored(const std::string& text) {
+    std::string stored;
+    for (const char c : text) {
+        if (c == '\n') stored += '\r';
+        stored += c;
+    }
+    return stored;
+}
+
+constexpr std::uint32_t kNobody = 0x7f000009;  // nothing listens there
+
+const FleetMember kFleet[] = {
+    {"stored", 0x7f000001, "hostname old\r\n", nullptr, "stored", 0, true},
+    {"unchanged", 0x7f000003, "=", nullptr, "unchanged", 0, true},
+    {"refused", 0x7f000004, "good\r\n", [](SimOptions& o) { o.Faults.RefuseCredentials = true; },
+     "failed", 3, false},
+    {"silent", 0x7f000005, "good\r\n", [](SimOptions& o) { o.Faults.NeverAnswerProbe = true; },
+     "failed", 4, false},
+    {"broken", 0x7f000006, "good\r\n", [](SimOptions& o) { o.Tftp.SilentAfterSent = 2; }, "failed",
+     5, false},
+    {"unreachable", kNobody, "", nullptr, "failed", 4, false},
+};
+
+// Whether a datagram sent from a socket bound to 127.0.0.2 arrives from 127.0.0.2. Some Windows
+// emulations send every loopback datagram from 127.0.0.1; there only the device on 127.0.0.1 and
+// the unreachable one take part (each device needs an address of its own).
+bool LoopbackAddressesAreDistinct() {
+    plat::NetStartup();
+    const plat::SocketHandle receiver = plat::UdpOpen(), sender = plat::UdpOpen();
+    plat::Ipv4Endpoint to{}, from{};
+    bool distinct = plat::SocketBind(receiver, {plat::kLoopbackAddress, 0}) &&
+                    plat::SocketLocalAddress(receiver, &to) &&
+                    plat::SocketBind(sender, {0x7f000002, 0});
+    const std::uint8_t probe[1] = {1};
+    std::uint8_t buffer[4];
+    distinct = distinct && plat::SocketSendTo(sender, probe, to) == 1 &&
+               plat::SocketRecvFrom(receiver, buffer, &from, 2000) == 1 &&
+               from.address == 0x7f000002;
+    plat::SocketClose(sender);
+    plat::SocketClose(receiver);
+    plat::NetCleanup();
+    return distinct;
+}
+
+class FleetAgainstSimulators : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        tftpPort = PickFreeUdpPort();
+        UseShortTimeouts(tftpPort);
+        DeviceSettings.ProbeTimeoutMs = 1000;
+        dir = MakeTempDir();
+        store = dir + "/store";
+        SetEnvironment("MORVANE_PASSWORD", nullptr);
+        const bool distinct = LoopbackAddressesAreDistinct();
+        for (const FleetMember& m : kFleet)
+            if (distinct || m.address == plat::kLoopbackAddress || m.address == kNobody)
+                members.push_back(m);
+        // Every device on its own address with one web port: try a few until one is free on all.
+        for (int attempt = 0; attempt < 5 && !StartFleet(); ++attempt) devices.clear();
+        ASSERT_FALSE(devices.empty());
+    }
+    void TearDown() override {
+        for (auto& device : devices) device->Stop();
+        for (int i = 0; i < 1000 && IsTftpServerRunning(); ++i) plat::SleepMs(10);
+    }
+
+    bool StartFleet() {
+        httpPort = 0;
+        for (const FleetMember& m : members) {
+            if (m.address == kNobody) continue;
+            SimOptions options = SimulatorOptions(dir, tftpPort);
+            options.StatePath.clear();
+            options.FactoryText = DeviceText(m.name);
+            options.Listen = {m.address, httpPort};
+            if (m.fault) m.fault(options);
+            auto device = std::make_unique<DeviceSimulator>(options);
+            if (!device->Start()) return false;
+            httpPort = device->Endpoint().port;
+            devices.push_back(std::move(device));
+        }
+        return true;
+    }
+
+    CliRun Fleet(const std::string& inventory, std::vector<std::string> extra = {}) {
+        WriteWholeFile(dir + "/fleet.csv", inventory);
+        std::vector<std::string> args{"fleet-backup",
+                                      dir + "/fleet.csv",
+                                      store,
+                                      "--http-port",
+                                      std::to_string(httpPort),
+                                      "--tftp-port",
+                                      std::to_string(tftpPort),
+                                      "-j",
+                                      "3"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunCli(args);
+    }
+
+    std::size_t RequestsSeen() const {
+        std::size_t seen = 0;
+        for (const auto& device : devices) seen += device->Requests().size();
+        return seen;
+    }
+
+    std::uint16_t tftpPort = 0, httpPort = 0;
+    std::string dir, store;
+    std::vector<FleetMember> members;
+    std::vector<std::unique_ptr<DeviceSimulator>> devices;
+};
+
+TEST_F(FleetAgainstSimulators, EveryDeviceGetsItsFileAndLineAndNothingGoodIsLost) {
+    // A bad line stops the run before any device is asked anything.
+    const CliRun bad = Fleet("host,name\n127.0.0.2,a\n127.0.0.3,.b\n");
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_NE(bad.err.find("line 3: the name starts with a dot"), std::string::npos) << bad.err;
+    EXPECT_EQ(RequestsSeen(), 0u);
+
+    namespace fs = std::filesystem;
+    std::string inventory = "host,name\n";
+    fs::create_directory(store);
+    for (const FleetMember& m : members) {
+        inventory += plat::FormatIpv4(m.address) + "," + m.name + "\n";
+        const std::string before =
+            std::string(m.before) == "=" ? AsStored(DeviceText(m.name)) : m.before;
+        if (!before.empty()) WriteWholeFile(store + "/" + m.name + ".cfg", before);
+    }
+    // A file stored by the first run keeps its time through the second.
+    const auto storedFile = fs::path(store) / "stored.cfg";
+    fs::file_time_type storedTime;
+    const bool git = GitProgramAvailable() && members.size() == std::size(kFleet);
+
+    for (int run = 0; run < 2; ++run) {
+        const CliRun fleet = Fleet(inventory, git && run == 0 ? std::vector<std::string>{"--git"}
+                                                              : std::vector<std::string>{});
+        EXPECT_EQ(fleet.exitCode, 8) << fleet.err;
+        for (const FleetMember& m : members) {
+            const std::string status = run == 1 && m.storesText ? "unchanged" : m.status;
+            const std::string head =
+                std::string(m.name) + " (" + plat::FormatIpv4(m.address) + "): " + status + ", ";
+            const std::size_t at = fleet.out.find(head);
+            ASSERT_NE(at, std::string::npos) << head << "\n" << fleet.out;
+            const std::string line = fleet.out.substr(at, fleet.out.find('\n', at) - at);
+            if (m.exitCode == 0) {
+                EXPECT_EQ(
+                    line.rfind(
+                        head + std::to_string(AsStored(DeviceText(m.name)).size()) + " bytes, ", 0),
+                    0u)
+                    << line;
+            } else {
+                EXPECT_NE(line.find("(exit code " + std::to_string(m.exitCode) + ")"),
+                          std::string::npos)
+                    << line;
+            }
+            const std::string file = store + "/" + m.name + ".cfg";
+            if (m.storesText)
+                EXPECT_EQ(ReadWholeFile(file), AsStored(DeviceText(m.name))) << m.name;
+            else if (*m.before)
+                EXPECT_EQ(ReadWholeFile(file), m.before) << m.name;
+            else
+                EXPECT_FALSE(fs::exists(file)) << m.name;
+        }
+        int stored = 0, unchanged = 0, failed = 0;
+        for (const FleetMember& m : members)
+            ++(m.exitCode != 0                                    ? failed
+               : run == 1 || std::string(m.status) == "unchanged" ? unchanged
+                                                                  : stored);
+        const std::string summary = "Fleet backup: " + std::to_string(members.size()) +
+                                    " devices, " + std::to_string(stored) + " stored, " +
+                                    std::to_string(unchanged) + " unchanged, " +
+                                    std::to_string(failed) + " failed, in ";
+        EXPECT_NE(fleet.out.find(summary), std::string::npos) << fleet.out;
+        if (run == 0)
+            storedTime = fs::last_write_time(storedFile);
+        else
+            EXPECT_EQ(fs::last_write_time(storedFile), storedTime);
+    }
+    std::size_t leftovers = 0;
+    for (const auto& entry : fs::directory_iterator(store))
+        leftovers += entry.path().filename().string().rfind(".", 0) == 0 &&
+                     entry.path().filename() != ".git";
+    EXPECT_EQ(leftovers, 0u);  // no scratch file stays behind
+
+    if (!git) return;
+    std::string log, files;
+    ASSERT_EQ(plat::RunProgram({"git", "-C", store, "log", "--format=%s", "--name-only"}, &log), 0);
+    EXPECT_EQ(log,
+              "Fleet backup: 0 changed, 2 unchanged, 4 failed\n"
+              "Fleet backup: 1 changed, 1 unchanged, 4 failed\n\n"
+              "broken.cfg\nrefused.cfg\nsilent.cfg\nstored.cfg\nunchanged.cfg\n");
+}
+
+}  // namespace
+}  // namespace testing_support
