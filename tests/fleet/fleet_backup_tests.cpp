@@ -145,27 +145,6 @@ const FleetMember kFleet[] = {
     {"unreachable", kNobody, "", nullptr, "failed", 4, false},
 };
 
-// Whether a datagram sent from a socket bound to 127.0.0.2 arrives from 127.0.0.2. Some Windows
-// emulations send every loopback datagram from 127.0.0.1; there only the device on 127.0.0.1 and
-// the unreachable one take part (each device needs an address of its own).
-bool LoopbackAddressesAreDistinct() {
-    plat::NetStartup();
-    const plat::SocketHandle receiver = plat::UdpOpen(), sender = plat::UdpOpen();
-    plat::Ipv4Endpoint to{}, from{};
-    bool distinct = plat::SocketBind(receiver, {plat::kLoopbackAddress, 0}) &&
-                    plat::SocketLocalAddress(receiver, &to) &&
-                    plat::SocketBind(sender, {0x7f000002, 0});
-    const std::uint8_t probe[1] = {1};
-    std::uint8_t buffer[4];
-    distinct = distinct && plat::SocketSendTo(sender, probe, to) == 1 &&
-               plat::SocketRecvFrom(receiver, buffer, &from, 2000) == 1 &&
-               from.address == 0x7f000002;
-    plat::SocketClose(sender);
-    plat::SocketClose(receiver);
-    plat::NetCleanup();
-    return distinct;
-}
-
 class FleetAgainstSimulators : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -175,7 +154,7 @@ class FleetAgainstSimulators : public ::testing::Test {
         dir = MakeTempDir();
         store = dir + "/store";
         SetEnvironment("MORVANE_PASSWORD", nullptr);
-        const bool distinct = LoopbackAddressesAreDistinct();
+        const bool distinct = LoopbackAliasesKeepTheirAddress();
         for (const FleetMember& m : kFleet)
             if (distinct || m.address == plat::kLoopbackAddress || m.address == kNobody)
                 members.push_back(m);
