@@ -100,7 +100,7 @@ std::string ClientCommand(const std::string& client, bool get, std::uint16_t por
         line = "curl -sS --tftp-no-options " +
                (get ? "-o " + local + " tftp://127.0.0.1:" + p + "/image"
                     : "-T " + local + " tftp://127.0.0.1:" + p + "/upload-image");
-    return "timeout 600 " + line + " >/dev/null 2>" + errors;
+    return "timeout 3600 " + line + " >/dev/null 2>" + errors;
 }
 
 std::uint16_t FreeUdpPort() {
