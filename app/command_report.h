@@ -16,6 +16,7 @@ enum class CommandResult {
     Unsupported,        // the host is one of the maker's other products
     DeviceCommandFailed,// a device command failed; the cause went through ReportError
     TransferFailed,     // the device never sent or fetched the file, or the transfer failed
+    TransferUnconfirmed,// every block was served but the last acknowledgement never came
     FileUnusable,       // the restore file could not be read, or the backup file not written
 };
 

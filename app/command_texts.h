@@ -21,6 +21,7 @@ enum class CommandBox : int {
     BackupFailed,
     RestoreComplete,
     RestoreFailed,
+    RestoreUnconfirmed,
 };
 
 struct MessageBoxText {
@@ -97,5 +98,13 @@ inline constexpr MessageBoxText kRestoreFailed{
     "The device did not receive the whole configuration file.\r\nIt has not been rebooted; please "
     "check its configuration before you try again.",
     "Restore failed", kErrorBox};
+// Every block went out, but the device's last acknowledgement never came: whether it has the
+// whole file cannot be known here.
+inline constexpr MessageBoxText kRestoreUnconfirmed{
+    CommandBox::RestoreUnconfirmed,
+    "The device was sent the whole configuration file, but it never acknowledged the last part, "
+    "so it is not known whether the device has it all.\r\nIt has not been rebooted; please check "
+    "its configuration before you reboot it or try again.",
+    "Restore not confirmed", kErrorBox};
 
 }  // namespace command_text

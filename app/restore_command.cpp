@@ -65,6 +65,11 @@ CommandReport RunRestoreCommand(plat::WindowRef dialog, ConnectionSettingsRecord
     if (!ReadyTftpServerForDevice(&ticket)) return CommandReport{CommandResult::PortUnavailable};
     if (SendExecuteCommand() == 0) return DeviceCommandFailed();
     const TftpRunOutcome transfer = AwaitCommandTransfer(ticket);
+    if (transfer.Result == TftpRunResult::LastAckMissing) {
+        SoundInformationBeep();
+        ShowCommandBox(dialog, command_text::kRestoreUnconfirmed);
+        return CommandReport{CommandResult::TransferUnconfirmed, transfer.Bytes};
+    }
     if (transfer.Result != TftpRunResult::FileServed) {
         SoundInformationBeep();
         ShowCommandBox(dialog, command_text::kRestoreFailed);

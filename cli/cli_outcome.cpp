@@ -80,7 +80,8 @@ int ExitCodeForCommand(CommandResult result, int lastError) {
         case CommandResult::Unsupported: return EXIT_NOT_TAVIO;
         case CommandResult::DeviceCommandFailed:
             return lastError == ERR_CREDENTIALS ? EXIT_CREDENTIALS : EXIT_NETWORK;
-        case CommandResult::TransferFailed: return EXIT_TRANSFER;
+        case CommandResult::TransferFailed:
+        case CommandResult::TransferUnconfirmed: return EXIT_TRANSFER;
         case CommandResult::FileUnusable: return EXIT_LOCAL_FILE;
     }
     return EXIT_TRANSFER;

@@ -55,6 +55,7 @@ int AnswerQuestion(int identity) {
         case CommandBox::BackupFailed:
         case CommandBox::RestoreComplete:
         case CommandBox::RestoreFailed:
+        case CommandBox::RestoreUnconfirmed:
             break;
     }
     return plat::kIdNo;

@@ -80,15 +80,34 @@ TEST_F(Restore, ADeviceThatNeverFetchesTheFileIsNotRebooted) {
     EXPECT_EQ(report.Result, CommandResult::TransferFailed);
 }
 
-TEST_F(Restore, ATransferThatBreaksOffIsNotRebooted) {
-    options.Tftp.SilentAfterSent = 2;  // RRQ and the first ACK, then silence
-    StartDevice();
-    const std::string source = dir + "/saved.cfg";
-    WriteWholeFile(source, std::string(2000, 'z'));
-    RunRestore(source, false);
-    EXPECT_EQ(dialog.boxes.back().caption, "Restore failed");
-    EXPECT_EQ(DeviceRequests().back(), "GET /cli?EXECUTE+image+HOST+127.0.0.1");
-    EXPECT_EQ(RecordedErrors(), (std::vector<int>{ERR_RECEIVE, ERR_READ_REQUEST}));
+// A device that falls silent mid-transfer has not got the file; one that only never acknowledges
+// the last block may have it. Neither is rebooted, and each is told for what it is.
+TEST_F(Restore, ATransferThatBreaksOffOrIsNeverConfirmedIsNotRebooted) {
+    struct Case {
+        int silentAfter;  // packets the device sends before it falls silent
+        std::size_t size;
+        const char* caption;
+        CommandResult result;
+        std::vector<int> errors;
+    };
+    const Case cases[] = {
+        {2, 2000, "Restore failed", CommandResult::TransferFailed, {ERR_RECEIVE, ERR_READ_REQUEST}},
+        {1, 100, "Restore not confirmed", CommandResult::TransferUnconfirmed, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption);
+        options.Tftp.SilentAfterSent = c.silentAfter;
+        StartDevice();
+        const std::string source = dir + "/saved.cfg";
+        WriteWholeFile(source, std::string(c.size, 'z'));
+        ClearRecordedEvents();
+        RunRestore(source, false);
+        EXPECT_EQ(dialog.boxes.back().caption, c.caption);
+        EXPECT_EQ(report.Result, c.result);
+        EXPECT_EQ(DeviceRequests().back(), "GET /cli?EXECUTE+image+HOST+127.0.0.1");
+        EXPECT_EQ(RecordedErrors(), c.errors);
+        device->Stop();
+    }
 }
 
 TEST_F(Restore, LostAndDuplicatedPacketsStillRestoreTheWholeFile) {
