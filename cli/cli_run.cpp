@@ -5,6 +5,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_outcome.h"
 #include "cli/cli_reporting.h"
+#include "cli/cli_session.h"
 #include "cli/cli_toolkit.h"
 #include "cli/fleet_command.h"
 #include "cli/password_source.h"
@@ -18,8 +19,6 @@ namespace {
 
 const CliIo* activeIo = nullptr;
 
-void VerboseSink(std::string_view text) { WriteDiagnostic(text); }
-void QuietSink(std::string_view) {}
 
 const char* ServerTypeText(ServerType type) {
     switch (type) {
@@ -104,16 +103,7 @@ int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
         return EXIT_USAGE;
     }
 
-    StartCliReporting(io, options.json);
-    plat::SetLogSink(options.verbose ? VerboseSink : QuietSink);
-    RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, CliReportError,
-                          CliReportStatus);
-    DeviceSettings.Port = options.httpPort;
-    if (options.probeTimeoutSeconds > 0)
-        DeviceSettings.ProbeDeadlineMs = options.probeTimeoutSeconds * 1000;
-    if (options.commandTimeoutSeconds > 0)
-        DeviceSettings.CommandDeadlineMs = options.commandTimeoutSeconds * 1000;
-    TftpSettings.Port = options.tftpPort;
+    StartCliSession(options, io, options.json);
     SetHost(options.host.c_str());
     SetUserName(options.user.c_str());
     SetPassword(password.c_str());

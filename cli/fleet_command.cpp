@@ -6,6 +6,7 @@
 #include "app/config_file_hooks.h"
 #include "cli/cli_outcome.h"
 #include "cli/cli_reporting.h"
+#include "cli/cli_session.h"
 #include "cli/fleet_device_step.h"
 #include "cli/password_source.h"
 #include "devicecmd/device_settings.h"
@@ -28,11 +29,6 @@ struct FleetCommandRun {
     const std::vector<FleetDevice>& devices;
     bool progressShown = false;
 };
-
-void VerboseSink(std::string_view text) {
-    WriteDiagnostic(text);
-}
-void QuietSink(std::string_view) {}
 
 bool ReadWholeText(const std::string& path, std::string* text) {
     std::ifstream in(path, std::ios::binary);
@@ -141,16 +137,7 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
         history = false;
     }
 
-    StartCliReporting(io, true);
-    plat::SetLogSink(options.verbose ? VerboseSink : QuietSink);
-    RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, CliReportError,
-                          CliReportStatus);
-    DeviceSettings.Port = options.httpPort;
-    if (options.probeTimeoutSeconds > 0)
-        DeviceSettings.ProbeDeadlineMs = options.probeTimeoutSeconds * 1000;
-    if (options.commandTimeoutSeconds > 0)
-        DeviceSettings.CommandDeadlineMs = options.commandTimeoutSeconds * 1000;
-    TftpSettings.Port = options.tftpPort;
+    StartCliSession(options, io, true);
     PrepareFleetDeviceSteps(io, options.verbose);
 
     const FleetRunOutcome outcome =

@@ -4,9 +4,7 @@
 #include <charconv>
 #include <cstdint>
 
-namespace {
-
-bool ToInt(const std::string& text, long long low, long long high, long long* value) {
+bool ParseBoundedInt(const std::string& text, long long low, long long high, long long* value) {
     long long v = 0;
     const char* end = text.data() + text.size();
     const auto [p, ec] = std::from_chars(text.data(), end, v);
@@ -15,9 +13,11 @@ bool ToInt(const std::string& text, long long low, long long high, long long* va
     return true;
 }
 
+namespace {
+
 bool ToNumber(const std::string& text, long long low, long long high, int* field) {
     long long v = 0;
-    if (!ToInt(text, low, high, &v)) return false;
+    if (!ParseBoundedInt(text, low, high, &v)) return false;
     *field = static_cast<int>(v);
     return true;
 }
@@ -28,7 +28,7 @@ bool ToPacketList(const std::string& text, std::set<int>* list) {
     while (start <= text.size()) {
         const std::size_t comma = std::min(text.find(',', start), text.size());
         long long v = 0;
-        if (!ToInt(text.substr(start, comma - start), 0, 1000000, &v)) return false;
+        if (!ParseBoundedInt(text.substr(start, comma - start), 0, 1000000, &v)) return false;
         list->insert(static_cast<int>(v));
         start = comma + 1;
     }

@@ -11,6 +11,9 @@
 
 #include "sim/sim_options.h"
 
+// A whole decimal number from low to high; false for anything else (signs, blanks, overflow).
+bool ParseBoundedInt(const std::string& text, long long low, long long high, long long* value);
+
 enum class DeviceSwitchKind { Unknown, Flag, Valued };
 
 // Whether `name` (without dashes) is a device switch, and whether it takes a value.

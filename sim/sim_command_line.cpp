@@ -55,21 +55,12 @@ const char* const kSimUsage =
 
 namespace {
 
-bool ToInt(const std::string& text, long long low, long long high, long long* value) {
-    long long v = 0;
-    const char* end = text.data() + text.size();
-    const auto [p, ec] = std::from_chars(text.data(), end, v);
-    if (ec != std::errc() || p != end || v < low || v > high) return false;
-    *value = v;
-    return true;
-}
-
 bool ToEndpoint(const std::string& text, plat::Ipv4Endpoint* endpoint) {
     const std::size_t colon = text.rfind(':');
     if (colon == std::string::npos) return false;
     long long port = 0;
     std::uint32_t address = 0;
-    if (!ToInt(text.substr(colon + 1), 0, 65535, &port)) return false;
+    if (!ParseBoundedInt(text.substr(colon + 1), 0, 65535, &port)) return false;
     if (!plat::ResolveIpv4(text.substr(0, colon).c_str(), &address)) return false;
     *endpoint = plat::Ipv4Endpoint{address, static_cast<std::uint16_t>(port)};
     return true;
@@ -92,9 +83,9 @@ bool ToFault(const std::string& text, std::vector<FaultRange>* faults) {
     fault.which = text.substr(equals + 1);
     const std::size_t dash = devices.find('-');
     long long first = 0, last = 0;
-    if (!ToInt(devices.substr(0, dash), 1, kMaxFleet, &first)) return false;
+    if (!ParseBoundedInt(devices.substr(0, dash), 1, kMaxFleet, &first)) return false;
     last = first;
-    if (dash != std::string::npos && !ToInt(devices.substr(dash + 1), first, kMaxFleet, &last))
+    if (dash != std::string::npos && !ParseBoundedInt(devices.substr(dash + 1), first, kMaxFleet, &last))
         return false;
     SimOptions scratch;
     std::string ignored;
@@ -122,7 +113,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* o
     auto number = [](int* field, long long low, long long high) {
         return Valued([=](const std::string& v) {
             long long n = 0;
-            if (!ToInt(v, low, high, &n)) return false;
+            if (!ParseBoundedInt(v, low, high, &n)) return false;
             *field = static_cast<int>(n);
             return true;
         });
@@ -137,7 +128,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* o
         {"--tftp-port",
          [&](const std::string& v) {
              long long n = 0;
-             if (!ToInt(v, 1, 65535, &n)) return false;
+             if (!ParseBoundedInt(v, 1, 65535, &n)) return false;
              o.Tftp.ServerPort = static_cast<std::uint16_t>(n);
              return true;
          }},
@@ -146,7 +137,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* o
         {"--config-bytes",
          [&](const std::string& v) {
              long long n = 0;
-             if (!ToInt(v, 0, 16 << 20, &n)) return false;
+             if (!ParseBoundedInt(v, 0, 16 << 20, &n)) return false;
              out->ConfigBytes = static_cast<std::size_t>(n);
              return true;
          }},
