@@ -82,6 +82,8 @@ open(path, "wb").write(bytes(out[:size]))
 EOF
 blocks=$((size / 512 + 1))
 
+# Servers are started as `taskset -c "$cpu" PROGRAM &` directly (not through pin, which would
+# put a subshell between): taskset becomes the program, so $! is the server's own id.
 pin() { taskset -c "$cpu" "$@"; }
 now_ns() { date +%s%N; }
 free_port() {
@@ -116,9 +118,9 @@ start_server() {
   case "$1" in
     morvane)
       if [ "$2" = get ]; then
-        pin "$bin/tftp_one_request" --serve "$dir/image" >"$work/server.out" 2>&1 &
+        taskset -c "$cpu" "$bin/tftp_one_request" --serve "$dir/image" >"$work/server.out" 2>&1 &
       else
-        pin "$bin/tftp_one_request" --take "$stored" >"$work/server.out" 2>&1 &
+        taskset -c "$cpu" "$bin/tftp_one_request" --take "$stored" >"$work/server.out" 2>&1 &
       fi
       server_pid=$!
       for _ in $(seq 100); do
@@ -130,13 +132,13 @@ start_server() {
       return 1 ;;
     tftpd-hpa)
       port=$(free_port)
-      pin "$peers/tftpd-hpa/usr/sbin/in.tftpd" -L -a "127.0.0.1:$port" -u root -c -p -s "$dir" \
+      taskset -c "$cpu" "$peers/tftpd-hpa/usr/sbin/in.tftpd" -L -a "127.0.0.1:$port" -u root -c -p -s "$dir" \
         >"$work/server.out" 2>&1 &
       server_pid=$!
       wait_for_port "$port" ;;
     atftpd)
       port=$(free_port)
-      pin "$peers/atftpd/usr/sbin/atftpd" --daemon --no-fork --port "$port" \
+      taskset -c "$cpu" "$peers/atftpd/usr/sbin/atftpd" --daemon --no-fork --port "$port" \
         --bind-address 127.0.0.1 --user root.root --logfile /dev/null "$dir" \
         >"$work/server.out" 2>&1 &
       server_pid=$!
@@ -184,7 +186,7 @@ declare -A samples
 rtt_samples=""
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for ((rep = 1; rep <= reps; rep++)); do
-  pin "$bin/udp_ping_pong" --answer >"$work/pong.out" &
+  taskset -c "$cpu" "$bin/udp_ping_pong" --answer >"$work/pong.out" &
   pong_pid=$!
   for _ in $(seq 100); do
     pong_port=$(sed -n 's/^answering on 127.0.0.1://p' "$work/pong.out")
