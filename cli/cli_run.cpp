@@ -11,6 +11,7 @@
 #include "cli/password_source.h"
 #include "devicecmd/device_settings.h"
 #include "devicecmd/server_probe.h"
+#include "morvane_version.h"
 #include "platform/log.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_settings.h"
@@ -93,7 +94,7 @@ int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
         return EXIT_OK;
     }
     if (options.command == CliCommand::Version) {
-        io.writeOut("morvane-cli 1.1\n");
+        io.writeOut("morvane-cli " MORVANE_VERSION "\n");
         return EXIT_OK;
     }
     if (options.command == CliCommand::FleetBackup) return RunFleetBackupCommand(options, io);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "morvane_version.h"
 #include "sim/device_simulator.h"
 #include "sim/device_text.h"
 #include "sim/sim_command_line.h"
@@ -49,6 +50,10 @@ int main(int argc, char** argv) {
     }
     if (line.Help) {
         std::fputs(kSimUsage, stdout);
+        return 0;
+    }
+    if (line.Version) {
+        std::fputs("tavio-sim " MORVANE_VERSION "\n", stdout);
         return 0;
     }
     if (!line.FactoryPath.empty()) {

@@ -22,6 +22,8 @@ const char* const kSimUsage =
     "  --log FILE            request lines and transfer results, one a line\n"
     "  --max-requests N      stop after N requests\n"
     "  --duration MS         stop after MS milliseconds\n"
+    "  -h, --help            show this help\n"
+    "  --version             show the version\n"
     "\n"
     "device switches (for every device; in --fault without dashes, a value after ':'):\n"
     "  --server TEXT         the Server: header (default Tavio; empty: none)\n"
@@ -149,6 +151,10 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* o
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
             out->Help = true;
+            return true;
+        }
+        if (a == "--version") {
+            out->Version = true;
             return true;
         }
         const std::string_view name = std::string_view(a).substr(a.rfind("--", 0) == 0 ? 2 : 0);

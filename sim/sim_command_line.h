@@ -17,6 +17,7 @@ struct SimCommandLine {
     std::string FactoryPath;      // empty: the default factory text
     std::size_t ConfigBytes = 0;  // > 0: the factory text is padded to this many bytes
     bool Help = false;            // --help: print kSimUsage and do nothing else
+    bool Version = false;         // --version: print the version and do nothing else
     // --fleet N: Fleet.Count = N, the first device at --listen, --state and --log directories.
     SimFleetOptions Fleet;
 };

@@ -13,6 +13,7 @@
 #include "cli/cli_reporting.h"
 #include "cli/cli_toolkit.h"
 #include "cli/password_source.h"
+#include "morvane_version.h"
 #include "spine/events.h"
 #include "spine/shared_state.h"
 #include "tests/cli/cli_harness.h"
@@ -83,7 +84,7 @@ TEST(CliArguments, HelpListsEveryExitCode) {
     for (const char* line : {"  0  success", "  3  the device refused the credentials",
                              "  7  the TFTP port cannot be opened"})
         EXPECT_NE(run.out.find(line), std::string::npos) << line;
-    EXPECT_EQ(RunCli({"--version"}).out, "morvane-cli 1.1\n");
+    EXPECT_EQ(RunCli({"--version"}).out, "morvane-cli " MORVANE_VERSION "\n");
 }
 
 TEST(CliPassword, FileThenEnvironmentThenDefault) {

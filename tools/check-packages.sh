@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# Builds the Debian package and the Windows zip, and tries each as a user would.
+#   tools/check-packages.sh        both
+#   tools/check-packages.sh deb    build morvane_<version>_amd64.deb, install it on this machine
+#                                  (as root, or with sudo), check the versions, the capability,
+#                                  the system user and the systemd units, run the demo with the
+#                                  installed programs and one backup as an unprivileged user on
+#                                  UDP port 69
+#   tools/check-packages.sh zip    build morvane-<version>-win64.zip from the cross build
+#                                  (MORVANE_WIN_BUILD, default build-win), check what it holds,
+#                                  and run its morvane-cli.exe under Wine: --version and one
+#                                  backup from a simulated device
+# Prints what it checks; exits non-zero at the first thing that is not as it should be.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+mode=${1:-all}
+jobs=$(nproc)
+version=$(sed -n 's/^project(Morvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+scratch=$(mktemp -d /tmp/morvane-packages.XXXXXX)
+sims=()
+trap 'kill "${sims[@]}" 2>/dev/null; wait "${sims[@]}" 2>/dev/null; rm -rf "$scratch"' EXIT
+
+fail() { echo "FAILED: $*" >&2; exit 1; }
+free_udp_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+udp_port_is_free() { python3 -c 'import socket,sys; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", int(sys.argv[1])))' "$1" 2>/dev/null; }
+
+# start_sim SIM DIR TFTP_PORT: a simulated device on 127.0.0.1 with a free web port (in $http_port),
+# its configuration in DIR/state.txt.
+start_sim() {
+  local sim=$1 dir=$2 tftp=$3
+  printf 'hostname package-check\nip address 192.0.2.20\n' > "$dir/state.txt"
+  "$sim" --listen 127.0.0.1:0 --state "$dir/state.txt" --tftp-port "$tftp" > "$dir/sim.out" 2>&1 &
+  sims+=($!)
+  for _ in $(seq 50); do grep -q listening "$dir/sim.out" 2>/dev/null && break; sleep 0.1; done
+  http_port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$dir/sim.out")
+  [ -n "$http_port" ] || fail "the simulator did not start: $(cat "$dir/sim.out")"
+}
+
+# The stored backup is the device's text with CR LF line ends.
+check_backup() {
+  local dir=$1 file=$2
+  sed 's/$/\r/' "$dir/state.txt" | cmp -s - "$file" || fail "$file is not the device's text"
+}
+
+native_tools() {
+  local need=()
+  command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+  command -v setcap >/dev/null || need+=(libcap2-bin)
+  command -v runuser >/dev/null || need+=(util-linux)
+  if ((${#need[@]})); then
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
+  fi
+  cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_TESTS=OFF >/dev/null
+  cmake --build build-pkg -j "$jobs" >/dev/null
+}
+
+deb() {
+  native_tools
+  rm -f build-pkg/*.deb
+  (cd build-pkg && cpack -G DEB >/dev/null)
+  local package=build-pkg/morvane_${version}_amd64.deb
+  [ -f "$package" ] || fail "no $package"
+  echo "== $package: $(stat -c %s "$package") bytes, $(dpkg-deb -f "$package" Installed-Size) KiB installed"
+  dpkg-deb -f "$package" Depends
+  dpkg-deb -c "$package" | awk '$1 !~ /^d/ { printf "  %8d %s\n", $3, substr($6, 2) }'
+
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "./$package" >/dev/null
+  echo "== installed: $(morvane-cli --version), $(tavio-sim --version)"
+  [ "$(command -v morvane-cli)" = /usr/bin/morvane-cli ] || fail "morvane-cli is not /usr/bin's"
+  [ "$(morvane-cli --version)" = "morvane-cli $version" ] || fail "morvane-cli --version"
+  [ "$(tavio-sim --version)" = "tavio-sim $version" ] || fail "tavio-sim --version"
+  local caps
+  caps=$(getcap /usr/bin/morvane-cli)
+  echo "== $caps"
+  grep -qE 'cap_net_bind_service[=+]e?p' <<<"$caps" || fail "morvane-cli lacks cap_net_bind_service"
+  [ "$(grep -c cap_ <<<"$caps")" -eq 1 ] && ! grep -q ',' <<<"${caps#* }" || fail "more than one capability"
+  getent passwd morvane >/dev/null || fail "no system user morvane"
+  [ "$(stat -c %U:%G /var/lib/morvane)" = morvane:morvane ] || fail "/var/lib/morvane's owner"
+  [ "$(stat -c %G /etc/morvane)" = morvane ] || fail "/etc/morvane's group"
+  man -w morvane-cli >/dev/null 2>&1 || [ -f /usr/share/man/man1/morvane-cli.1.gz ] || fail "no man page"
+
+  if command -v systemd-analyze >/dev/null; then
+    # A template is checked through an instance of it.
+    local units=$scratch/units
+    mkdir -p "$units"
+    for kind in service timer; do
+      ln -s "/usr/lib/systemd/system/morvane-fleet-backup@.$kind" "$units/morvane-fleet-backup@ci.$kind"
+    done
+    systemd-analyze verify --man=no "$units"/morvane-fleet-backup@ci.{service,timer} ||
+      fail "systemd-analyze verify"
+    echo "== systemd-analyze verify: the units are sound"
+  fi
+
+  echo "== The README's demo with the installed programs"
+  bash tools/demo.sh --installed >"$scratch/demo.log" 2>&1 || { cat "$scratch/demo.log"; fail "demo"; }
+  grep -E '^(==|Backup complete|Fleet backup:)' "$scratch/demo.log"
+
+  # The point of the capability: a user who is not root runs a backup on UDP port 69 itself.
+  if [ "$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start 2>/dev/null || echo 1024)" -le 69 ]; then
+    echo "== any user may bind port 69 here: the capability cannot be put to the test"
+  elif udp_port_is_free 69; then
+    local dir=$scratch/port69
+    mkdir -p "$dir/out" && chown morvane:morvane "$dir/out" && chmod 755 "$scratch" "$dir"
+    start_sim /usr/bin/tavio-sim "$dir" 69
+    runuser -u morvane -- /usr/bin/morvane-cli backup 127.0.0.1 "$dir/out/device.cfg" \
+      --http-port "$http_port" || fail "the user morvane could not back up on port 69"
+    check_backup "$dir" "$dir/out/device.cfg"
+    echo "== the user morvane backed a device up on UDP port 69"
+  else
+    echo "== UDP port 69 is in use here: no backup as an unprivileged user on it"
+  fi
+}
+
+zip_package() {
+  local build=${MORVANE_WIN_BUILD:-build-win}
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S . -B "$build" -G Ninja --toolchain "$root/cmake/mingw-w64-x86_64.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DMORVANE_TESTS=OFF >/dev/null
+  fi
+  cmake --build "$build" -j "$jobs" --target morvane morvane-cli >/dev/null
+  rm -f "$build"/morvane-*-win64.zip
+  (cd "$build" && cpack -G ZIP >/dev/null)
+  local name=morvane-${version}-win64
+  local package=$build/$name.zip
+  [ -f "$package" ] || fail "no $package"
+  echo "== $package: $(stat -c %s "$package") bytes"
+  unzip -l "$package" | sed -n 's/^ *\([0-9][0-9]*\) .*  \(morvane.*[^/]\)$/  \1 \2/p'
+  unzip -q "$package" -d "$scratch/zip"
+  for file in morvane.exe morvane-cli.exe morvane.html README.txt; do
+    [ -f "$scratch/zip/$name/$file" ] || fail "the zip lacks $file"
+  done
+  strings -el "$scratch/zip/$name/morvane.exe" | grep -qx "$version" ||
+    fail "morvane.exe's version resource does not say $version"
+
+  export WINEPREFIX="$root/$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/.morvane-ready" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot --init >/dev/null 2>&1 || true
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.morvane-ready"
+  fi
+  local cli=$scratch/zip/$name/morvane-cli.exe said
+  said=$(wine "$cli" --version </dev/null | tr -d '\r')
+  [ "$said" = "morvane-cli $version" ] || fail "morvane-cli.exe --version said '$said'"
+  echo "== under Wine: $said"
+
+  # One backup from a simulated device (the native simulator) by the zip's morvane-cli.exe.
+  local sim=build-pkg/sim/tavio-sim
+  [ -x "$sim" ] || native_tools
+  local dir=$scratch/wine
+  mkdir -p "$dir"
+  local tftp
+  tftp=$(free_udp_port)
+  start_sim "$sim" "$dir" "$tftp"
+  (cd "$dir" && wine "$cli" backup 127.0.0.1 device.cfg --http-port "$http_port" \
+    --tftp-port "$tftp" </dev/null | tr -d '\r') || fail "morvane-cli.exe backup"
+  check_backup "$dir" "$dir/device.cfg"
+  echo "== under Wine: the zip's morvane-cli.exe backed the simulated device up"
+  wineserver -k 2>/dev/null || true
+}
+
+case "$mode" in
+  all) deb; zip_package ;;
+  deb) deb ;;
+  zip) zip_package ;;
+  *) echo "usage: $0 [all|deb|zip]" >&2; exit 1 ;;
+esac
