@@ -19,22 +19,19 @@ constexpr int kEndBoundMs = 2000;
 
 }  // namespace
 
-bool TftpDallyWanted(const TftpContext& context) {
+bool TftpDallyWanted(TftpContext& context) {
     if (context.DallyBlock == 0 || context.Socket == plat::kNoSocket) return false;
     TftpEngineRecord& e = TftpEngine();
     std::lock_guard guard(e.lock);
     ++e.dallies;
+    context.DallyEndGeneration = e.dallyEndGeneration;
     if (context.Slot != nullptr) context.Slot->Dallying = true;
     return true;
 }
 
 void RunTftpDally(TftpContext& context) {
     TftpEngineRecord& e = TftpEngine();
-    std::uint32_t endGeneration = 0;
-    {
-        std::lock_guard guard(e.lock);
-        endGeneration = e.dallyEndGeneration;
-    }
+    const std::uint32_t endGeneration = context.DallyEndGeneration;
     const std::span<std::uint8_t> area = TransferReceiveArea(context);
     const std::uint64_t endsAt = plat::MonotonicMs() + kTftpDallyMs;
     // The last ACK also goes out again on the write's own schedule: a client with a long timer

@@ -71,6 +71,9 @@ struct TftpContext {
     // Set by a write that stored its text: its last block, acknowledged again during the
     // dally if the peer repeats it (tftp_dally.h). 0: no dally.
     std::uint32_t DallyBlock = 0;
+    // The engine's dally-end count when the dally was decided: an EndTftpDally after that
+    // moment ends it, even one that comes before the dally's first receive.
+    std::uint32_t DallyEndGeneration = 0;
 };
 
 struct TftpErrorRow {
