@@ -84,25 +84,32 @@ TftpReadiness BookTftpTransfer(const std::atomic<std::uint32_t>* deviceAddress,
                                const TransferHooksTable& hooks, void* record, int boundMs,
                                TftpBooking* booking) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    auto made = std::make_shared<TftpBookingRecord>();
+    made->DeviceAddress = deviceAddress;
+    made->Hooks = hooks;
+    made->Record = record;
     TftpEngineRecord& e = TftpEngine();
     std::unique_lock lock(e.lock);
+    // Booked at once, so that a run started for it does not find itself idle and end.
+    e.bookings.push_back(made);
+    const auto fail = [&](TftpReadiness readiness) {
+        std::erase(e.bookings, made);
+        e.changed.notify_all();
+        return readiness;
+    };
     bool started = false;
     std::uint32_t endedBeforeStart = 0;
     for (;;) {
         if (e.runAlive) {
-            auto made = std::make_shared<TftpBookingRecord>();
-            made->DeviceAddress = deviceAddress;
-            made->Hooks = hooks;
-            made->Record = record;
-            e.bookings.push_back(made);
             *booking = std::move(made);
             return TftpReadiness::Ready;
         }
-        if (started && e.runsEnded != endedBeforeStart) return TftpReadiness::NotOpened;
+        if (started && e.runsEnded != endedBeforeStart) return fail(TftpReadiness::NotOpened);
         // No run at all: start one; its socket's failure is reported through this thread's hooks.
-        if (!started && e.runsEnded >= e.runsStarted) {
+        if (!started && !e.runStarting && e.runsEnded >= e.runsStarted) {
             endedBeforeStart = e.runsEnded;
             started = true;
+            e.runStarting = true;  // the others wait for this run instead of starting their own
             e.openerHooks = ActiveTransferHooks();
             e.openerRecord = ActiveTransferRecord();
             lock.unlock();
@@ -112,8 +119,8 @@ TftpReadiness BookTftpTransfer(const std::atomic<std::uint32_t>* deviceAddress,
             continue;
         }
         if (e.changed.wait_until(lock, until) == std::cv_status::timeout && !e.runAlive)
-            return started && e.runsEnded != endedBeforeStart ? TftpReadiness::NotOpened
-                                                              : TftpReadiness::NotReady;
+            return fail(started && e.runsEnded != endedBeforeStart ? TftpReadiness::NotOpened
+                                                                   : TftpReadiness::NotReady);
     }
 }
 

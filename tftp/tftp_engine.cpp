@@ -19,7 +19,7 @@ enum class Route {
     Delivered,    // put into its owner's mailbox
     StartBooked,  // a booked device's request: its transfer starts on a thread of its own
     NotARequest,  // from a booked device but not a request: logged and dropped
-    Foreign,      // from an address no command waits for: ERROR 2, logged
+    Foreign,      // a request no command waits for, or a stranger's datagram while one waits
     UnknownPeer,  // while transfers run, from none of their peers: ERROR 5, logged
     Drop,         // nothing waits on the port but dallies: dropped in silence
 };
@@ -68,11 +68,12 @@ Route RouteDatagram(TftpEngineRecord& e, TftpPortSlot& reader, plat::Ipv4Endpoin
         *booked = booking;
         return Route::StartBooked;
     }
-    // 4. From anybody else.
-    const bool anyWaiting =
-        e.listening || std::any_of(e.bookings.begin(), e.bookings.end(), [](const auto& b) {
-            return b->Now == TftpBookingRecord::State::Waiting;
-        });
+    // 4. From anybody else: a request, or anything while a command waits, is refused; the rest
+    //    is a stray among running transfers.
+    const bool anyWaiting = (received >= 0 && IsRequest(datagram)) || e.listening ||
+                            std::any_of(e.bookings.begin(), e.bookings.end(), [](const auto& b) {
+                                return b->Now == TftpBookingRecord::State::Waiting;
+                            });
     if (anyWaiting) return Route::Foreign;
     const bool anyRunning = std::any_of(e.slots.begin(), e.slots.end(), [](const auto* slot) {
         return !slot->RunThread && !slot->Dallying;

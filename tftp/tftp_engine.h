@@ -58,6 +58,7 @@ struct TftpEngineRecord {
     // The run.
     plat::SocketHandle socket = plat::kNoSocket;
     bool runAlive = false;  // the run's socket is open and it has not decided to end
+    bool runStarting = false;  // a command started a run whose socket is not open yet
     std::uint32_t runsStarted = 0;
     std::uint32_t runsEnded = 0;
 

@@ -99,6 +99,7 @@ void NoteTftpRunEnded(const TftpRunOutcome& outcome, bool waitedIdle) {
     std::lock_guard lock(e.lock);
     e.listening = false;
     e.runAlive = false;
+    e.runStarting = false;
     ++e.runsEnded;
     if (outcome.Request != 0)
         KeepOutcome(e, outcome);
@@ -162,9 +163,10 @@ TftpReadiness ReadyTftpServer(int boundMs, std::uint32_t* ticket) {
         }
         if (started && e.runsEnded != endedBeforeStart) return TftpReadiness::NotOpened;
         // No run at all (an earlier one may have just closed its socket): start a fresh one.
-        if (!started && e.runsEnded >= e.runsStarted) {
+        if (!started && !e.runStarting && e.runsEnded >= e.runsStarted) {
             endedBeforeStart = e.runsEnded;
             started = true;
+            e.runStarting = true;
             lock.unlock();
             StartTftpServer(kServeOneRequest);
             lock.lock();

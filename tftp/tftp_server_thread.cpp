@@ -102,10 +102,14 @@ void ResetRunSlot(TftpPortSlot& slot) {
     slot.Mailbox.clear();
 }
 
-void OpenRun(TftpContext& context, TftpPortSlot& slot, bool singleDevice) {
+// False when another run already holds the port (a run started without a command's
+// readiness check): this one then leaves the port alone.
+bool OpenRun(TftpContext& context, TftpPortSlot& slot, bool singleDevice) {
     TftpEngineRecord& e = TftpEngine();
     {
         std::lock_guard guard(e.lock);
+        if (e.runAlive || e.runSlot != nullptr) return false;
+        e.runStarting = false;
         e.socket = context.Socket;
         e.runAlive = true;
         e.runSlot = &slot;
@@ -114,6 +118,7 @@ void OpenRun(TftpContext& context, TftpPortSlot& slot, bool singleDevice) {
     if (singleDevice) NoteTftpServerListening();
     std::lock_guard guard(e.lock);
     e.changed.notify_all();
+    return true;
 }
 
 }  // namespace
@@ -185,7 +190,13 @@ int TftpServerThread(int ServeMode) {
     TftpPortSlot slot;
     slot.RunThread = true;
     context.Slot = &slot;
-    OpenRun(context, slot, singleDevice);
+    if (!OpenRun(context, slot, singleDevice)) {
+        plat::Log("Another run already holds the TFTP port.\n");
+        plat::SocketClose(context.Socket);
+        plat::NetCleanup();
+        NoteTftpRunEnded(TftpRunOutcome{}, false);
+        return 0;
+    }
 
     TftpRunOutcome outcome;
     bool normalEnd = false;
