@@ -93,10 +93,10 @@ DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
     const TftpReadiness ready =
         BookTftpTransfer(&reached, kJobHooks, &record, TftpSettings.ReadyTimeoutMs, &booking);
     if (ready != TftpReadiness::Ready) {
-        plat::Log(ready == TftpReadiness::NotOpened
-                      ? "Error, could not open the TFTP port.\n"
-                      : "The TFTP server was not ready within %d ms.\n",
-                  TftpSettings.ReadyTimeoutMs);
+        if (ready == TftpReadiness::NotOpened)
+            plat::Log("Error, could not open the TFTP port.\n");
+        else
+            plat::Log("The TFTP server was not ready within %d ms.\n", TftpSettings.ReadyTimeoutMs);
         return Finish(job, record, CommandResult::PortUnavailable, 0, &command_text::kPortWarning,
                       {});
     }
