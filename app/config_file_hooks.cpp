@@ -20,9 +20,8 @@ constexpr std::string_view kWriteImageName = "upload-image";
 constexpr std::string_view kTransferMode = "octet";
 constexpr int kFullPacketLength = 516;
 
-// Paths of the write transfer in progress (server thread only).
-std::string pendingTarget;
-std::string pendingTemporary;
+// The single-device path's write transfer (server thread only).
+BackupFileWriter singleDevice{TargetFile, {}, {}};
 
 void ReplaceImage(std::uint8_t* data, std::uint32_t size) {
     std::lock_guard lock(SharedRecordLock);
@@ -48,32 +47,32 @@ int RefuseRequest(const char* reason, int line) {
 }
 
 // Closes and removes the temporary file, if any; the target is not touched.
-void DiscardTemporary() {
-    if (TargetFile != plat::kNoFile) {
-        plat::FileClose(TargetFile);
-        TargetFile = plat::kNoFile;
+void DiscardTemporary(BackupFileWriter& w) {
+    if (w.file != plat::kNoFile) {
+        plat::FileClose(w.file);
+        w.file = plat::kNoFile;
     }
-    if (!pendingTemporary.empty()) plat::FileRemove(pendingTemporary.c_str());
-    pendingTemporary.clear();
-    pendingTarget.clear();
+    if (!w.temporary.empty()) plat::FileRemove(w.temporary.c_str());
+    w.temporary.clear();
+    w.target.clear();
 }
 
-int StoreFailed(const char* what) {
+int StoreFailed(BackupFileWriter& w, const char* what) {
     plat::Log("Could not %s \"%s\"; the previous file is left as it was.\n", what,
-              pendingTarget.c_str());
-    DiscardTemporary();
+              w.target.c_str());
+    DiscardTemporary(w);
     return 0;
 }
 
-bool OpenTemporary() {
-    DiscardTemporary();  // a transfer that never finished nor was abandoned
-    pendingTarget = GetTargetPath();
-    pendingTemporary = pendingTarget + kTemporarySuffix;
-    plat::FileRemove(pendingTemporary.c_str());
+bool OpenTemporary(BackupFileWriter& w, const std::string& targetPath) {
+    DiscardTemporary(w);  // a transfer that never finished nor was abandoned
+    w.target = targetPath;
+    w.temporary = w.target + kTemporarySuffix;
+    plat::FileRemove(w.temporary.c_str());
     // The backup holds the device's passwords: the temporary file is private from the start,
     // or as open as the file it will replace.
-    TargetFile = plat::FileCreateNew(pendingTemporary.c_str(), pendingTarget.c_str());
-    return TargetFile != plat::kNoFile;
+    w.file = plat::FileCreateNew(w.temporary.c_str(), w.target.c_str());
+    return w.file != plat::kNoFile;
 }
 
 }  // namespace
@@ -159,31 +158,38 @@ int DownloadConfig(std::uint8_t* destination, std::uint32_t* blockLength,
     return 1;
 }
 
-int UploadConfig(const std::uint8_t* bytes, int count, std::uint32_t* written, int packetLength,
-                 int blockNumber) {
+int StoreBackupBlock(BackupFileWriter& w, const std::string& targetPath,
+                     const std::uint8_t* bytes, int count, std::uint32_t* written,
+                     int packetLength, int blockNumber, void (*createFailed)()) {
     if (written != nullptr) *written = 0;
     if (packetLength == 0) {
-        DiscardTemporary();
+        DiscardTemporary(w);
         return 1;
     }
-    if (blockNumber == 1 && !OpenTemporary()) {
-        plat::Toolkit().SoundBeep(plat::kBeepInformation);
-        return StoreFailed("create a temporary file beside");
+    if (blockNumber == 1 && !OpenTemporary(w, targetPath)) {
+        if (createFailed != nullptr) createFailed();
+        return StoreFailed(w, "create a temporary file beside");
     }
-    if (TargetFile == plat::kNoFile) return 0;
+    if (w.file == plat::kNoFile) return 0;
     if (count > 0 &&
-        !plat::FileWrite(TargetFile,
+        !plat::FileWrite(w.file,
                          std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(count)),
                          written))
-        return StoreFailed("write the backup for");
+        return StoreFailed(w, "write the backup for");
     if (packetLength == kFullPacketLength) return 1;
 
-    if (!plat::FileFlush(TargetFile)) return StoreFailed("flush the backup for");
-    plat::FileClose(TargetFile);
-    TargetFile = plat::kNoFile;
-    if (!plat::FileReplace(pendingTemporary.c_str(), pendingTarget.c_str()))
-        return StoreFailed("replace");
-    pendingTemporary.clear();
-    pendingTarget.clear();
+    if (!plat::FileFlush(w.file)) return StoreFailed(w, "flush the backup for");
+    plat::FileClose(w.file);
+    w.file = plat::kNoFile;
+    if (!plat::FileReplace(w.temporary.c_str(), w.target.c_str())) return StoreFailed(w, "replace");
+    w.temporary.clear();
+    w.target.clear();
     return 1;
+}
+
+int UploadConfig(const std::uint8_t* bytes, int count, std::uint32_t* written, int packetLength,
+                 int blockNumber) {
+    const std::string target = blockNumber == 1 && packetLength != 0 ? GetTargetPath() : "";
+    return StoreBackupBlock(singleDevice, target, bytes, count, written, packetLength,
+                            blockNumber, [] { plat::Toolkit().SoundBeep(plat::kBeepInformation); });
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/files.h"
 
@@ -15,6 +16,15 @@ inline constexpr std::uint64_t kImageSizeLimit = 33553920;
 // The open temporary file of a write transfer, from its first block to its last (kNoFile when
 // none is open). Touched by UploadConfig only, on the server thread.
 extern plat::FileHandle TargetFile;
+
+// One write transfer's files: the temporary file beside the target while blocks arrive. The
+// single-device path's writer keeps its file in TargetFile; a device backup job has its own.
+// Touched only by the thread that serves the transfer.
+struct BackupFileWriter {
+    plat::FileHandle& file;
+    std::string target;
+    std::string temporary;
+};
 
 // Reads the file whole into FileImage. 1 on success; 0 when it cannot be opened or sized, is
 // kImageSizeLimit bytes or larger (FileImage unchanged), or cannot be read (FileImage emptied).
@@ -33,3 +43,8 @@ inline constexpr const char* kTemporarySuffix = ".morvane-part";
 // written, flushed or renamed; nothing is left open or behind then.
 int UploadConfig(const std::uint8_t* bytes, int count, std::uint32_t* written, int packetLength,
                  int blockNumber);
+// UploadConfig's work on the caller's writer: block 1 opens the temporary file beside
+// `targetPath` (createFailed, when given, is called first if that fails). Any thread.
+int StoreBackupBlock(BackupFileWriter& writer, const std::string& targetPath,
+                     const std::uint8_t* bytes, int count, std::uint32_t* written,
+                     int packetLength, int blockNumber, void (*createFailed)() = nullptr);

@@ -38,11 +38,15 @@ void Base64Encode(const char* input, char* output) {
     *out = '\0';
 }
 
-const char* BuildBasicCredentials(const char* userName, const char* password) {
+void EncodeBasicCredentials(const char* userName, const char* password, char (&encoded)[213]) {
     // Longer texts than the fields hold are cut to the field size, so the result always fits.
     std::string joined(userName, BoundedLength(userName, kFieldLimit));
     joined += ':';
     joined.append(password, BoundedLength(password, kFieldLimit));
-    Base64Encode(joined.c_str(), EncodedCredentials);
+    Base64Encode(joined.c_str(), encoded);
+}
+
+const char* BuildBasicCredentials(const char* userName, const char* password) {
+    EncodeBasicCredentials(userName, password, EncodedCredentials);
     return EncodedCredentials;
 }

@@ -89,10 +89,10 @@ std::string FormatRequest(const char* requestTemplate, std::span<const std::stri
     return request;
 }
 
-std::string ArgumentText(Argument a, plat::SocketHandle s) {
+std::string ArgumentText(Argument a, plat::SocketHandle s, const char* credentials) {
     switch (a) {
         case Argument::Credentials:
-            return EncodedCredentials;
+            return credentials;
         case Argument::UploadFileName:
             return kUploadFileName;
         case Argument::ImageFileName:
@@ -179,21 +179,24 @@ int AwaitCommandEnd(plat::SocketHandle s, const ReplyDeadline& deadline) {
 
 }  // namespace
 
-int SendCliCommand(const char* host, const char* userName, const char* password,
-                   const char* requestTemplate, int kind) {
+namespace {
+
+int SendCommand(const DeviceCommandTarget& target, const char* requestTemplate, int kind) {
     const ReplyDeadline deadline(DeviceSettings.CommandDeadlineMs);
-    const DeviceConnection connection(ConnectToDevice(host, 0));
+    const DeviceConnection connection(ConnectToDevice(target.host, 0, target.reached));
     if (!connection.IsOpen()) return 0;
     const plat::SocketHandle s = connection.Socket();
 
-    BuildBasicCredentials(userName, password);
+    char credentials[sizeof EncodedCredentials];
+    EncodeBasicCredentials(target.userName, target.password, credentials);
     const CommandRequest* row = FindCommand(kind);
     if (row == nullptr) {
         plat::Log("No case to handle this TFTP command\n");
         return 0;
     }
     std::array<std::string, 3> texts;
-    for (int i = 0; i < row->count; ++i) texts[i] = ArgumentText(row->arguments[i], s);
+    for (int i = 0; i < row->count; ++i)
+        texts[i] = ArgumentText(row->arguments[i], s, credentials);
     const std::string request = FormatRequest(
         requestTemplate,
         std::span<const std::string>(texts.data(), static_cast<std::size_t>(row->count)));
@@ -207,6 +210,24 @@ int SendCliCommand(const char* host, const char* userName, const char* password,
         return 0;
     }
     return AwaitCommandEnd(s, deadline);
+}
+
+}  // namespace
+
+int SendCliCommand(const char* host, const char* userName, const char* password,
+                   const char* requestTemplate, int kind) {
+    BuildBasicCredentials(userName, password);  // kept for whoever reads the latest one
+    return SendCommand(DeviceCommandTarget{host, userName, password, nullptr}, requestTemplate,
+                       kind);
+}
+
+int SendDeviceCommand(const DeviceCommandTarget& target, int kind) {
+    const CommandRequest* row = FindCommand(kind);
+    if (row == nullptr) {
+        plat::Log("No case to handle this TFTP command\n");
+        return 0;
+    }
+    return SendCommand(target, row->requestTemplate, kind);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // The device's CLI commands, one HTTP/1.0 GET each, with Basic credentials.
 //
-// Contract: dialog's thread only. Each call opens its own connection and closes it (and releases
+// Contract: any thread; the settings are only read, and each call reports through the thread's
+// hooks (ActiveTransferHooks). Each call opens its own connection and closes it (and releases
 // its socket-library start-up) before it returns, on every path. Results: 1 the command ended as
 // done (the device closed the connection, or the reply failed, stayed silent for
 // DeviceSettings.CommandIdleTimeoutMs or was still open after DeviceSettings.CommandDeadlineMs,
@@ -8,6 +9,9 @@
 // The credentials count as refused when the reply holds "unauthorized" in any letter case, or
 // when its status line carries the status 401.
 #pragma once
+
+#include <atomic>
+#include <cstdint>
 
 enum CommandKind : int {
     CMD_REBOOT = 1,
@@ -21,6 +25,17 @@ enum CommandKind : int {
 // connection and the encoded credentials (LIST CHANGES, EXECUTE).
 int SendCliCommand(const char* host, const char* userName, const char* password,
                    const char* requestTemplate, int kind);
+
+// One device command with the caller's own host and credentials: the command's row of the
+// request table; the address the connection reached goes into *reached before the request is
+// sent (a TFTP booking reads it there).
+struct DeviceCommandTarget {
+    const char* host;
+    const char* userName;
+    const char* password;
+    std::atomic<std::uint32_t>* reached;
+};
+int SendDeviceCommand(const DeviceCommandTarget& target, int kind);
 // These four take host and credentials from ConnectionSettings.
 int SendRebootCommand();
 int SendFactoryResetCommand();

@@ -22,7 +22,8 @@ bool SetProbeTimeouts(plat::SocketHandle s) {
 
 }  // namespace
 
-plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts) {
+plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts,
+                                   std::atomic<std::uint32_t>* reached) {
     if (const int code = plat::NetStartup(); code != 0) {
         RaiseError(ERR_SOCKETS_SETUP);
         plat::Log("Error in WSAStartup() call [errno=%d]\n", code);
@@ -65,8 +66,8 @@ plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts) {
     }
     // The device's TFTP client talks from the address this connection reached; the server takes
     // requests from that address only.
-    plat::Ipv4Endpoint reached = device;
-    if (!plat::SocketPeerAddress(s, &reached)) reached = device;
-    DeviceAddress.store(reached.address);
+    plat::Ipv4Endpoint peer = device;
+    if (!plat::SocketPeerAddress(s, &peer)) peer = device;
+    (reached != nullptr ? *reached : DeviceAddress).store(peer.address);
     return s;
 }

@@ -53,9 +53,9 @@ ServerType ReadServerType(plat::SocketHandle s, const ReplyDeadline& deadline) {
 
 }  // namespace
 
-ServerType ProbeServerType(const char* host) {
+ServerType ProbeServerType(const char* host, std::atomic<std::uint32_t>* reached) {
     const ReplyDeadline deadline(DeviceSettings.ProbeDeadlineMs);
-    const DeviceConnection connection(ConnectToDevice(host, 1));
+    const DeviceConnection connection(ConnectToDevice(host, 1, reached));
     if (!connection.IsOpen()) return SERVER_UNRECOGNISED;
 
     plat::Log("Trying to determing the server type.\n");

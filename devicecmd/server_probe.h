@@ -1,6 +1,9 @@
 // What answers at the host: classified from the Server: header of its root page.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
 enum ServerType : int {
     SERVER_UNRECOGNISED = 0,
     SERVER_TAVIO = 1,
@@ -9,7 +12,8 @@ enum ServerType : int {
     SERVER_TAVIO_22 = 4,
 };
 
-// Dialog's thread only; reports its failures itself. Each read waits at most
+// Any thread; reports its failures itself, through the thread's hooks. Each read waits at most
 // DeviceSettings.ProbeTimeoutMs and the whole probe at most DeviceSettings.ProbeDeadlineMs; either
 // expiry is a failed receive (ERR_RECEIVE) and SERVER_UNRECOGNISED.
-ServerType ProbeServerType(const char* host);
+// The address the connection reached goes into *reached (DeviceAddress when null).
+ServerType ProbeServerType(const char* host, std::atomic<std::uint32_t>* reached = nullptr);

@@ -9,8 +9,33 @@ void RegisterTransferHooks(CheckFilenameHook checkFilename, DownloadConfigHook d
                                        reportStatus};
 }
 
-bool RaiseError(int code) { return TransferHooks.ReportError(code, nullptr); }
+namespace {
+
+thread_local const TransferHooksTable* boundHooks = nullptr;
+thread_local void* boundRecord = nullptr;
+
+}  // namespace
+
+const TransferHooksTable& ActiveTransferHooks() {
+    return boundHooks != nullptr ? *boundHooks : TransferHooks;
+}
+
+void* ActiveTransferRecord() { return boundRecord; }
+
+ScopedTransferHooks::ScopedTransferHooks(const TransferHooksTable* hooks, void* record)
+    : previousHooks_(boundHooks), previousRecord_(boundRecord) {
+    boundHooks = hooks;
+    boundRecord = record;
+}
+
+ScopedTransferHooks::~ScopedTransferHooks() {
+    boundHooks = previousHooks_;
+    boundRecord = previousRecord_;
+}
+
+bool RaiseError(int code) { return ActiveTransferHooks().ReportError(code, nullptr); }
 
 bool RaiseStatus(int code, const void* detail) {
-    return TransferHooks.ReportStatus ? TransferHooks.ReportStatus(code, detail) : true;
+    const TransferHooksTable& hooks = ActiveTransferHooks();
+    return hooks.ReportStatus ? hooks.ReportStatus(code, detail) : true;
 }

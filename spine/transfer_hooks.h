@@ -47,6 +47,27 @@ void RegisterTransferHooks(CheckFilenameHook checkFilename, DownloadConfigHook d
                            UploadConfigHook uploadConfig, ReportErrorHook reportError,
                            ReportStatusHook reportStatus);
 
-// Convenience for the callers: ReportError / ReportStatus through the table.
+// The table a thread uses, and the record its hooks work on. A thread that runs one device's
+// work (a transfer taken for a booking, a device backup job) binds its own table for that work
+// with ScopedTransferHooks; every other thread uses TransferHooks and no record. Thread-local:
+// binding on one thread never changes what another thread sees.
+const TransferHooksTable& ActiveTransferHooks();
+void* ActiveTransferRecord();
+
+// Binds `hooks` (which must stay alive and filled as TransferHooks is) and `record` to the
+// calling thread for the scope's length; the binding before it comes back at the scope's end.
+class ScopedTransferHooks {
+  public:
+    ScopedTransferHooks(const TransferHooksTable* hooks, void* record);
+    ~ScopedTransferHooks();
+    ScopedTransferHooks(const ScopedTransferHooks&) = delete;
+    ScopedTransferHooks& operator=(const ScopedTransferHooks&) = delete;
+
+  private:
+    const TransferHooksTable* previousHooks_;
+    void* previousRecord_;
+};
+
+// Convenience for the callers: ReportError / ReportStatus through the thread's table.
 bool RaiseError(int code);
 bool RaiseStatus(int code, const void* detail = nullptr);

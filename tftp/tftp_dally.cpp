@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 
 #include "platform/log.h"
 #include "platform/threads.h"
+#include "tftp/tftp_engine.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/tftp_peer_wait.h"
 #include "tftp/tftp_settings.h"
@@ -15,35 +14,24 @@ namespace {
 
 // Each receive of the dally waits at most this long, so that EndTftpDally is seen soon.
 constexpr int kSliceMs = 20;
-// EndTftpDally never waits longer than this for the socket to close.
+// EndTftpDally never waits longer than this for the dallies to end.
 constexpr int kEndBoundMs = 2000;
-
-struct DallyRecord {
-    std::mutex lock;
-    std::condition_variable closed;
-    bool active = false;     // a socket belongs to a dally
-    bool endWanted = false;  // EndTftpDally asked the dally to stop
-};
-
-// Never destroyed: a dally may still run while the process ends.
-DallyRecord& Dally() {
-    static DallyRecord* const record = new DallyRecord;
-    return *record;
-}
 
 }  // namespace
 
-bool TftpDallyWanted(const TftpContext& context) {
+bool TftpDallyWanted(TftpContext& context) {
     if (context.DallyBlock == 0 || context.Socket == plat::kNoSocket) return false;
-    DallyRecord& d = Dally();
-    std::lock_guard guard(d.lock);
-    d.active = true;
-    d.endWanted = false;
+    TftpEngineRecord& e = TftpEngine();
+    std::lock_guard guard(e.lock);
+    ++e.dallies;
+    context.DallyEndGeneration = e.dallyEndGeneration;
+    if (context.Slot != nullptr) context.Slot->Dallying = true;
     return true;
 }
 
 void RunTftpDally(TftpContext& context) {
-    DallyRecord& d = Dally();
+    TftpEngineRecord& e = TftpEngine();
+    const std::uint32_t endGeneration = context.DallyEndGeneration;
     const std::span<std::uint8_t> area = TransferReceiveArea(context);
     const std::uint64_t endsAt = plat::MonotonicMs() + kTftpDallyMs;
     // The last ACK also goes out again on the write's own schedule: a client with a long timer
@@ -51,8 +39,8 @@ void RunTftpDally(TftpContext& context) {
     StartTftpTimer(context.Timer);
     for (;;) {
         {
-            std::lock_guard guard(d.lock);
-            if (d.endWanted) break;
+            std::lock_guard guard(e.lock);
+            if (e.dallyEndGeneration != endGeneration) break;
         }
         const std::uint64_t now = plat::MonotonicMs();
         if (now >= endsAt) break;
@@ -68,7 +56,7 @@ void RunTftpDally(TftpContext& context) {
                       now + kSliceMs});
         plat::Ipv4Endpoint from{};
         const int received =
-            plat::SocketRecvFrom(context.Socket, area, &from, static_cast<int>(wakeAt - now));
+            ReceiveOnTftpPort(*context.Slot, area, &from, static_cast<int>(wakeAt - now));
         if (received == plat::kTimedOut) continue;
         if (received < 0) break;
         if (from == context.PeerAddress && received >= kTftpHeaderSize &&
@@ -79,18 +67,18 @@ void RunTftpDally(TftpContext& context) {
             timer.LastSendMs = plat::MonotonicMs();
         }
     }
-    plat::SocketClose(context.Socket);
-    plat::NetCleanup();
-    context.Socket = plat::kNoSocket;
-    std::lock_guard guard(d.lock);
-    d.active = false;
-    d.closed.notify_all();
+    // After a run that has ended, the dally holds the last of the port.
+    if (context.ClosesSocket) CloseTftpPort(context);
+    std::lock_guard guard(e.lock);
+    --e.dallies;
+    e.changed.notify_all();
 }
 
 void EndTftpDally() {
-    DallyRecord& d = Dally();
-    std::unique_lock guard(d.lock);
-    if (!d.active) return;
-    d.endWanted = true;
-    d.closed.wait_for(guard, std::chrono::milliseconds(kEndBoundMs), [&] { return !d.active; });
+    TftpEngineRecord& e = TftpEngine();
+    std::unique_lock guard(e.lock);
+    if (e.dallies == 0) return;
+    ++e.dallyEndGeneration;
+    e.changed.wait_for(guard, std::chrono::milliseconds(kEndBoundMs),
+                       [&] { return e.dallies == 0; });
 }

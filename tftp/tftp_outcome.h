@@ -42,9 +42,19 @@ void NoteTftpServerListening();
 bool EndTftpWaitUnlessArmed(std::uint64_t* giveUpAtMs, int waitMs);
 // The wait ended for another cause (failed receive, empty datagram): the run stops listening.
 void NoteTftpWaitOver();
-// The run took a request (it stops listening); the request's number.
+// The number of the request the run thread took (the port's reader numbers it as it takes it).
 std::uint32_t NoteTftpRequestTaken();
-void NoteTftpRunEnded(const TftpRunOutcome& outcome);
+// The run thread served its request. True: nothing else is left, the run ends now and the
+// outcome is recorded by NoteTftpRunEnded. False: bookings keep the run going; the outcome is
+// recorded now.
+bool NoteTftpRequestServed(const TftpRunOutcome& outcome);
+// True when the run has nothing left to wait for and ends now (no command can arm it any more).
+// waitedIdle: the single-device wait has just ended without a request; when the run goes on,
+// that counts for the commands now.
+bool EndTftpRunIfIdle(bool waitedIdle);
+// waitedIdle: the run's single-device wait ended without a request (a command waiting for one
+// learns that there will be none).
+void NoteTftpRunEnded(const TftpRunOutcome& outcome, bool waitedIdle = true);
 
 // Runs ended so far (with or without a request); lets a caller tell that a run is over.
 std::uint32_t TftpRunsEnded();

@@ -4,6 +4,7 @@
 
 #include "platform/log.h"
 #include "platform/threads.h"
+#include "tftp/tftp_engine.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/tftp_settings.h"
 
@@ -50,7 +51,7 @@ PeerWait WaitForPeerDatagram(TftpContext& context, std::span<std::uint8_t> buffe
         }
         plat::Ipv4Endpoint from{};
         const int waitMs = static_cast<int>(std::min(giveUpAt, resendAt) - now);
-        const int received = plat::SocketRecvFrom(context.Socket, buffer, &from, waitMs);
+        const int received = ReceiveOnTftpPort(*context.Slot, buffer, &from, waitMs);
         if (received == plat::kTimedOut) continue;
         if (received < 0) return PeerWait::Failed;
         if (!(from == context.PeerAddress)) {

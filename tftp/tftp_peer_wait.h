@@ -1,5 +1,5 @@
 // The bounded wait of a transfer for its peer's next datagram, shared by the read and the write
-// transfer. Runs on the server thread.
+// transfer. Runs on the thread that serves the transfer.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +31,9 @@ void StartTftpTimer(TftpTransferTimer& timer);
 // answering it would multiply the packets in flight.
 bool SoonAfterLastSend(const TftpTransferTimer& timer);
 
-// Waits within context.Timer for a datagram from context.PeerAddress. A datagram from any other
-// address or port is answered with ERROR 5 and ignored; one shorter than 4 or longer than 516
+// Waits within context.Timer for a datagram from context.PeerAddress, on the transfer's port slot
+// (tftp_engine.h). A datagram from any other address or port is answered with ERROR 5 and ignored
+// (while the port's reader hands the transfer only its peer's, this is the last line of defence); one shorter than 4 or longer than 516
 // bytes is ignored. On Retransmit the timer has already taken the new send time and the doubled
 // time-out; the caller sends its packet again.
 PeerWait WaitForPeerDatagram(TftpContext& context, std::span<std::uint8_t> buffer, int* length);

@@ -33,7 +33,7 @@ bool SendDataPacket(TftpContext& context, std::span<const std::uint8_t> packet) 
 }
 
 bool FetchBlock(std::uint8_t* block, std::uint32_t* blockLength, std::uint32_t* blockNumber) {
-    if (TransferHooks.DownloadConfig(block, blockLength, blockNumber, kTftpBlockSize) == 0)
+    if (ActiveTransferHooks().DownloadConfig(block, blockLength, blockNumber, kTftpBlockSize) == 0)
         return false;
     *blockLength = std::min<std::uint32_t>(*blockLength, kTftpBlockSize);
     return true;
@@ -43,9 +43,9 @@ bool FetchBlock(std::uint8_t* block, std::uint32_t* blockLength, std::uint32_t* 
 
 int ProcessTftpReadRequest(TftpContext& context, const std::uint8_t* request, int requestLength,
                            plat::Ipv4Endpoint peer) {
-    if (TransferHooks.CheckFilename == nullptr) return 0;
+    if (ActiveTransferHooks().CheckFilename == nullptr) return 0;
     context.PeerAddress = peer;
-    if (TransferHooks.CheckFilename(request + 2, request + requestLength, REQUEST_READ) == 0) {
+    if (ActiveTransferHooks().CheckFilename(request + 2, request + requestLength, REQUEST_READ) == 0) {
         RefuseTftpRequest(context, request, requestLength);
         return 1;
     }

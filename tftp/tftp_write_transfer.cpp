@@ -26,7 +26,7 @@ int ConvertLineEnds(std::span<const std::uint8_t> data, std::uint8_t* converted)
 int FailWrite(TftpContext& context, bool handedOn, TftpErrorCode errorCode) {
     if (handedOn) {
         std::uint32_t written = 0;
-        TransferHooks.UploadConfig(nullptr, 0, &written, 0, 0);
+        ActiveTransferHooks().UploadConfig(nullptr, 0, &written, 0, 0);
     }
     SendTftpError(context, errorCode);
     plat::Log("\n");
@@ -39,12 +39,12 @@ int FailWrite(TftpContext& context, bool handedOn, TftpErrorCode errorCode) {
 int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, int requestLength,
                             plat::Ipv4Endpoint peer) {
     context.PeerAddress = peer;
-    if (TransferHooks.CheckFilename == nullptr) {
+    if (ActiveTransferHooks().CheckFilename == nullptr) {
         SendTftpError(context, TFTP_ERR_ACCESS_VIOLATION);
         context.Result = TftpRunResult::Refused;
         return 1;
     }
-    if (TransferHooks.CheckFilename(request + 2, request + requestLength, REQUEST_WRITE) == 0) {
+    if (ActiveTransferHooks().CheckFilename(request + 2, request + requestLength, REQUEST_WRITE) == 0) {
         RefuseTftpRequest(context, request, requestLength);
         return 1;
     }
@@ -107,7 +107,7 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
             converted);
         std::uint32_t written = 0;
         handedOn = true;
-        if (TransferHooks.UploadConfig(converted, count, &written, length,
+        if (ActiveTransferHooks().UploadConfig(converted, count, &written, length,
                                        static_cast<int>(blockNumber)) == 0) {
             plat::Log("ERROR: tftpd could not store block-%u.", blockNumber);
             context.Result = TftpRunResult::StoreFailed;

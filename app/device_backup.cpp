@@ -1,0 +1,116 @@
+// BackUpDevice: the backup command's steps, with the job's own settings, file and error capture.
+#include "app/device_backup.h"
+
+#include <atomic>
+#include <cstdio>
+#include <vector>
+
+#include "app/command_texts.h"
+#include "app/config_file_hooks.h"
+#include "app/panel_texts.h"
+#include "devicecmd/cli_commands.h"
+#include "devicecmd/server_probe.h"
+#include "platform/log.h"
+#include "spine/transfer_hooks.h"
+#include "tftp/tftp_booking.h"
+#include "tftp/tftp_settings.h"
+
+namespace {
+
+// What the job's hooks work on: bound to the job's thread and to its transfer's thread.
+struct JobRecord {
+    const DeviceBackupJob* job;
+    std::atomic<int> lastError{0};
+    plat::FileHandle file = plat::kNoFile;
+    BackupFileWriter writer{file, {}, {}};
+};
+
+JobRecord& BoundJob() {
+    return *static_cast<JobRecord*>(ActiveTransferRecord());
+}
+
+bool CaptureError(int code, const void*) {
+    BoundJob().lastError.store(code);
+    return true;
+}
+
+bool IgnoreStatus(int, const void*) {
+    return true;
+}
+
+int StoreJobBlock(const std::uint8_t* bytes, int count, std::uint32_t* written, int packetLength,
+                  int blockNumber) {
+    JobRecord& job = BoundJob();
+    return StoreBackupBlock(job.writer, job.job->targetPath, bytes, count, written, packetLength,
+                            blockNumber);
+}
+
+constexpr TransferHooksTable kJobHooks{CheckFilename, nullptr, StoreJobBlock, CaptureError,
+                                       IgnoreStatus};
+
+// The text of the box the backup command shows for this failure, when no event says more.
+std::string BoxText(const MessageBoxText& box, const std::string& fill) {
+    const int needed = std::snprintf(nullptr, 0, box.text, fill.c_str());
+    std::vector<char> text(static_cast<std::size_t>(needed) + 1);
+    std::snprintf(text.data(), text.size(), box.text, fill.c_str());
+    return std::string(text.data(), static_cast<std::size_t>(needed));
+}
+
+DeviceBackupResult Finish(const DeviceBackupJob& job, JobRecord& record, CommandResult result,
+                          std::uint64_t bytes, const MessageBoxText* box, const std::string& fill) {
+    const int lastError = record.lastError.load();
+    std::string panel;
+    if (result != CommandResult::Completed) {
+        panel = ComposePanelText(lastError, job.host.c_str(), job.userName.c_str());
+        if (panel.empty() && box != nullptr) panel = BoxText(*box, fill);
+    }
+    return DeviceBackupResult{result, lastError, bytes, std::move(panel)};
+}
+
+}  // namespace
+
+DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
+    JobRecord record;
+    record.job = &job;
+    const ScopedTransferHooks bound(&kJobHooks, &record);
+    if (job.host.empty()) return Finish(job, record, CommandResult::Declined, 0, nullptr, {});
+    if (job.userName.empty()) return Finish(job, record, CommandResult::Declined, 0, nullptr, {});
+    plat::Log("%s:%s:%s\n", job.host.c_str(), job.userName.c_str(), "********");
+
+    std::atomic<std::uint32_t> reached{0};
+    switch (ProbeServerType(job.host.c_str(), &reached)) {
+        case SERVER_UNRECOGNISED:
+            return Finish(job, record, CommandResult::NotTavio, 0, &command_text::kNotTavio,
+                          job.host);
+        case SERVER_UNSUPPORTED:
+            return Finish(job, record, CommandResult::Unsupported, 0,
+                          &command_text::kUnsupportedBackup, job.host);
+        default:
+            break;
+    }
+
+    TftpBooking booking;
+    const TftpReadiness ready =
+        BookTftpTransfer(&reached, kJobHooks, &record, TftpSettings.ReadyTimeoutMs, &booking);
+    if (ready != TftpReadiness::Ready) {
+        if (ready == TftpReadiness::NotOpened)
+            plat::Log("Error, could not open the TFTP port.\n");
+        else
+            plat::Log("The TFTP server was not ready within %d ms.\n", TftpSettings.ReadyTimeoutMs);
+        return Finish(job, record, CommandResult::PortUnavailable, 0, &command_text::kPortWarning,
+                      {});
+    }
+    const DeviceCommandTarget target{job.host.c_str(), job.userName.c_str(), job.password.c_str(),
+                                     &reached};
+    if (SendDeviceCommand(target, CMD_LIST_CHANGES) == 0) {
+        WithdrawTftpBooking(booking);
+        return Finish(job, record, CommandResult::DeviceCommandFailed, 0, nullptr, {});
+    }
+    const TftpRunOutcome transfer = AwaitTftpBooking(booking, CommandSettings.TransferGraceMs);
+    if (transfer.Result == TftpRunResult::FileStored)
+        return Finish(job, record, CommandResult::Completed, transfer.Bytes, nullptr, {});
+    return Finish(job, record,
+                  transfer.Result == TftpRunResult::StoreFailed ? CommandResult::FileUnusable
+                                                                : CommandResult::TransferFailed,
+                  0, &command_text::kBackupFailed, job.targetPath);
+}

@@ -1,0 +1,29 @@
+// One device's backup with no dialog: the building block of backups that run side by side.
+//
+// Contract: BackUpDevice runs on any thread, many at once, each bound to its own device. It
+// reads only DeviceSettings, TftpSettings and CommandSettings (set before the first call) and
+// touches none of the single-device records (ConnectionSettings, TargetPath, DeviceAddress).
+// Its events go to its own capture, not to the registered hooks; its transfer is accepted only
+// from the address its own connection to the device reached.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/command_report.h"
+
+struct DeviceBackupJob {
+    std::string host, userName, password, targetPath;
+};
+
+struct DeviceBackupResult {
+    CommandResult result;  // app/command_report.h
+    int lastError;         // the last ErrorEvent reported for this device, 0 when none
+    std::uint64_t bytes;   // bytes stored
+    std::string panel;     // the operator-facing text of the failure, empty on success
+};
+
+// Backs one device up into job.targetPath (temporary file + atomic replace, as the backup
+// command does): the probe, the booking of the device's transfer, LIST CHANGES, the transfer.
+// A failure never touches the previous file at job.targetPath.
+DeviceBackupResult BackUpDevice(const DeviceBackupJob& job);
