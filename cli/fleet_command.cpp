@@ -138,7 +138,6 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
     }
 
     StartCliSession(options, io, true);
-    PrepareFleetDeviceSteps(io, options.verbose);
 
     const FleetRunOutcome outcome =
         RunFleetBackup(devices, store, options.parallel, FleetRunHooks{BackUpOne, OnResult, &run});

@@ -1,31 +1,9 @@
 #include "cli/fleet_device_step.h"
 
-#include <mutex>
-
-#include "app/commands.h"
+#include "app/device_backup.h"
 #include "cli/cli_outcome.h"
-#include "cli/cli_reporting.h"
-#include "cli/cli_toolkit.h"
-#include "spine/shared_state.h"
 
 namespace {
-
-const CliIo* fleetIo = nullptr;
-bool fleetVerbose = false;
-
-void StepOut(std::string_view text) {
-    fleetIo->writeOut(text);
-}
-void StepErr(std::string_view text) {
-    if (fleetVerbose) fleetIo->writeErr(text);
-}
-
-// What one device's command writes: nothing on standard output (the fleet reports each device
-// itself), standard error only when verbose, and no progress bar.
-const CliIo stepIo{StepOut, StepErr, false};
-
-// Today's single-device command runs on the process-wide records: one device at a time.
-std::mutex stepLock;
 
 // The cause of a failure that left no error panel behind, by exit code.
 struct CauseRow {
@@ -59,25 +37,12 @@ std::string FailureCause(int exitCode, const std::string& panel) {
 
 }  // namespace
 
-void PrepareFleetDeviceSteps(const CliIo& io, bool verbose) {
-    fleetIo = &io;
-    fleetVerbose = verbose;
-}
-
 FleetDeviceBackup BackUpFleetDevice(const FleetDeviceJob& job) {
-    std::lock_guard guard(stepLock);
-    StartCliReporting(stepIo, true);
-    SetHost(job.host.c_str());
-    SetUserName(job.userName.c_str());
-    SetPassword(job.password.c_str());
-    RegisterCliToolkit(CliToolkitSetup{job.host, job.userName, job.password, job.targetPath, false,
-                                       fleetVerbose, &stepIo});
-    const CommandReport report = RunBackupCommand(nullptr, &ConnectionSettings);
-    FinishProgressLine();
+    const DeviceBackupResult result =
+        BackUpDevice(DeviceBackupJob{job.host, job.userName, job.password, job.targetPath});
     FleetDeviceBackup backup;
-    backup.exitCode = ExitCodeForCommand(report.Result, LastReportedError());
-    backup.bytes = report.Bytes;
-    if (backup.exitCode != EXIT_OK)
-        backup.cause = FailureCause(backup.exitCode, LastReportedPanel());
+    backup.exitCode = ExitCodeForCommand(result.result, result.lastError);
+    backup.bytes = result.bytes;
+    if (backup.exitCode != EXIT_OK) backup.cause = FailureCause(backup.exitCode, result.panel);
     return backup;
 }

@@ -129,9 +129,10 @@ TEST(DeviceBackup, AFleetBacksUpAtOnceThroughOnePortEachByteExactAndStrangersAre
             EXPECT_EQ(stored, "the last good backup\r\n");
             EXPECT_FALSE(got.panel.empty());
         }
-        if (expected.lastError != 0)
+        if (expected.lastError != 0) {
             EXPECT_EQ(got.panel,
                       ComposePanelText(expected.lastError, jobs[i].host.c_str(), "root"));
+        }
     }
     EXPECT_GT(stranger.refusals, 0);
     EXPECT_EQ(stranger.otherAnswers, 0);
