@@ -12,6 +12,7 @@
 #include "app/commands.h"
 #include "app/config_file_hooks.h"
 #include "app/dialog_ids.h"
+#include "bench/bench_support.h"
 #include "devicecmd/device_settings.h"
 #include "platform/log.h"
 #include "platform/net.h"
@@ -49,15 +50,6 @@ bool FileDialog(plat::WindowRef, const plat::FileDialogSettings&, char* path, st
 }
 bool Quiet(int, const void*) { return true; }
 void Discard(std::string_view) {}
-
-std::uint16_t FreeUdpPort() {
-    const plat::SocketHandle s = plat::UdpOpen();
-    plat::SocketBind(s, {plat::kLoopbackAddress, 0});
-    plat::Ipv4Endpoint local{};
-    plat::SocketLocalAddress(s, &local);
-    plat::SocketClose(s);
-    return local.port;
-}
 
 // A simulated device holding a configuration of `size` bytes, and everything pointed at it.
 // With requestOnce its TFTP client sends the request at once and never again.

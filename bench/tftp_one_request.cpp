@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "app/config_file_hooks.h"
+#include "bench/bench_support.h"
 #include "platform/log.h"
 #include "platform/net.h"
 #include "spine/shared_state.h"
@@ -30,18 +31,6 @@ bool Quiet(int, const void*) {
     return true;
 }
 void Discard(std::string_view) {}
-
-// A port no one holds now (bound and released at once).
-std::uint16_t FreeUdpPort() {
-    plat::NetStartup();
-    const plat::SocketHandle probe = plat::UdpOpen();
-    plat::SocketBind(probe, plat::Ipv4Endpoint{plat::kLoopbackAddress, 0});
-    plat::Ipv4Endpoint local{};
-    plat::SocketLocalAddress(probe, &local);
-    plat::SocketClose(probe);
-    plat::NetCleanup();
-    return local.port;
-}
 
 const char* ResultName(TftpRunResult result) {
     switch (result) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "app/config_file_hooks.h"
+#include "bench/bench_support.h"
 #include "platform/log.h"
 #include "platform/net.h"
 #include "platform/threads.h"
@@ -101,17 +102,6 @@ std::string ClientCommand(const std::string& client, bool get, std::uint16_t por
                (get ? "-o " + local + " tftp://127.0.0.1:" + p + "/image"
                     : "-T " + local + " tftp://127.0.0.1:" + p + "/upload-image");
     return "timeout 3600 " + line + " >/dev/null 2>" + errors;
-}
-
-std::uint16_t FreeUdpPort() {
-    plat::NetStartup();
-    const plat::SocketHandle probe = plat::UdpOpen();
-    plat::SocketBind(probe, plat::Ipv4Endpoint{plat::kLoopbackAddress, 0});
-    plat::Ipv4Endpoint local{};
-    plat::SocketLocalAddress(probe, &local);
-    plat::SocketClose(probe);
-    plat::NetCleanup();
-    return local.port;
 }
 
 enum Column { kOk, kLastAck, kGaveUp, kClean, kFalse, kCorrupt, kColumns };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/config_file_hooks.h"
+#include "bench/bench_support.h"
 #include "platform/log.h"
 #include "platform/net.h"
 #include "platform/threads.h"
@@ -43,14 +44,7 @@ void Prepare() {
     done = true;
     plat::SetLogSink(Discard);
     RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, Quiet, Quiet);
-    plat::NetStartup();
-    const plat::SocketHandle probe = plat::UdpOpen();
-    plat::SocketBind(probe, plat::Ipv4Endpoint{plat::kLoopbackAddress, 0});
-    plat::Ipv4Endpoint local{};
-    plat::SocketLocalAddress(probe, &local);
-    plat::SocketClose(probe);
-    plat::NetCleanup();
-    TftpSettings.Port = local.port;
+    TftpSettings.Port = FreeUdpPort();
 }
 
 // A client socket on 127.0.0.1 talking to the server's port.
