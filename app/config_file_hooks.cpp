@@ -55,6 +55,14 @@ void DiscardTemporary(BackupFileWriter& w) {
     if (!w.temporary.empty()) plat::FileRemove(w.temporary.c_str());
     w.temporary.clear();
     w.target.clear();
+    w.pending.clear();
+}
+
+// Writes out what is pending; false when the file did not take all of it.
+bool WritePending(BackupFileWriter& w) {
+    const bool whole = w.pending.empty() || plat::FileWrite(w.file, w.pending, nullptr);
+    w.pending.clear();
+    return whole;
 }
 
 int StoreFailed(BackupFileWriter& w, const char* what) {
@@ -72,6 +80,7 @@ bool OpenTemporary(BackupFileWriter& w, const std::string& targetPath) {
     // The backup holds the device's passwords: the temporary file is private from the start,
     // or as open as the file it will replace.
     w.file = plat::FileCreateNew(w.temporary.c_str(), w.target.c_str());
+    w.pending.reserve(kBackupWriteChunk + 2 * 512);
     return w.file != plat::kNoFile;
 }
 
@@ -171,12 +180,12 @@ int StoreBackupBlock(BackupFileWriter& w, const std::string& targetPath,
         return StoreFailed(w, "create a temporary file beside");
     }
     if (w.file == plat::kNoFile) return 0;
-    if (count > 0 &&
-        !plat::FileWrite(w.file,
-                         std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(count)),
-                         written))
+    if (count > 0) w.pending.insert(w.pending.end(), bytes, bytes + count);
+    const bool lastBlock = packetLength != kFullPacketLength;
+    if ((lastBlock || w.pending.size() >= kBackupWriteChunk) && !WritePending(w))
         return StoreFailed(w, "write the backup for");
-    if (packetLength == kFullPacketLength) return 1;
+    if (written != nullptr && count > 0) *written = static_cast<std::uint32_t>(count);
+    if (!lastBlock) return 1;
 
     if (!plat::FileFlush(w.file)) return StoreFailed(w, "flush the backup for");
     plat::FileClose(w.file);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -20,11 +21,17 @@ extern plat::FileHandle TargetFile;
 // One write transfer's files: the temporary file beside the target while blocks arrive. The
 // single-device path's writer keeps its file in TargetFile; a device backup job has its own.
 // Touched only by the thread that serves the transfer.
+// The converted text is gathered in `pending` and written in pieces of kBackupWriteChunk bytes or
+// more, so that a transfer costs a write call per chunk rather than per block; whatever is
+// pending is written before the file is flushed and renamed, and dropped with it when the
+// transfer fails or is abandoned.
 struct BackupFileWriter {
     plat::FileHandle& file;
     std::string target;
     std::string temporary;
+    std::vector<std::uint8_t> pending = {};
 };
+inline constexpr std::size_t kBackupWriteChunk = 64 * 1024;
 
 // Reads the file whole into FileImage. 1 on success; 0 when it cannot be opened or sized, is
 // kImageSizeLimit bytes or larger (FileImage unchanged), or cannot be read (FileImage emptied).
@@ -39,8 +46,8 @@ inline constexpr const char* kTemporarySuffix = ".morvane-part";
 // Stores a write transfer: block 1 creates TargetPath + kTemporarySuffix, every block is appended, and the
 // last one (packetLength not 516) is flushed and renamed over TargetPath. packetLength 0 abandons
 // the transfer: the temporary file is closed and removed, TargetPath stays as it was. 1 when the
-// bytes are stored; 0 when the temporary file cannot be created (with the information beep),
-// written, flushed or renamed; nothing is left open or behind then.
+// bytes are stored or taken for a later write; 0 when the temporary file cannot be created (with
+// the information beep), written, flushed or renamed; nothing is left open or behind then.
 int UploadConfig(const std::uint8_t* bytes, int count, std::uint32_t* written, int packetLength,
                  int blockNumber);
 // UploadConfig's work on the caller's writer: block 1 opens the temporary file beside

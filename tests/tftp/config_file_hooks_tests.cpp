@@ -110,3 +110,27 @@ TEST_F(ConfigFileHooks, UploadReplacesThePreviousBackupOnlyWithACompleteText) {
     EXPECT_EQ(Upload("", 4, 1), 1) << "an empty text is a backup too";
     EXPECT_EQ(ReadWholeFile(target), "");
 }
+
+// The text is written in chunks: one that spans several of them arrives whole, and a chunk the
+// file does not take fails the block that filled it, leaving the previous backup as it was.
+TEST_F(ConfigFileHooks, ALongUploadIsStoredWholeOrNotAtAll) {
+    const int blocks = 3 * static_cast<int>(kBackupWriteChunk / 512) + 7;
+    const int fullBlocks = static_cast<int>(kBackupWriteChunk / 512);
+    std::string expected;
+    for (const bool writeFails : {false, true}) {
+        SCOPED_TRACE(writeFails ? "the second chunk is not taken" : "every chunk is taken");
+        WriteWholeFile(target, "previous backup");
+        if (writeFails) plat::InjectFailure(plat::Op::FileWrite, 1, 1);
+        int failedAt = 0;
+        expected.clear();
+        for (int block = 1; block <= blocks && failedAt == 0; ++block) {
+            const std::string bytes(block == blocks ? 100 : 512,
+                                    static_cast<char>('a' + block % 26));
+            expected += bytes;
+            if (Upload(bytes, block == blocks ? 104 : 516, block) == 0) failedAt = block;
+        }
+        EXPECT_EQ(failedAt, writeFails ? 2 * fullBlocks : 0);
+        EXPECT_EQ(ReadWholeFile(target), writeFails ? "previous backup" : expected);
+        EXPECT_FALSE(std::filesystem::exists(target + kTemporarySuffix));
+    }
+}

@@ -138,7 +138,7 @@ TEST_F(WriteTransfer, ATargetThatCannotBeStoredIsAnsweredWithDiskFull) {
     };
     const Case cases[] = {
         {"missing folder", plat::Op::Count_, 0, 1},
-        {"second write fails", plat::Op::FileWrite, 1, 0},
+        {"write fails", plat::Op::FileWrite, 0, 0},
         {"flush fails", plat::Op::FileFlush, 0, 0},
         {"rename fails", plat::Op::FileReplace, 0, 0},
     };
@@ -153,7 +153,7 @@ TEST_F(WriteTransfer, ATargetThatCannotBeStoredIsAnsweredWithDiskFull) {
         TftpTestPeer peer(port);
         BeginUpload(peer);
         peer.Send(TftpData(1, std::string(512, 'n')));
-        if (c.op != plat::Op::Count_) {  // the first block is stored; the second one fails
+        if (c.op != plat::Op::Count_) {  // the first block is taken; storing fails with the second
             ExpectAck(peer, 1);
             peer.Send(TftpData(2, "last"));
         }
