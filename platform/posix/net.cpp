@@ -189,19 +189,27 @@ int SocketRecvFrom(SocketHandle s, std::span<std::uint8_t> buffer, Ipv4Endpoint*
                    int timeoutMs) {
     if (ShouldFail(Op::RecvFrom)) return Fail(kInjectedError);
     const int fd = static_cast<int>(s);
-    if (timeoutMs != kWaitForever) {
-        const int ready = WaitReady(fd, POLLIN, timeoutMs);
-        if (ready < 0) return kSocketError;
-        if (ready == 0) return kTimedOut;
-    }
+    // A bounded wait first takes what is already waiting, without blocking, and polls only
+    // when nothing is: in a lock-step exchange the answer is often there already.
+    bool waited = timeoutMs == kWaitForever;
     sockaddr_in a{};
     socklen_t len = sizeof a;
     for (;;) {
-        const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_TRUNC,
+        const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(),
+                                     waited ? MSG_TRUNC : MSG_TRUNC | MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr*>(&a), &len);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return kTimedOut;
+            const bool nothingWaiting = errno == EAGAIN || errno == EWOULDBLOCK;
+            if (nothingWaiting && !waited) {
+                waited = true;
+                const int ready = WaitReady(fd, POLLIN, timeoutMs);
+                if (ready < 0) return kSocketError;
+                if (ready == 0) return kTimedOut;
+                len = sizeof a;
+                continue;
+            }
+            if (nothingWaiting) return kTimedOut;
             return Fail(errno);
         }
         if (from) *from = FromSockaddr(a);
