@@ -1,6 +1,8 @@
 // The write transfer: takes the requester's DATA blocks strictly in order, converts every line
 // feed into carriage return + line feed, and hands each block to the UploadConfig hook before it
 // is acknowledged. Runs on the server thread.
+#include <cstring>
+
 #include "platform/log.h"
 #include "platform/threads.h"
 #include "spine/transfer_hooks.h"
@@ -12,13 +14,25 @@
 namespace {
 
 // Every line feed gets a carriage return in front; nothing is carried from block to block.
+// The text between line feeds is copied a line at a time.
 int ConvertLineEnds(std::span<const std::uint8_t> data, std::uint8_t* converted) {
-    int count = 0;
-    for (const std::uint8_t byte : data) {
-        if (byte == '\n') converted[count++] = '\r';
-        converted[count++] = byte;
+    std::uint8_t* out = converted;
+    const std::uint8_t* from = data.data();
+    const std::uint8_t* const end = from + data.size();
+    while (from < end) {
+        const void* found = std::memchr(from, '\n', static_cast<std::size_t>(end - from));
+        const std::uint8_t* const lineEnd =
+            found != nullptr ? static_cast<const std::uint8_t*>(found) : end;
+        const auto length = static_cast<std::size_t>(lineEnd - from);
+        std::memcpy(out, from, length);
+        out += length;
+        from = lineEnd;
+        if (from == end) break;
+        *out++ = '\r';
+        *out++ = '\n';
+        ++from;
     }
-    return count;
+    return static_cast<int>(out - converted);
 }
 
 // Ends a failed transfer: a partly stored text is abandoned (the previous target stays as it
