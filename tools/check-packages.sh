@@ -20,7 +20,7 @@ version=$(sed -n 's/^project(Morvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
 scratch=$(mktemp -d /tmp/morvane-packages.XXXXXX)
 sims=()
-trap 'kill "${sims[@]}" 2>/dev/null; wait "${sims[@]}" 2>/dev/null; rm -rf "$scratch"' EXIT
+trap 'kill "${sims[@]}" 2>/dev/null || true; wait "${sims[@]}" 2>/dev/null || true; rm -rf "$scratch"' EXIT
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
 free_udp_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }

@@ -30,7 +30,7 @@ cp "$demo/factory.txt" "$demo/device-state.txt"
   > "$demo/sim.out" 2>&1 &
 sim=$!
 sims=($sim)
-trap 'kill "${sims[@]}" 2>/dev/null; wait "${sims[@]}" 2>/dev/null || true' EXIT
+trap 'kill "${sims[@]}" 2>/dev/null || true; wait "${sims[@]}" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do grep -q listening "$demo/sim.out" 2>/dev/null && break; sleep 0.1; done
 http_port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$demo/sim.out")
 cli=("$cli_bin" --http-port "$http_port" --tftp-port "$tftp_port")
