@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <system_error>
 
 #include "platform/threads.h"
 #include "sim/base64_decode.h"
@@ -83,7 +84,11 @@ bool DeviceSimulator::Start(std::string* error) {
     }
     store_.Current();  // creates the state file from the factory text when it is missing
     startedAtMs_ = plat::MonotonicMs();
-    if (!plat::ThreadStart(&DeviceSimulator::ThreadEntry, this)) return fail("no thread");
+    try {
+        thread_ = std::thread(&DeviceSimulator::Run, this);
+    } catch (const std::system_error&) {
+        return fail("no thread");
+    }
     started_ = true;
     return true;
 }
@@ -91,7 +96,8 @@ bool DeviceSimulator::Start(std::string* error) {
 void DeviceSimulator::Stop() {
     if (!started_) return;
     stop_ = true;
-    WaitUntilFinished();
+    // Joined, not only waited for: the run's last unlock must be over before this object can go.
+    if (thread_.joinable()) thread_.join();
 }
 
 void DeviceSimulator::WaitUntilFinished() {
@@ -113,10 +119,6 @@ std::vector<std::string> DeviceSimulator::Transfers() const {
 std::string DeviceSimulator::Configuration() {
     std::lock_guard lock(lock_);
     return store_.Current();
-}
-
-void DeviceSimulator::ThreadEntry(void* self) {
-    static_cast<DeviceSimulator*>(self)->Run();
 }
 
 bool DeviceSimulator::RunIsOver() const {
@@ -142,7 +144,6 @@ void DeviceSimulator::Run() {
     plat::SocketClose(listener_);
     if (log_ != plat::kNoFile) plat::FileClose(log_);
     plat::NetCleanup();
-    // The last touch of this object: a waiter may destroy it as soon as the lock is released.
     std::lock_guard lock(lock_);
     finished_ = true;
     finishedSignal_.notify_all();

@@ -4,7 +4,8 @@
 //
 // Contract: Start() binds the listening socket on the caller's thread and then serves, one
 // connection at a time, on a thread of its own until Stop(), the destructor, MaxRequests or
-// DurationMs ends the run. The other members may be called from any thread while it serves.
+// DurationMs ends the run. Start(), Stop() and the destructor belong to the owner's thread; the
+// other members may be called from any thread while it serves.
 // The simulator holds one socket-library start-up from Start() to the end of its run, besides
 // the ones its TFTP transfers take and give back.
 #pragma once
@@ -13,6 +14,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/files.h"
@@ -47,7 +49,6 @@ class DeviceSimulator {
     std::string Configuration();
 
   private:
-    static void ThreadEntry(void* self);
     void Run();
     void Serve(plat::SocketHandle connection);
     void ServeRootPage(plat::SocketHandle connection);
@@ -68,6 +69,7 @@ class DeviceSimulator {
     plat::Ipv4Endpoint endpoint_{};
     plat::SocketHandle listener_ = plat::kNoSocket;
     plat::FileHandle log_ = plat::kNoFile;
+    std::thread thread_;  // joined by Stop() on the owner's thread
     std::atomic<bool> stop_{false};
     bool started_ = false;
     int handled_ = 0;
