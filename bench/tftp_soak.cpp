@@ -3,7 +3,10 @@
 // a full run takes hours. Prints one table row per cell (condition x client x direction x size).
 //
 //   tftp_soak [--count N] [--seed S] [--conditions loss10,loss30,dup5] [--sizes 0,511,...]
-//             [--clients tftp,atftp,curl] [--ways get,put] [--verbose]
+//             [--clients tftp,atftp,curl] [--ways get,put] [--port P] [--verbose]
+//
+// --port puts the server on port P instead of a free one the system picks (bench/tftp_soak.sh
+// --jobs runs many of these at once, each on a port of its own).
 //
 // Each transfer ends in one of these columns:
 //   ok         the client succeeded and the server says so, with the right bytes on both sides
@@ -189,6 +192,7 @@ int main(int argc, char** argv) {
     int count = 20;
     std::uint32_t seed = 1;
     bool verbose = false;
+    int port = 0;
     std::vector<std::string> conditionNames = {"loss10", "loss30", "dup5"};
     std::vector<std::string> sizes = {"0", "511", "512", "70000", "1000000"};
     std::vector<std::string> clients = {"tftp", "atftp", "curl"};
@@ -208,6 +212,8 @@ int main(int argc, char** argv) {
             clients = Split(value());
         else if (arg == "--ways")
             ways = Split(value());
+        else if (arg == "--port")
+            port = std::atoi(value().c_str());
         else if (arg == "--verbose")
             verbose = true;
         else {
@@ -224,7 +230,8 @@ int main(int argc, char** argv) {
 
     plat::SetLogSink(Discard);
     RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, Quiet, Quiet);
-    TftpSettings.Port = FreeUdpPort();
+    DeviceAddress.store(plat::kLoopbackAddress);  // the clients play the device
+    TftpSettings.Port = port > 0 && port < 65536 ? static_cast<std::uint16_t>(port) : FreeUdpPort();
     const std::string dir = (std::filesystem::temp_directory_path() /
                              ("morvane-soak-" + std::to_string(TftpSettings.Port)))
                                 .string();

@@ -24,15 +24,11 @@ ScriptedHttpPeer::ScriptedHttpPeer(PeerScript script) : script_(std::move(script
     plat::Ipv4Endpoint local{};
     plat::SocketLocalAddress(listener_, &local);
     port_ = local.port;
-    plat::ThreadStart(&ScriptedHttpPeer::Entry, this);
+    thread_ = std::thread(&ScriptedHttpPeer::Run, this);
 }
 
 ScriptedHttpPeer::~ScriptedHttpPeer() {
     Finish();
-}
-
-void ScriptedHttpPeer::Entry(void* self) {
-    static_cast<ScriptedHttpPeer*>(self)->Run();
 }
 
 void ScriptedHttpPeer::Run() {
@@ -48,9 +44,6 @@ void ScriptedHttpPeer::Run() {
         ServeOne(c);
         plat::SocketClose(c);
     }
-    std::lock_guard lock(lock_);
-    done_ = true;
-    doneSignal_.notify_all();
 }
 
 void ScriptedHttpPeer::ServeOne(plat::SocketHandle c) {
@@ -93,10 +86,7 @@ void ScriptedHttpPeer::ServeOne(plat::SocketHandle c) {
 void ScriptedHttpPeer::Finish() {
     if (finished_) return;
     finished_ = true;
-    {
-        std::unique_lock lock(lock_);
-        doneSignal_.wait(lock, [this] { return done_; });
-    }
+    thread_.join();
     plat::SocketClose(listener_);
     plat::NetCleanup();
 }

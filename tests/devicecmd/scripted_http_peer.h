@@ -7,10 +7,10 @@
 // waited for that thread, so tests check for leaks only after Finish().
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/net.h"
@@ -49,7 +49,6 @@ class ScriptedHttpPeer {
     std::vector<std::string> Requests() const;
 
   private:
-    static void Entry(void* self);
     void Run();
     void ServeOne(plat::SocketHandle c);
 
@@ -57,8 +56,7 @@ class ScriptedHttpPeer {
     plat::SocketHandle listener_ = plat::kNoSocket;
     std::uint16_t port_ = 0;
     bool finished_ = false;
-    bool done_ = false;
+    std::thread thread_;  // joined by Finish()
     mutable std::mutex lock_;
-    std::condition_variable doneSignal_;
     std::vector<std::string> requests_;
 };
