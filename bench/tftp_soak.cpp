@@ -104,7 +104,7 @@ std::string ClientCommand(const std::string& client, bool get, std::uint16_t por
         line = "curl -sS --tftp-no-options " +
                (get ? "-o " + local + " tftp://127.0.0.1:" + p + "/image"
                     : "-T " + local + " tftp://127.0.0.1:" + p + "/upload-image");
-    return "timeout 3600 " + line + " >/dev/null 2>" + errors;
+    return "timeout 3600 " + line + " >" + errors + " 2>&1";
 }
 
 enum Column { kOk, kLastAck, kGaveUp, kClean, kFalse, kCorrupt, kColumns };
@@ -156,8 +156,10 @@ Transfer RunOne(const std::string& dir, const Condition& condition, const std::s
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-    const bool clientOk = exitCode == 0;
     std::string note = ReadAll(errors);
+    // tftp-hpa's client ends with status 0 after an ERROR packet; it says so on its output.
+    const bool clientOk = exitCode == 0 && note.find("rror") == std::string::npos &&
+                          note.find("timed out") == std::string::npos;
     if (const auto end = note.find('\n'); end != std::string::npos) note.resize(end);
     Column column;
     if (get) {
