@@ -36,19 +36,17 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # One line per transfer: its port (below the system's ephemeral range, one each), seed and cell.
-n=0
 for condition in ${conditions//,/ }; do
   for client in ${clients//,/ }; do
     for way in ${ways//,/ }; do
       for size in ${sizes//,/ }; do
-        for ((i = 0; i < count; i++, n++)); do
-          echo "$((20000 + n % 12000)) $((seed + n)) $condition $client $way $size"
-        done
+        for ((i = 0; i < count; i++)); do echo "$condition $client $way $size"; done
       done
     done
   done
-done | sort -k6,6nr >"$work/transfers"  # the longest first
-echo "$n transfers, $jobs at a time" >&2
+done | awk '{ print 20000 + (NR - 1) % 12000, '"$seed"' + NR - 1, $0 }' |
+  sort -k6,6nr >"$work/transfers"  # the longest first
+echo "$(wc -l <"$work/transfers") transfers, $jobs at a time" >&2
 
 run_one() {  # port seed condition client way size
   "$soak" --count 1 --port "$1" --seed "$2" --conditions "$3" --clients "$4" --ways "$5" \

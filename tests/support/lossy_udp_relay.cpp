@@ -10,7 +10,9 @@ namespace testing_support {
 
 namespace {
 
-constexpr int kSliceMs = 10;    // each receive waits at most this long, so a stop is seen soon
+// A receive waits this long when nothing is held back: Stop() wakes it with an empty datagram,
+// so an idle relay costs (nearly) nothing, even hundreds of them at once in a soak run.
+constexpr int kIdleWaitMs = 1000;
 constexpr int kHoldMaxMs = 50;  // a held-back datagram goes out after this at the latest
 
 std::uint16_t Field16(const std::vector<std::uint8_t>& bytes, std::size_t at) {
@@ -44,6 +46,7 @@ LossyUdpRelay::LossyUdpRelay(plat::Ipv4Endpoint server, RelayFaults toServer, Re
     plat::SocketBind(clientSocket_, plat::Ipv4Endpoint{plat::kLoopbackAddress, 0});
     plat::SocketBind(serverSocket_, plat::Ipv4Endpoint{plat::kLoopbackAddress, 0});
     plat::SocketLocalAddress(clientSocket_, &clientSide_);
+    plat::SocketLocalAddress(serverSocket_, &serverSide_);
     startMs_ = plat::MonotonicMs();
     directions_ = {new Direction(true, std::move(toServer), seed),
                    new Direction(false, std::move(toClient), seed * 7919u + 1u)};
@@ -51,7 +54,10 @@ LossyUdpRelay::LossyUdpRelay(plat::Ipv4Endpoint server, RelayFaults toServer, Re
 }
 
 void LossyUdpRelay::Stop() {
-    stop_ = true;
+    if (!stop_.exchange(true)) {
+        plat::SocketSendTo(serverSocket_, {}, clientSide_);
+        plat::SocketSendTo(clientSocket_, {}, serverSide_);
+    }
     for (std::thread& t : threads_)
         if (t.joinable()) t.join();
 }
@@ -79,8 +85,16 @@ void LossyUdpRelay::Pump(Direction& d) {
     for (;;) {
         plat::Ipv4Endpoint sender{};
         const bool stopping = stop_;
-        const int n = plat::SocketRecvFrom(from, area, &sender, stopping ? 0 : kSliceMs);
+        int waitMs = kIdleWaitMs;
+        if (stopping) {
+            waitMs = 0;
+        } else if (d.held) {
+            const std::uint64_t heldMs = plat::MonotonicMs() - startMs_ - d.heldSinceMs;
+            waitMs = heldMs >= kHoldMaxMs ? 0 : static_cast<int>(kHoldMaxMs - heldMs);
+        }
+        const int n = plat::SocketRecvFrom(from, area, &sender, waitMs);
         if (stopping && n < 0) break;
+        if (n == 0 && stop_) continue;  // Stop()'s wake-up: pass on what is left, then end
         const std::uint64_t now = plat::MonotonicMs() - startMs_;
         if (n < 0) {
             if (d.held && now - d.heldSinceMs >= kHoldMaxMs) {

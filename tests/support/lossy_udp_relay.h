@@ -60,6 +60,7 @@ class LossyUdpRelay {
     plat::SocketHandle clientSocket_ = plat::kNoSocket;  // faces the client
     plat::SocketHandle serverSocket_ = plat::kNoSocket;  // faces the server
     plat::Ipv4Endpoint clientSide_{};
+    plat::Ipv4Endpoint serverSide_{};
     plat::Ipv4Endpoint server_{};
     std::uint64_t startMs_ = 0;
     std::atomic<bool> stop_{false};
