@@ -24,16 +24,6 @@
 
 namespace testing_support {
 
-// The text as a backup stores it: every line feed preceded by a carriage return.
-inline std::string WithCrLf(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\n') out.push_back('\r');
-        out.push_back(c);
-    }
-    return out;
-}
-
 class CommandAgainstSimulator : public ::testing::Test, public SimulatedDeviceRun {
 protected:
     void SetUp() override {

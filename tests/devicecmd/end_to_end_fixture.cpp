@@ -64,11 +64,3 @@ std::string ConfigText(int lines) {
     return text;
 }
 
-std::string WithCrLf(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}

@@ -29,5 +29,4 @@ class EndToEndTest : public ChannelTest {
 
 // A configuration text of `lines` numbered lines with LF ends.
 std::string ConfigText(int lines);
-// The same text with CR LF line ends.
-std::string WithCrLf(const std::string& text);
+using testing_support::WithCrLf;

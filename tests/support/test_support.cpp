@@ -147,6 +147,15 @@ void SetEnvironment(const char* name, const char* value) {
 #endif
 }
 
+std::string WithCrLf(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
+}
+
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;

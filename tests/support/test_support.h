@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace testing_support {
@@ -46,6 +47,8 @@ std::string MakeTempDir();
 void SetEnvironment(const char* name, const char* value);
 
 std::string ReadWholeFile(const std::string& path);
+// The text as a backup stores it: every line feed preceded by a carriage return.
+std::string WithCrLf(std::string_view text);
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 
 }  // namespace testing_support

@@ -79,15 +79,6 @@ std::string LinesOfText() {
     return text.substr(0, 2000);
 }
 
-std::string WithCarriageReturns(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
-
 }  // namespace
 
 TEST_P(RealClient, OneLostOrRepeatedPacketNeverFailsTheTransfer) {
@@ -123,7 +114,7 @@ TEST_P(RealClient, OneLostOrRepeatedPacketNeverFailsTheTransfer) {
         EXPECT_TRUE(ReadWholeFile(local) == text);
     } else {
         EXPECT_EQ(run.Result, TftpRunResult::FileStored) << trace;
-        EXPECT_EQ(TargetFileText(), WithCarriageReturns(text));
+        EXPECT_EQ(TargetFileText(), testing_support::WithCrLf(text));
     }
     if (std::getenv("MORVANE_SHOW_TRACE") != nullptr) std::printf("%s", trace.c_str());
 }
