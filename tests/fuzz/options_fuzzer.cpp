@@ -23,8 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (ParseCliOptions(args, &cli, &error)) {
         FUZZ_CHECK(cli.command != CliCommand::None);
         const bool named = cli.command == CliCommand::Help || cli.command == CliCommand::Version;
-        FUZZ_CHECK(named ||
-                   (cli.host.size() <= 127 && cli.user.size() <= 79 && cli.file.size() <= 259));
+        // fleet-backup's INVENTORY and STORE (kept in host and file) are paths of any length.
+        const bool fleet = cli.command == CliCommand::FleetBackup;
+        FUZZ_CHECK(named || cli.user.size() <= 79);
+        FUZZ_CHECK(named || fleet || (cli.host.size() <= 127 && cli.file.size() <= 259));
+        FUZZ_CHECK(cli.safetyBackup.size() <= 259);
         FUZZ_CHECK(cli.command != CliCommand::Probe || cli.file.empty());
         FUZZ_CHECK(cli.httpPort != 0 && cli.tftpPort != 0);
         FUZZ_CHECK(cli.probeTimeoutSeconds >= 0 && cli.probeTimeoutSeconds <= 86400);
