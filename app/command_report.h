@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 enum class CommandResult {
     Completed,          // the file was stored (backup) or served and the device rebooted (restore)
@@ -29,6 +30,9 @@ struct CommandSettingsRecord {
     // After the device closed the command connection: how long a transfer it should have made
     // may take to show up at the TFTP server before the command counts it as never made.
     int TransferGraceMs = 2000;
+    // When set, the Backup command keeps the device's text in this string (line ends converted
+    // as for a file) instead of writing TargetPath; the front end owns the string.
+    std::string* BackupText = nullptr;
 };
 
 extern CommandSettingsRecord CommandSettings;

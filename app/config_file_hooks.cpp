@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/command_report.h"
 #include "platform/dialog_toolkit.h"
 #include "platform/log.h"
 #include "platform/memory.h"
@@ -175,6 +176,13 @@ int StoreBackupBlock(BackupFileWriter& w, const std::string& targetPath,
         DiscardTemporary(w);
         return 1;
     }
+    if (w.memory != nullptr) {
+        if (blockNumber == 1) w.memory->clear();
+        if (count > 0) w.memory->append(reinterpret_cast<const char*>(bytes),
+                                        static_cast<std::size_t>(count));
+        if (written != nullptr && count > 0) *written = static_cast<std::uint32_t>(count);
+        return 1;
+    }
     if (blockNumber == 1 && !OpenTemporary(w, targetPath)) {
         if (createFailed != nullptr) createFailed();
         return StoreFailed(w, "create a temporary file beside");
@@ -198,6 +206,7 @@ int StoreBackupBlock(BackupFileWriter& w, const std::string& targetPath,
 
 int UploadConfig(const std::uint8_t* bytes, int count, std::uint32_t* written, int packetLength,
                  int blockNumber) {
+    if (blockNumber == 1) singleDevice.memory = CommandSettings.BackupText;
     const std::string target = blockNumber == 1 && packetLength != 0 ? GetTargetPath() : "";
     return StoreBackupBlock(singleDevice, target, bytes, count, written, packetLength,
                             blockNumber, [] { plat::Toolkit().SoundBeep(plat::kBeepInformation); });

@@ -25,11 +25,16 @@ extern plat::FileHandle TargetFile;
 // more, so that a transfer costs a write call per chunk rather than per block; whatever is
 // pending is written before the file is flushed and renamed, and dropped with it when the
 // transfer fails or is abandoned.
+//
+// A writer with `memory` set keeps the text in that string instead (the front end's standard
+// output, a dry run, a read-back): block 1 empties it, every block is appended, and no file is
+// touched; the string belongs to whoever set it and must outlive the transfer.
 struct BackupFileWriter {
     plat::FileHandle& file;
     std::string target;
     std::string temporary;
     std::vector<std::uint8_t> pending = {};
+    std::string* memory = nullptr;
 };
 inline constexpr std::size_t kBackupWriteChunk = 64 * 1024;
 

@@ -72,6 +72,7 @@ DeviceBackupResult Finish(const DeviceBackupJob& job, JobRecord& record, Command
 DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
     JobRecord record;
     record.job = &job;
+    record.writer.memory = job.text;
     const ScopedTransferHooks bound(&kJobHooks, &record);
     if (job.host.empty()) return Finish(job, record, CommandResult::Declined, 0, nullptr, {});
     if (job.userName.empty()) return Finish(job, record, CommandResult::Declined, 0, nullptr, {});

@@ -14,6 +14,9 @@
 
 struct DeviceBackupJob {
     std::string host, userName, password, targetPath;
+    // When set, the device's text goes into this string and targetPath is not used; the caller
+    // owns it.
+    std::string* text = nullptr;
 };
 
 struct DeviceBackupResult {

@@ -31,6 +31,20 @@ TEST_F(Backup, StoresTheDeviceTextWithCrLfAndSaysSo) {
     EXPECT_TRUE(RecordedErrors().empty());
 }
 
+TEST_F(Backup, IntoMemoryKeepsTheTextAndTouchesNoFile) {
+    options.FactoryText = "hostname in-memory\n";
+    StartDevice();
+    const std::string target = dir + "/never.cfg";
+    std::string text;
+    CommandSettings.BackupText = &text;
+    RunBackup(target);
+    CommandSettings.BackupText = nullptr;
+    EXPECT_EQ(report.Result, CommandResult::Completed);
+    EXPECT_EQ(text, "hostname in-memory\r\n");
+    EXPECT_FALSE(plat::FileExists(target.c_str()));
+    EXPECT_FALSE(plat::FileExists((target + kTemporarySuffix).c_str()));
+}
+
 TEST_F(Backup, ADeviceThatNeverSendsFailsWithoutTouchingTheOldBackup) {
     options.Faults.SkipTftp = true;
     StartDevice();
