@@ -29,6 +29,10 @@ struct SimTftpOptions {
     bool RequestOnce = false;       // the request goes once only, never again (the wait stays)
     int PacketDelayMs = 0;          // > 0: pause before each packet sent (the network's delay)
     std::uint32_t LocalAddress = plat::kAnyAddress;  // the address the packets are sent from
+    // Non-empty: each transfer is made by tftp-hpa's `tftp` program instead (at its own timers;
+    // the packet faults above do not apply), through this scratch file, which the simulator
+    // overwrites. For benchmarks against a client nobody here wrote.
+    std::string ExternalClientScratch;
 };
 
 struct SimFaults {
