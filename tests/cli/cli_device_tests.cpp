@@ -90,6 +90,16 @@ TEST_F(CliAgainstSimulator, ExitCodesFromRealFailures) {
     const std::string file = dir + "/x.cfg";
     WriteWholeFile(file, "hostname x\n");
 
+    // First, while no server of ours is left waiting for a transfer that never came.
+    StartDevice();
+    const plat::SocketHandle holder = plat::UdpOpen();
+    ASSERT_TRUE(plat::SocketBind(holder, {plat::kAnyAddress, tftpPort}));
+    const CliRun held = Cli({"backup", "127.0.0.1", dir + "/z.cfg"});
+    plat::SocketClose(holder);
+    EXPECT_EQ(held.exitCode, 7);
+    EXPECT_NE(held.err.find("cannot be opened"), std::string::npos);
+    device->Stop();
+
     for (const char* header : {"Wendrake", "Apache"}) {  // another product; not a Tavio at all
         options.ServerHeader = header;
         StartDevice();
@@ -116,13 +126,6 @@ TEST_F(CliAgainstSimulator, ExitCodesFromRealFailures) {
     StartDevice();
     EXPECT_EQ(Cli({"restore", "127.0.0.1", dir + "/missing.cfg"}).exitCode, 6);
     EXPECT_EQ(Cli({"backup", "127.0.0.1", dir + "/no/such/folder.cfg"}).exitCode, 6);
-
-    const plat::SocketHandle holder = plat::UdpOpen();
-    ASSERT_TRUE(plat::SocketBind(holder, {plat::kAnyAddress, tftpPort}));
-    const CliRun held = Cli({"backup", "127.0.0.1", dir + "/z.cfg"});
-    plat::SocketClose(holder);
-    EXPECT_EQ(held.exitCode, 7);
-    EXPECT_NE(held.err.find("cannot be opened"), std::string::npos);
     device->Stop();
 
     // Nothing listens on the web port any more.
