@@ -17,7 +17,7 @@ constexpr KindText kRefusedKinds[] = {
     {plat::NodeKind::CharDevice, "a character device, not a regular file"},
     {plat::NodeKind::BlockDevice, "a block device, not a regular file"},
     {plat::NodeKind::Socket, "a socket, not a regular file"},
-    {plat::NodeKind::Other, "not a regular file"},
+    {plat::NodeKind::Other, "something other than a regular file"},
 };
 
 const char* RefusedKindText(plat::NodeKind kind) {
@@ -33,10 +33,19 @@ bool ResolveBackupTarget(const std::string& chosen, std::string* real, std::stri
         *why = "Its symbolic link cannot be followed: " + plat::LastFileErrorText() + ".";
         return false;
     }
-    const char* refused = RefusedKindText(plat::NodeKindAt(real->c_str(), false));
+    // What a write through `chosen` would reach, as the system resolves it: the same node as
+    // *real, except behind the links of /proc and /dev/fd, which name pipes and terminals
+    // ("pipe:[1234]") rather than files.
+    const plat::NodeKind reached = plat::NodeKindAt(chosen.c_str(), true);
+    const plat::NodeKind atReal = plat::NodeKindAt(real->c_str(), false);
+    const char* refused = RefusedKindText(reached == plat::NodeKind::Missing ? atReal : reached);
     if (refused == nullptr) return true;
-    const bool link = plat::NodeKindAt(chosen.c_str(), false) == plat::NodeKind::SymbolicLink;
-    *why = (link ? "It is a link to " + *real + ", which is " : std::string("It is ")) + refused + ".";
+    if (plat::NodeKindAt(chosen.c_str(), false) != plat::NodeKind::SymbolicLink)
+        *why = std::string("It is ") + refused + ".";
+    else if (atReal == plat::NodeKind::Missing)
+        *why = std::string("It is a link to ") + refused + ".";
+    else
+        *why = "It is a link to " + *real + ", which is " + refused + ".";
     return false;
 }
 
