@@ -1,11 +1,31 @@
 // The Backup command: the device writes its configuration to our TFTP server, and the text is
 // stored in the file the operator chose.
+#include <string>
+
+#include "app/backup_target.h"
 #include "app/command_steps.h"
 #include "app/commands.h"
 #include "app/dialog_ids.h"
 #include "devicecmd/cli_commands.h"
 #include "platform/log.h"
 #include "tftp/tftp_server.h"
+
+namespace {
+
+// A target the backup could not create or replace is refused before the device is asked for
+// anything, with the reason in the box. A backup kept in memory has no target.
+bool TargetUsable(plat::WindowRef dialog, const char* path) {
+    std::string why;
+    if (CommandSettings.BackupText != nullptr || CheckBackupTarget(path, &why)) return true;
+    plat::Log("The backup cannot be written to \"%s\": %s\n", path, why.c_str());
+    SoundInformationBeep();
+    ShowCommandBox(dialog, command_text::kBackupTargetUnusable,
+                   (std::string(path) + "\r\n" + why).c_str());
+    plat::Toolkit().FocusControl(dialog, IDC_FILENAME);
+    return false;
+}
+
+}  // namespace
 
 CommandReport RunBackupCommand(plat::WindowRef dialog, ConnectionSettingsRecord* settings) {
     // Port first, then the running server: the opposite of Restore's order, on purpose.
@@ -26,6 +46,7 @@ CommandReport RunBackupCommand(plat::WindowRef dialog, ConnectionSettingsRecord*
     if (!ChooseCommandFile(dialog, ChooseBackupFile, settings, path))
         return CommandReport{CommandResult::Declined};
     SetTargetPath(path);
+    if (!TargetUsable(dialog, path)) return CommandReport{CommandResult::FileUnusable};
 
     CommandResult refusal{};
     if (!DeviceIsTavio(dialog, fields.host, command_text::kUnsupportedBackup, &refusal))

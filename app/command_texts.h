@@ -22,6 +22,7 @@ enum class CommandBox : int {
     RestoreComplete,
     RestoreFailed,
     RestoreUnconfirmed,
+    BackupTargetUnusable,  // the chosen file cannot be written or replaced; nothing was asked
 };
 
 struct MessageBoxText {
@@ -106,5 +107,11 @@ inline constexpr MessageBoxText kRestoreUnconfirmed{
     "so it is not known whether the device has it all.\r\nIt has not been rebooted; please check "
     "its configuration before you reboot it or try again.",
     "Restore not confirmed", kErrorBox};
+// Checked before the device is asked for anything: %s is the chosen file, a line end and why it
+// cannot be used.
+inline constexpr MessageBoxText kBackupTargetUnusable{
+    CommandBox::BackupTargetUnusable,
+    "The configuration cannot be backed up to: \r\n\t%s\r\nThe device has not been asked for it.",
+    "Backup not started", kErrorBox};
 
 }  // namespace command_text

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/backup_target.h"
 #include "app/command_report.h"
 #include "platform/dialog_toolkit.h"
 #include "platform/log.h"
@@ -75,7 +76,14 @@ int StoreFailed(BackupFileWriter& w, const char* what) {
 
 bool OpenTemporary(BackupFileWriter& w, const std::string& targetPath) {
     DiscardTemporary(w);  // a transfer that never finished nor was abandoned
-    w.target = targetPath;
+    // Behind a symbolic link the file it names is replaced, never the link; and only a regular
+    // file is (the command checked before the device was asked, but the node may have changed).
+    std::string why;
+    if (!ResolveBackupTarget(targetPath, &w.target, &why)) {
+        plat::Log("\"%s\": %s\n", targetPath.c_str(), why.c_str());
+        w.target = targetPath;
+        return false;
+    }
     w.temporary = w.target + kTemporarySuffix;
     plat::FileRemove(w.temporary.c_str());
     // The backup holds the device's passwords: the temporary file is private from the start,

@@ -2,6 +2,7 @@
 
 #include "app/commands.h"
 #include "app/config_file_hooks.h"
+#include "cli/backup_output.h"
 #include "cli/cli_options.h"
 #include "cli/cli_outcome.h"
 #include "cli/cli_reporting.h"
@@ -19,7 +20,11 @@
 namespace {
 
 const CliIo* activeIo = nullptr;
+// The run's own standard output, for a backup's text when FILE is "-" (activeIo then writes its
+// standard output to standard error).
+void (*standardOutput)(std::string_view) = nullptr;
 
+int RunDeviceCommand(const CliOptions& options, const CliIo& io);
 
 const char* ServerTypeText(ServerType type) {
     switch (type) {
@@ -45,9 +50,11 @@ int RunProbe(const CliOptions& options, CliOutcome& outcome) {
 int RunSafetyBackup(const CliOptions& options, const std::string& password) {
     RegisterCliToolkit(CliToolkitSetup{options.host, options.user, password, options.safetyBackup,
                                        false, options.verbose, activeIo});
+    BackupDestination destination(options.safetyBackup, standardOutput);
     const CommandReport report = RunBackupCommand(nullptr, &ConnectionSettings);
     FinishProgressLine();
     const int code = ExitCodeForCommand(report.Result, LastReportedError());
+    destination.Deliver(code == EXIT_OK);
     if (code != EXIT_OK) {
         activeIo->writeErr("The safety backup into " + options.safetyBackup +
                            " failed: the device was not restored.\n");
@@ -62,11 +69,13 @@ int RunSafetyBackup(const CliOptions& options, const std::string& password) {
 
 int RunTransferCommand(const CliOptions& options, CliOutcome& outcome) {
     const bool backup = options.command == CliCommand::Backup;
+    BackupDestination destination(backup ? options.file : std::string(), standardOutput);
     const CommandReport report = backup ? RunBackupCommand(nullptr, &ConnectionSettings)
                                         : RunRestoreCommand(nullptr, &ConnectionSettings);
     FinishProgressLine();
     outcome.bytes = report.Bytes;
     const int code = ExitCodeForCommand(report.Result, LastReportedError());
+    destination.Deliver(code == EXIT_OK);
     if (code == EXIT_OK && !options.json) {
         activeIo->writeOut(std::string(backup ? "Backup complete: " : "Restore complete: ") +
                            options.file + " (" + std::to_string(outcome.bytes) + " bytes)\n");
@@ -98,6 +107,16 @@ int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
         return EXIT_OK;
     }
     if (options.command == CliCommand::FleetBackup) return RunFleetBackupCommand(options, io);
+    standardOutput = io.writeOut;
+    return RunDeviceCommand(options, ReportIo(options, io));
+}
+
+namespace {
+
+// backup, restore and probe, reporting through `io`.
+int RunDeviceCommand(const CliOptions& options, const CliIo& io) {
+    activeIo = &io;
+    std::string error;
     std::string password;
     if (!ResolvePassword(options, &password, &error)) {
         io.writeErr("morvane-cli: " + error + "\n");
@@ -130,3 +149,5 @@ int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
     plat::SetLogSink(nullptr);
     return code;
 }
+
+}  // namespace

@@ -1,41 +1,81 @@
 #include "cli/password_source.h"
 
+#include <array>
+#include <cstdint>
 #include <cstdlib>
-#include <fstream>
+#include <string_view>
 
 #include "platform/console.h"
+#include "platform/files.h"
 
 namespace {
 
+// The password field holds 79 characters; a first line may end in CR LF.
+constexpr std::size_t kLongestPassword = 79;
+
+struct KindRefusal {
+    plat::NodeKind kind;
+    const char* text;
+};
+
+// Password files that are refused by their kind, before they are opened: a FIFO would keep the
+// tool waiting for a writer, a device could be read without end.
+constexpr KindRefusal kRefusedKinds[] = {
+    {plat::NodeKind::Directory, "is a directory"},
+    {plat::NodeKind::Fifo, "is a FIFO"},
+    {plat::NodeKind::CharDevice, "is a device"},
+    {plat::NodeKind::BlockDevice, "is a device"},
+    {plat::NodeKind::Socket, "is a socket"},
+    {plat::NodeKind::Other, "is not a regular file"},
+};
+
 bool PasswordFits(const std::string& password, std::string* error) {
-    if (password.size() > 79) {
+    if (password.size() > kLongestPassword) {
         *error = "the password is longer than 79 characters";
         return false;
     }
     return true;
 }
 
+bool Refuse(const std::string& path, const std::string& cause, std::string* error) {
+    *error = "the password file " + path + " " + cause;
+    return false;
+}
+
+// The first line of the file, read no further than the longest password and its line end.
 bool ReadFirstLine(const std::string& path, std::string* password, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot read the password file " + path;
+    const plat::NodeKind kind = plat::NodeKindAt(path.c_str(), true);
+    for (const KindRefusal& refused : kRefusedKinds)
+        if (refused.kind == kind) return Refuse(path, refused.text, error);
+    std::array<std::uint8_t, kLongestPassword + 2> start{};
+    const std::int64_t got = plat::FileReadStart(path.c_str(), start);
+    if (got < 0) {
+        *error = "cannot read the password file " + path + ": " + plat::LastFileErrorText();
         return false;
     }
-    std::getline(in, *password);
-    if (!password->empty() && password->back() == '\r') password->pop_back();
+    const std::string_view bytes(reinterpret_cast<const char*>(start.data()),
+                                 static_cast<std::size_t>(got));
+    const std::size_t lineEnd = bytes.find('\n');
+    std::string_view line = bytes.substr(0, lineEnd);
+    if (lineEnd == std::string_view::npos && bytes.size() == start.size())
+        return Refuse(path, "has a first line longer than 79 characters", error);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) return Refuse(path, "has an empty first line", error);
+    if (line.size() > kLongestPassword)
+        return Refuse(path, "has a first line longer than 79 characters", error);
+    password->assign(line);
     return true;
 }
 
 }  // namespace
 
 bool ReadPasswordFile(const std::string& path, std::string* password, std::string* error) {
-    return ReadFirstLine(path, password, error) && PasswordFits(*password, error);
+    return ReadFirstLine(path, password, error);
 }
 
 bool ResolvePassword(const CliOptions& options, std::string* password, std::string* error) {
-    if (!options.passwordFile.empty()) {
-        if (!ReadFirstLine(options.passwordFile, password, error)) return false;
-    } else if (options.askPassword) {
+    if (!options.passwordFile.empty()) return ReadFirstLine(options.passwordFile, password, error);
+    if (options.askPassword) {
         if (!plat::ReadSecretLine("Password: ", password)) {
             *error = "no terminal to ask for the password";
             return false;

@@ -7,9 +7,12 @@
 
 // --password-file (its first line), else --ask-password (a prompt without echo), else the
 // environment variable MORVANE_PASSWORD, else the device's default "tundra".
-// False with a reason when the chosen source cannot be read.
+// False with a reason when the chosen source cannot be read (a password file as
+// ReadPasswordFile).
 bool ResolvePassword(const CliOptions& options, std::string* password, std::string* error);
 
-// The first line of a password file (a fleet inventory's password_file). False with a reason
-// when it cannot be read or the password is too long.
+// The first line of a password file (also a fleet inventory's password_file), read no further
+// than the field's 79 characters and a line end. False with a reason naming the file when it
+// cannot be read, is not a regular file (a directory, FIFO or device is refused before it is
+// opened), or its first line is empty or longer than 79 characters.
 bool ReadPasswordFile(const std::string& path, std::string* password, std::string* error);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace plat {
 
@@ -38,5 +39,30 @@ bool FileExists(const char* path);
 bool DirectoryExists(const char* path);
 // Creates one directory, readable by its owner only where the platform has such modes.
 bool MakeDirectory(const char* path);
+
+// --- What stands at a path, where a link leads, and bounded reads ---
+// For checks made before a device is contacted: a backup replaces only a regular file, and a
+// password file is read only when it is one, so that a FIFO, a device or a directory is refused
+// by its kind instead of being opened, replaced or read without end.
+
+enum class NodeKind { Missing, RegularFile, Directory, SymbolicLink, Fifo, CharDevice, BlockDevice,
+                      Socket, Other };
+// The kind of the node at `path`; with followLinks false a symbolic link is SymbolicLink (on
+// Windows the system follows links and reparse points itself, and a device name such as NUL or
+// COM1, wherever it stands, is a CharDevice). Missing also when the node cannot be looked at.
+NodeKind NodeKindAt(const char* path, bool followLinks);
+// The file that a write through `path` replaces: a chain of symbolic links on its last part is
+// followed (a relative link from the folder that holds it), a dangling one giving the name that
+// it points to; the folder is made absolute with "." and ".." resolved where it exists, and kept
+// as given where it does not. False only when the links do not end (a loop). Windows: the full
+// path name; the system follows any link when the file is opened.
+bool ResolveWritePath(const char* path, std::string* real);
+// The system's own text for the last failure of a file call on this thread (strerror /
+// FormatMessage), without a line end. Call it right after the failure.
+std::string LastFileErrorText();
+// Opens `path` only when it is a regular file (never waiting on a FIFO or a device), reads at
+// most buffer.size() bytes from its start and closes it. The bytes read, or -1 (not a regular
+// file, cannot be opened or read).
+std::int64_t FileReadStart(const char* path, std::span<std::uint8_t> buffer);
 
 }  // namespace plat

@@ -7,7 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <system_error>
+#include <vector>
 
 #include "platform/test_hooks.h"
 
@@ -118,6 +122,94 @@ bool MakeDirectory(const char* path) {
 bool FileExists(const char* path) {
     struct stat st{};
     return ::stat(path, &st) == 0;
+}
+
+// --- What stands at a path, where a link leads, and bounded reads ---
+
+NodeKind NodeKindAt(const char* path, bool followLinks) {
+    struct stat st{};
+    if ((followLinks ? ::stat(path, &st) : ::lstat(path, &st)) != 0) return NodeKind::Missing;
+    if (S_ISREG(st.st_mode)) return NodeKind::RegularFile;
+    if (S_ISDIR(st.st_mode)) return NodeKind::Directory;
+    if (S_ISLNK(st.st_mode)) return NodeKind::SymbolicLink;
+    if (S_ISFIFO(st.st_mode)) return NodeKind::Fifo;
+    if (S_ISCHR(st.st_mode)) return NodeKind::CharDevice;
+    if (S_ISBLK(st.st_mode)) return NodeKind::BlockDevice;
+    if (S_ISSOCK(st.st_mode)) return NodeKind::Socket;
+    return NodeKind::Other;
+}
+
+namespace {
+
+constexpr int kMostLinksFollowed = 40;  // as the kernel's own limit for one path
+
+// The text of the symbolic link at `path`, or false.
+bool ReadLink(const std::string& path, std::string* text) {
+    std::vector<char> buffer(PATH_MAX);
+    const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= buffer.size()) return false;
+    text->assign(buffer.data(), static_cast<std::size_t>(n));
+    return true;
+}
+
+// "a/b/c" -> "a/b/", "c" -> "": what a relative link in the same folder is read against.
+std::string FolderPrefix(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+bool ResolveWritePath(const char* path, std::string* real) {
+    std::string current = path;
+    for (int followed = 0;; ++followed) {
+        struct stat st{};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        if (followed == kMostLinksFollowed) {
+            errno = ELOOP;
+            return false;
+        }
+        std::string link;
+        if (!ReadLink(current, &link) || link.empty()) return false;
+        current = link.front() == '/' ? link : FolderPrefix(current) + link;
+    }
+    const std::size_t slash = current.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : current.substr(0, slash);
+    const std::string name = slash == std::string::npos ? current : current.substr(slash + 1);
+    if (char* absolute = ::realpath(folder.c_str(), nullptr)) {
+        std::string resolved = absolute;
+        std::free(absolute);
+        if (resolved.back() != '/') resolved += '/';
+        current = resolved + name;
+    }
+    *real = current;
+    return true;
+}
+
+std::string LastFileErrorText() {
+    const int code = errno;
+    return std::generic_category().message(code);
+}
+
+std::int64_t FileReadStart(const char* path, std::span<std::uint8_t> buffer) {
+    if (ShouldFail(Op::FileOpenRead)) return -1;
+    // Non-blocking: a FIFO put in the file's place after a look at it must not stall the open.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st{};
+    std::int64_t got = -1;
+    if (::fstat(fd, &st) == 0) {
+        if (S_ISREG(st.st_mode))
+            got = FileRead(fd, buffer);
+        else
+            errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    }
+    const int code = errno;
+    ::close(fd);
+    errno = code;
+    return got;
 }
 
 }  // namespace plat

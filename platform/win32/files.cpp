@@ -3,6 +3,10 @@
 
 #include <windows.h>
 
+#include <array>
+#include <cctype>
+#include <string_view>
+
 #include "platform/test_hooks.h"
 
 namespace plat {
@@ -109,6 +113,96 @@ bool MakeDirectory(const char* path) {
 
 bool FileExists(const char* path) {
     return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// --- What stands at a path, where a link leads, and bounded reads ---
+
+namespace {
+
+// The names the system keeps for its devices in every folder, with or without an extension.
+constexpr std::array<std::string_view, 24> kDeviceNames{
+    "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8",
+    "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$",
+    "CONOUT$"};
+
+bool SameLetters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// A path in the device namespace (\\.\...), or a last part that is a device name.
+bool NamesADevice(std::string_view path) {
+    if (path.starts_with("\\\\.\\") || path.starts_with("//./")) return true;
+    const std::size_t cut = path.find_last_of("\\/:");
+    std::string_view name = cut == std::string_view::npos ? path : path.substr(cut + 1);
+    name = name.substr(0, name.find('.'));
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    for (std::string_view device : kDeviceNames)
+        if (SameLetters(name, device)) return true;
+    return false;
+}
+
+}  // namespace
+
+NodeKind NodeKindAt(const char* path, bool) {
+    if (NamesADevice(path)) return NodeKind::CharDevice;
+    const DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return NodeKind::Missing;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return NodeKind::Directory;
+    const HANDLE h = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return NodeKind::RegularFile;  // there, but held by another
+    const DWORD type = ::GetFileType(h);
+    ::CloseHandle(h);
+    switch (type) {
+        case FILE_TYPE_DISK: return NodeKind::RegularFile;
+        case FILE_TYPE_CHAR: return NodeKind::CharDevice;
+        case FILE_TYPE_PIPE: return NodeKind::Fifo;
+        default: return NodeKind::Other;
+    }
+}
+
+bool ResolveWritePath(const char* path, std::string* real) {
+    char full[MAX_PATH * 4];
+    const DWORD n = ::GetFullPathNameA(path, sizeof full, full, nullptr);
+    *real = n > 0 && n < sizeof full ? std::string(full, n) : std::string(path);
+    return true;
+}
+
+std::string LastFileErrorText() {
+    const DWORD code = ::GetLastError();
+    char text[512];
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                               code, 0, text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' ||
+                     text[n - 1] == '.'))
+        --n;
+    if (n == 0) return "error " + std::to_string(code);
+    return std::string(text, n);
+}
+
+std::int64_t FileReadStart(const char* path, std::span<std::uint8_t> buffer) {
+    if (ShouldFail(Op::FileOpenRead)) return -1;
+    if (NodeKindAt(path, true) != NodeKind::RegularFile) {
+        ::SetLastError(ERROR_INVALID_FUNCTION);
+        return -1;
+    }
+    const HANDLE h = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    std::int64_t got = -1;
+    if (::GetFileType(h) == FILE_TYPE_DISK)
+        got = FileRead(Wrap(h), buffer);
+    else
+        ::SetLastError(ERROR_INVALID_FUNCTION);
+    const DWORD code = ::GetLastError();
+    ::CloseHandle(h);
+    ::SetLastError(code);
+    return got;
 }
 
 }  // namespace plat

@@ -6,6 +6,7 @@
 
 #include "app/command_report.h"
 #include "devicecmd/device_settings.h"
+#include "platform/files.h"
 #include "platform/net.h"
 #include "platform/threads.h"
 #include "sim/device_simulator.h"
@@ -90,6 +91,16 @@ TEST_F(CliAgainstSimulator, ExitCodesFromRealFailures) {
     const std::string file = dir + "/x.cfg";
     WriteWholeFile(file, "hostname x\n");
 
+    // First, while no server of ours is left waiting for a transfer that never came.
+    StartDevice();
+    const plat::SocketHandle holder = plat::UdpOpen();
+    ASSERT_TRUE(plat::SocketBind(holder, {plat::kAnyAddress, tftpPort}));
+    const CliRun held = Cli({"backup", "127.0.0.1", dir + "/z.cfg"});
+    plat::SocketClose(holder);
+    EXPECT_EQ(held.exitCode, 7);
+    EXPECT_NE(held.err.find("cannot be opened"), std::string::npos);
+    device->Stop();
+
     for (const char* header : {"Wendrake", "Apache"}) {  // another product; not a Tavio at all
         options.ServerHeader = header;
         StartDevice();
@@ -116,13 +127,6 @@ TEST_F(CliAgainstSimulator, ExitCodesFromRealFailures) {
     StartDevice();
     EXPECT_EQ(Cli({"restore", "127.0.0.1", dir + "/missing.cfg"}).exitCode, 6);
     EXPECT_EQ(Cli({"backup", "127.0.0.1", dir + "/no/such/folder.cfg"}).exitCode, 6);
-
-    const plat::SocketHandle holder = plat::UdpOpen();
-    ASSERT_TRUE(plat::SocketBind(holder, {plat::kAnyAddress, tftpPort}));
-    const CliRun held = Cli({"backup", "127.0.0.1", dir + "/z.cfg"});
-    plat::SocketClose(holder);
-    EXPECT_EQ(held.exitCode, 7);
-    EXPECT_NE(held.err.find("cannot be opened"), std::string::npos);
     device->Stop();
 
     // Nothing listens on the web port any more.
@@ -148,6 +152,32 @@ TEST_F(CliAgainstSimulator, ASafetyBackupComesFirstAndItsFailureLeavesTheDeviceA
                            " (17 bytes)\nRestore complete: " + file + " (16 bytes)\n");
     EXPECT_EQ(ReadWholeFile(safety), "hostname before\r\n");
     EXPECT_EQ(device->Configuration(), "hostname after\n");
+}
+
+TEST_F(CliAgainstSimulator, ADashPutsTheWholeTextAloneOnStandardOutput) {
+    options.FactoryText = "hostname piped\n";
+    StartDevice();
+    const CliRun backup = Cli({"backup", "127.0.0.1", "-", "--json"});
+    EXPECT_EQ(backup.exitCode, 0) << backup.err;
+    EXPECT_EQ(backup.out, "hostname piped\r\n");
+    EXPECT_NE(backup.err.find("\"file\":\"-\",\"ok\":true"), std::string::npos) << backup.err;
+    EXPECT_FALSE(plat::FileExists("-"));
+
+    const std::string file = dir + "/new.cfg";
+    WriteWholeFile(file, "hostname after\r\n");
+    const CliRun restore = Cli({"restore", "127.0.0.1", file, "--safety-backup", "-"});
+    EXPECT_EQ(restore.exitCode, 0) << restore.err;
+    EXPECT_EQ(restore.out, "hostname piped\r\n");
+    EXPECT_EQ(restore.err, "Safety backup complete: - (16 bytes)\nRestore complete: " + file +
+                               " (16 bytes)\n");
+    device->Stop();
+
+    options.Faults.SkipTftp = true;  // no text at all: nothing on standard output
+    StartDevice();
+    const CliRun failed = Cli({"backup", "127.0.0.1", "-"});
+    EXPECT_EQ(failed.exitCode, 5);
+    EXPECT_EQ(failed.out, "");
+    EXPECT_NE(failed.err.find("Backup failed"), std::string::npos);
 }
 
 TEST_F(CliAgainstSimulator, ARestoreDrawsItsProgressOnATerminalOnly) {

@@ -26,6 +26,22 @@ TEST(Win32Files, AFileOpenForReadingCannotBeRewrittenMeanwhile) {
     EXPECT_EQ(FileOpenRead(testing_support::MakeTempDir().c_str()), kNoFile);  // a folder
 }
 
+// A backup never replaces, and a password file is never read from, a device or a folder.
+TEST(Win32Files, DeviceNamesAnywhereAndFoldersAreNoRegularFiles) {
+    const std::string dir = testing_support::MakeTempDir();
+    testing_support::WriteWholeFile(dir + "\\a.cfg", "password\r\n");
+    for (const char* device : {"NUL", "nul.cfg", "C:\\any\\com1.cfg", "\\\\.\\pipe\\x"})
+        EXPECT_EQ(NodeKindAt(device, false), NodeKind::CharDevice) << device;
+    EXPECT_EQ(NodeKindAt(dir.c_str(), false), NodeKind::Directory);
+    EXPECT_EQ(NodeKindAt((dir + "\\a.cfg").c_str(), false), NodeKind::RegularFile);
+    EXPECT_EQ(NodeKindAt((dir + "\\none\\b.cfg").c_str(), false), NodeKind::Missing);
+
+    std::array<std::uint8_t, 4> start{};
+    EXPECT_EQ(FileReadStart("NUL", start), -1);
+    EXPECT_EQ(FileReadStart(dir.c_str(), start), -1);
+    EXPECT_EQ(FileReadStart((dir + "\\a.cfg").c_str(), start), 4);
+}
+
 TEST(Win32Datagrams, ADatagramToAClosedPortDoesNotFailTheNextReceive) {
     ASSERT_EQ(NetStartup(), 0);
     const SocketHandle server = UdpOpen();

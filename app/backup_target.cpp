@@ -1,0 +1,65 @@
+#include "app/backup_target.h"
+
+#include "app/config_file_hooks.h"
+#include "platform/files.h"
+
+namespace {
+
+struct KindText {
+    plat::NodeKind kind;
+    const char* text;
+};
+
+// What the operator is told stands at a target that is not a regular file.
+constexpr KindText kRefusedKinds[] = {
+    {plat::NodeKind::Directory, "a directory, not a regular file"},
+    {plat::NodeKind::Fifo, "a FIFO, not a regular file"},
+    {plat::NodeKind::CharDevice, "a character device, not a regular file"},
+    {plat::NodeKind::BlockDevice, "a block device, not a regular file"},
+    {plat::NodeKind::Socket, "a socket, not a regular file"},
+    {plat::NodeKind::Other, "something other than a regular file"},
+};
+
+const char* RefusedKindText(plat::NodeKind kind) {
+    for (const KindText& k : kRefusedKinds)
+        if (k.kind == kind) return k.text;
+    return nullptr;  // a regular file, or nothing yet
+}
+
+}  // namespace
+
+bool ResolveBackupTarget(const std::string& chosen, std::string* real, std::string* why) {
+    if (!plat::ResolveWritePath(chosen.c_str(), real)) {
+        *why = "Its symbolic link cannot be followed: " + plat::LastFileErrorText() + ".";
+        return false;
+    }
+    // What a write through `chosen` would reach, as the system resolves it: the same node as
+    // *real, except behind the links of /proc and /dev/fd, which name pipes and terminals
+    // ("pipe:[1234]") rather than files.
+    const plat::NodeKind reached = plat::NodeKindAt(chosen.c_str(), true);
+    const plat::NodeKind atReal = plat::NodeKindAt(real->c_str(), false);
+    const char* refused = RefusedKindText(reached == plat::NodeKind::Missing ? atReal : reached);
+    if (refused == nullptr) return true;
+    if (plat::NodeKindAt(chosen.c_str(), false) != plat::NodeKind::SymbolicLink)
+        *why = std::string("It is ") + refused + ".";
+    else if (atReal == plat::NodeKind::Missing)
+        *why = std::string("It is a link to ") + refused + ".";
+    else
+        *why = "It is a link to " + *real + ", which is " + refused + ".";
+    return false;
+}
+
+bool CheckBackupTarget(const std::string& chosen, std::string* why) {
+    std::string real;
+    if (!ResolveBackupTarget(chosen, &real, why)) return false;
+    const std::string temporary = real + kTemporarySuffix;
+    plat::FileRemove(temporary.c_str());  // one of ours, left by a run that never finished
+    const plat::FileHandle probe = plat::FileCreateNew(temporary.c_str());
+    if (probe == plat::kNoFile) {
+        *why = "No file can be created in its folder: " + plat::LastFileErrorText() + ".";
+        return false;
+    }
+    plat::FileClose(probe);
+    plat::FileRemove(temporary.c_str());
+    return true;
+}
