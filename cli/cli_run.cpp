@@ -2,6 +2,7 @@
 
 #include "app/commands.h"
 #include "app/config_file_hooks.h"
+#include "app/temporary_files.h"
 #include "cli/cli_options.h"
 #include "cli/cli_outcome.h"
 #include "cli/cli_reporting.h"
@@ -81,7 +82,22 @@ int RunTransferCommand(const CliOptions& options, CliOutcome& outcome) {
 
 }  // namespace
 
+namespace {
+
+int RunCommand(const std::vector<std::string>& args, const CliIo& io);
+
+}  // namespace
+
 int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
+    const int code = RunCommand(args, io);
+    // A transfer still running when the command gave up on it leaves nothing behind.
+    RemoveTemporaryFiles();
+    return code;
+}
+
+namespace {
+
+int RunCommand(const std::vector<std::string>& args, const CliIo& io) {
     activeIo = &io;
     CliOptions options;
     std::string error;
@@ -130,3 +146,5 @@ int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
     plat::SetLogSink(nullptr);
     return code;
 }
+
+}  // namespace

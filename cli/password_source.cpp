@@ -4,8 +4,13 @@
 #include <fstream>
 
 #include "platform/console.h"
+#include "platform/process.h"
 
 namespace {
+
+constexpr const char* kPasswordVariable = "MORVANE_PASSWORD";
+bool environmentPasswordTaken = false;
+std::string environmentPassword;
 
 bool PasswordFits(const std::string& password, std::string* error) {
     if (password.size() > 79) {
@@ -40,10 +45,16 @@ bool ResolvePassword(const CliOptions& options, std::string* password, std::stri
             *error = "no terminal to ask for the password";
             return false;
         }
-    } else if (const char* fromEnvironment = std::getenv("MORVANE_PASSWORD")) {
+    } else if (const char* fromEnvironment = std::getenv(kPasswordVariable)) {
         *password = fromEnvironment;
+    } else if (environmentPasswordTaken) {
+        *password = environmentPassword;
     } else {
         *password = "tundra";
     }
     return PasswordFits(*password, error);
+}
+
+void TakePasswordFromEnvironment() {
+    environmentPasswordTaken = plat::TakeEnvironmentVariable(kPasswordVariable, &environmentPassword);
 }
