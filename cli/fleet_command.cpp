@@ -142,6 +142,7 @@ struct FleetInterruptRecord {
     FleetCommandRun& run;
     const std::vector<FleetDevice>& devices;
     const std::string& store;
+    const StoreLock& lock;
     bool history = false;
     std::mutex finishing;  // held by the main thread from the run's end to its summary
 };
@@ -174,6 +175,7 @@ void InterruptRun(int signal, void* context) {
                         "\n\nInterrupted after " + std::to_string(soFar.tally.Done()) + " of " +
                             std::to_string(soFar.tally.devices) + " devices.");
     }
+    plat::FileLockRelease(record.lock.path.c_str(), record.lock.file);
     EndInterrupted(signal);
 }
 
@@ -183,6 +185,7 @@ void InterruptFinish(int signal, void* context) {
     auto& record = *static_cast<FleetInterruptRecord*>(context);
     std::lock_guard wait(record.finishing);
     RemoveTemporaryFilesForGood();
+    plat::FileLockRelease(record.lock.path.c_str(), record.lock.file);
     EndInterrupted(signal);
 }
 
@@ -230,7 +233,7 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
 
     StartCliSession(options, io, true);
 
-    FleetInterruptRecord interrupt{run, devices, store, history, {}};
+    FleetInterruptRecord interrupt{run, devices, store, lock, history, {}};
     SetCliInterruptAction(InterruptRun, &interrupt);
     const FleetRunOutcome outcome =
         RunFleetBackup(devices, store, options.parallel, FleetRunHooks{BackUpOne, OnResult, &run});
