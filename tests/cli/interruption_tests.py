@@ -201,7 +201,8 @@ def fleet_runs(work):
         store = os.path.join(work, "made")
         new_fleet()
         cli = run_cli(fleet(store, "--git"))
-        check(wait_for(lambda: os.path.exists(slow_part(store))), "fleet: the slow device runs")
+        check(wait_for(lambda: both_stored(store) and os.path.exists(slow_part(store))),
+              "fleet: the slow device runs")
         second = subprocess.run([CLI] + fleet(store), capture_output=True, text=True, timeout=10)
         check(second.returncode == 1, f"fleet: a second run is refused: {second.returncode}")
         check(store in second.stderr and f"process {cli.pid}" in second.stderr,
@@ -210,9 +211,22 @@ def fleet_runs(work):
         cli.wait()
         with open(os.path.join(store, ".gone.cfg.morvane-new"), "w") as f:
             f.write("left by a device no longer in the inventory\n")
+        # The run after it, interrupted while it commits: the commit and the summary still come.
         new_fleet()
-        rerun = subprocess.run([CLI] + fleet(store), capture_output=True, text=True, timeout=60)
-        check(rerun.returncode == 0, f"fleet: the run after a SIGKILL: {rerun.stderr}")
+        marker = os.path.join(work, "committing")
+        hook = os.path.join(store, ".git", "hooks", "pre-commit")
+        with open(hook, "w") as f:
+            f.write(f"#!/bin/sh\ntouch '{marker}'\nsleep 1\n")
+        os.chmod(hook, 0o700)
+        rerun = run_cli(fleet(store))
+        check(wait_for(lambda: os.path.exists(marker), 30), "fleet: the run after a SIGKILL commits")
+        rerun.send_signal(signal.SIGINT)
+        code, out, err = finish(rerun)
+        check(code == 130, f"fleet: interrupted while committing: exit 130, not {code}: {err}")
+        check("Fleet backup: 3 devices, 1 stored, 2 unchanged, 0 failed" in out,
+              f"fleet: interrupted while committing: the whole summary: {out!r}")
+        check(git(store, "log", "-1", "--format=%s") == "Fleet backup: 1 changed, 2 unchanged, 0 failed\n",
+              "fleet: interrupted while committing: the commit is made")
         check(debris(store) == [], f"fleet: no leftovers after the next run: {debris(store)}")
         open_to_others = [os.path.join(d, n) for d, dirs, files in os.walk(os.path.join(store, ".git"))
                           for n in dirs + files
@@ -221,7 +235,7 @@ def fleet_runs(work):
               "fleet: a history the tool makes is private")
         check(not [p for p in open_to_others if "/objects/" in p or p.endswith("/index")],
               f"fleet: its objects and index are private: {open_to_others}")
-        check("warning" not in rerun.stderr, f"fleet: a private history is not reported: {rerun.stderr}")
+        check("warning" not in err, f"fleet: a private history is not reported: {err}")
     finally:
         if sim:
             sim.kill()
