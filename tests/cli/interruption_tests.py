@@ -216,9 +216,11 @@ def fleet_runs(work):
         marker = os.path.join(work, "committing")
         hook = os.path.join(store, ".git", "hooks", "pre-commit")
         with open(hook, "w") as f:
-            f.write(f"#!/bin/sh\ntouch '{marker}'\nsleep 1\n")
+            f.write(f"#!/bin/sh\nenv > '{dump}'\ntouch '{marker}'\nsleep 1\n")
         os.chmod(hook, 0o700)
-        rerun = run_cli(fleet(store))
+        if os.path.exists(dump):
+            os.remove(dump)
+        rerun = run_cli(fleet(store), {"MORVANE_PASSWORD": "tundra"})
         check(wait_for(lambda: os.path.exists(marker), 30), "fleet: the run after a SIGKILL commits")
         rerun.send_signal(signal.SIGINT)
         code, out, err = finish(rerun)
@@ -227,6 +229,9 @@ def fleet_runs(work):
               f"fleet: interrupted while committing: the whole summary: {out!r}")
         check(git(store, "log", "-1", "--format=%s") == "Fleet backup: 1 changed, 2 unchanged, 0 failed\n",
               "fleet: interrupted while committing: the commit is made")
+        environment = open(dump).read() if os.path.exists(dump) else ""
+        check(environment != "" and "MORVANE_PASSWORD" not in environment,
+              "fleet: git's hook does not see the password (the run after a SIGKILL)")
         check(debris(store) == [], f"fleet: no leftovers after the next run: {debris(store)}")
         open_to_others = [os.path.join(d, n) for d, dirs, files in os.walk(os.path.join(store, ".git"))
                           for n in dirs + files
@@ -234,7 +239,7 @@ def fleet_runs(work):
         check(stat.S_IMODE(os.stat(os.path.join(store, ".git")).st_mode) == 0o700,
               "fleet: a history the tool makes is private")
         check(not [p for p in open_to_others if "/objects/" in p or p.endswith("/index")],
-              f"fleet: its objects and index are private: {open_to_others}")
+              f"fleet: its objects and index are private: {open_to_others[:4]}")
         check("warning" not in err, f"fleet: a private history is not reported: {err}")
     finally:
         if sim:
