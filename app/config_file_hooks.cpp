@@ -6,6 +6,7 @@
 
 #include "app/backup_target.h"
 #include "app/command_report.h"
+#include "app/temporary_files.h"
 #include "platform/dialog_toolkit.h"
 #include "platform/log.h"
 #include "platform/memory.h"
@@ -54,7 +55,7 @@ void DiscardTemporary(BackupFileWriter& w) {
         plat::FileClose(w.file);
         w.file = plat::kNoFile;
     }
-    if (!w.temporary.empty()) plat::FileRemove(w.temporary.c_str());
+    if (!w.temporary.empty()) RemoveTemporaryFile(w.temporary);
     w.temporary.clear();
     w.target.clear();
     w.pending.clear();
@@ -88,7 +89,7 @@ bool OpenTemporary(BackupFileWriter& w, const std::string& targetPath) {
     plat::FileRemove(w.temporary.c_str());
     // The backup holds the device's passwords: the temporary file is private from the start,
     // or as open as the file it will replace.
-    w.file = plat::FileCreateNew(w.temporary.c_str(), w.target.c_str());
+    w.file = CreateTemporaryFile(w.temporary, w.target.c_str());
     w.pending.reserve(kBackupWriteChunk + 2 * 512);
     return w.file != plat::kNoFile;
 }
@@ -206,7 +207,7 @@ int StoreBackupBlock(BackupFileWriter& w, const std::string& targetPath,
     if (!plat::FileFlush(w.file)) return StoreFailed(w, "flush the backup for");
     plat::FileClose(w.file);
     w.file = plat::kNoFile;
-    if (!plat::FileReplace(w.temporary.c_str(), w.target.c_str())) return StoreFailed(w, "replace");
+    if (!ReplaceWithTemporaryFile(w.temporary, w.target)) return StoreFailed(w, "replace");
     w.temporary.clear();
     w.target.clear();
     return 1;

@@ -2,6 +2,7 @@
 
 #include "app/commands.h"
 #include "app/config_file_hooks.h"
+#include "app/temporary_files.h"
 #include "cli/backup_output.h"
 #include "cli/cli_options.h"
 #include "cli/cli_outcome.h"
@@ -24,7 +25,6 @@ const CliIo* activeIo = nullptr;
 // standard output to standard error).
 void (*standardOutput)(std::string_view) = nullptr;
 
-int RunDeviceCommand(const CliOptions& options, const CliIo& io);
 
 const char* ServerTypeText(ServerType type) {
     switch (type) {
@@ -88,30 +88,6 @@ int RunTransferCommand(const CliOptions& options, CliOutcome& outcome) {
     return code;
 }
 
-}  // namespace
-
-int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
-    activeIo = &io;
-    CliOptions options;
-    std::string error;
-    if (!ParseCliOptions(args, &options, &error)) {
-        io.writeErr("morvane-cli: " + error + "\n\n" + kCliUsage);
-        return EXIT_USAGE;
-    }
-    if (options.command == CliCommand::Help) {
-        io.writeOut(kCliUsage);
-        return EXIT_OK;
-    }
-    if (options.command == CliCommand::Version) {
-        io.writeOut("morvane-cli " MORVANE_VERSION "\n");
-        return EXIT_OK;
-    }
-    if (options.command == CliCommand::FleetBackup) return RunFleetBackupCommand(options, io);
-    standardOutput = io.writeOut;
-    return RunDeviceCommand(options, ReportIo(options, io));
-}
-
-namespace {
 
 // backup, restore and probe, reporting through `io`.
 int RunDeviceCommand(const CliOptions& options, const CliIo& io) {
@@ -150,4 +126,32 @@ int RunDeviceCommand(const CliOptions& options, const CliIo& io) {
     return code;
 }
 
+int RunCommand(const std::vector<std::string>& args, const CliIo& io) {
+    activeIo = &io;
+    CliOptions options;
+    std::string error;
+    if (!ParseCliOptions(args, &options, &error)) {
+        io.writeErr("morvane-cli: " + error + "\n\n" + kCliUsage);
+        return EXIT_USAGE;
+    }
+    if (options.command == CliCommand::Help) {
+        io.writeOut(kCliUsage);
+        return EXIT_OK;
+    }
+    if (options.command == CliCommand::Version) {
+        io.writeOut("morvane-cli " MORVANE_VERSION "\n");
+        return EXIT_OK;
+    }
+    if (options.command == CliCommand::FleetBackup) return RunFleetBackupCommand(options, io);
+    standardOutput = io.writeOut;
+    return RunDeviceCommand(options, ReportIo(options, io));
+}
+
 }  // namespace
+
+int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
+    const int code = RunCommand(args, io);
+    // A transfer still running when the command gave up on it leaves nothing behind.
+    RemoveTemporaryFiles();
+    return code;
+}

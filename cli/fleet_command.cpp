@@ -1,9 +1,12 @@
 #include "cli/fleet_command.h"
 
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "app/config_file_hooks.h"
+#include "app/temporary_files.h"
+#include "cli/cli_interrupt.h"
 #include "cli/cli_outcome.h"
 #include "cli/cli_reporting.h"
 #include "cli/cli_session.h"
@@ -104,6 +107,88 @@ int Refuse(const CliIo& io, const std::string& reason) {
     return EXIT_USAGE;
 }
 
+// The store's lock for this run, released on every way out of the command (and by the system
+// when the process ends).
+struct StoreLock {
+    std::string path;
+    plat::FileHandle file = plat::kNoFile;
+    StoreLock() = default;
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
+    ~StoreLock() { plat::FileLockRelease(path.c_str(), file); }
+};
+
+// Empty when the lock is taken; otherwise why this run may not go on.
+std::string LockStore(const std::string& store, StoreLock& lock) {
+    const std::string path = FleetLockPath(store);
+    long holder = 0;
+    lock.path = path;
+    switch (plat::FileLockTake(path.c_str(), &lock.file, &holder)) {
+        case plat::FileLockResult::Taken:
+            return {};
+        case plat::FileLockResult::Held:
+            return "the store " + store + " is in use by another fleet-backup run" +
+                   (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
+                   "; no device was contacted. Try again once it has finished.";
+        case plat::FileLockResult::Failed:
+            break;
+    }
+    return "the store " + store + " cannot be locked: its lock file " + path +
+           " cannot be created";
+}
+
+// What an interruption needs to finish the run as well as it can.
+struct FleetInterruptRecord {
+    FleetCommandRun& run;
+    const std::vector<FleetDevice>& devices;
+    const std::string& store;
+    const StoreLock& lock;
+    bool history = false;
+    std::mutex finishing;  // held by the main thread from the run's end to its summary
+};
+
+// The history commit and the summary line; the run's exit code (a failed commit fails a run
+// that would have succeeded).
+int CommitAndReport(FleetInterruptRecord& record, const FleetTally& tally, int code,
+                    const std::string& note) {
+    std::string error;
+    if (record.history && !CommitStoreHistory(record.store, RecordedFiles(record.devices, record.store),
+                                              FleetCommitMessage(tally) + note, &error)) {
+        record.run.io.writeErr("morvane-cli: the history commit failed: " + error + "\n");
+        if (code == EXIT_OK) code = EXIT_FLEET_FAILED;
+    }
+    record.run.io.writeOut(record.run.options.json ? FleetSummaryJson(tally, code, JsonString)
+                                                   : FleetSummaryLine(tally));
+    return code;
+}
+
+// While devices run: the run is held where it stands (what is recorded is what the store
+// holds), the scratch files of the devices still running go, what was stored is committed.
+void InterruptRun(int signal, void* context) {
+    auto& record = *static_cast<FleetInterruptRecord*>(context);
+    FleetRunOutcome soFar;
+    const bool held = HoldFleetRun(&soFar);
+    RemoveTemporaryFilesForGood();
+    if (held) {
+        ClearProgress(record.run);
+        CommitAndReport(record, soFar.tally, InterruptedExitCode(signal),
+                        "\n\nInterrupted after " + std::to_string(soFar.tally.Done()) + " of " +
+                            std::to_string(soFar.tally.devices) + " devices.");
+    }
+    plat::FileLockRelease(record.lock.path.c_str(), record.lock.file);
+    EndInterrupted(signal);
+}
+
+// Once every device has finished, the main thread commits and reports as usual; the process
+// then ends as interrupted.
+void InterruptFinish(int signal, void* context) {
+    auto& record = *static_cast<FleetInterruptRecord*>(context);
+    std::lock_guard wait(record.finishing);
+    RemoveTemporaryFilesForGood();
+    plat::FileLockRelease(record.lock.path.c_str(), record.lock.file);
+    EndInterrupted(signal);
+}
+
 }  // namespace
 
 int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
@@ -124,6 +209,10 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
     }
     if (!PrepareFleetStore(store))
         return Refuse(io, "the store " + store + " is not a folder and cannot be made one");
+    StoreLock lock;
+    if (const std::string refusal = LockStore(store, lock); !refusal.empty())
+        return Refuse(io, refusal);
+    SweepFleetScratch(store);
     bool history = StoreHasHistory(store);
     if (options.git && !history) {
         if (!StartStoreHistory(store, &error))
@@ -137,20 +226,25 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
         history = false;
     }
 
+    if (history) {
+        ExcludeToolFiles(store);
+        io.writeErr(HistoryPrivacyWarning(store));
+    }
+
     StartCliSession(options, io, true);
 
+    FleetInterruptRecord interrupt{run, devices, store, lock, history, {}};
+    SetCliInterruptAction(InterruptRun, &interrupt);
     const FleetRunOutcome outcome =
         RunFleetBackup(devices, store, options.parallel, FleetRunHooks{BackUpOne, OnResult, &run});
-    ClearProgress(run);
-
     int code = outcome.tally.failed == 0 ? EXIT_OK : EXIT_FLEET_FAILED;
-    if (history && !CommitStoreHistory(store, RecordedFiles(devices, store),
-                                       FleetCommitMessage(outcome.tally), &error)) {
-        io.writeErr("morvane-cli: the history commit failed: " + error + "\n");
-        code = EXIT_FLEET_FAILED;
+    {
+        std::lock_guard finishing(interrupt.finishing);
+        SetCliInterruptAction(InterruptFinish, &interrupt);
+        ClearProgress(run);
+        code = CommitAndReport(interrupt, outcome.tally, code, "");
     }
-    io.writeOut(options.json ? FleetSummaryJson(outcome.tally, code, JsonString)
-                             : FleetSummaryLine(outcome.tally));
+    SetCliInterruptAction(nullptr, nullptr);
     plat::SetLogSink(nullptr);
     return code;
 }

@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_interrupt.h"
 #include "cli/cli_run.h"
+#include "cli/password_source.h"
 #include "platform/console.h"
 
 namespace {
@@ -23,5 +25,10 @@ void WriteErr(std::string_view text) {
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const CliIo io{WriteOut, WriteErr, plat::StderrIsTerminal()};
-    return RunMorvaneCli(args, io);
+    // Before any thread: no program we start (git, and the hooks git runs) sees the password.
+    TakePasswordFromEnvironment();
+    WatchCliInterrupts(io);
+    const int code = RunMorvaneCli(args, io);
+    CloseCliInterrupts();
+    return code;
 }

@@ -7,8 +7,13 @@
 
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace {
+
+constexpr const char* kPasswordVariable = "MORVANE_PASSWORD";
+bool environmentPasswordTaken = false;
+std::string environmentPassword;
 
 // The password field holds 79 characters; a first line may end in CR LF.
 constexpr std::size_t kLongestPassword = 79;
@@ -80,10 +85,16 @@ bool ResolvePassword(const CliOptions& options, std::string* password, std::stri
             *error = "no terminal to ask for the password";
             return false;
         }
-    } else if (const char* fromEnvironment = std::getenv("MORVANE_PASSWORD")) {
+    } else if (const char* fromEnvironment = std::getenv(kPasswordVariable)) {
         *password = fromEnvironment;
+    } else if (environmentPasswordTaken) {
+        *password = environmentPassword;
     } else {
         *password = "tundra";
     }
     return PasswordFits(*password, error);
+}
+
+void TakePasswordFromEnvironment() {
+    environmentPasswordTaken = plat::TakeEnvironmentVariable(kPasswordVariable, &environmentPassword);
 }

@@ -8,7 +8,8 @@
 // --password-file (its first line), else --ask-password (a prompt without echo), else the
 // environment variable MORVANE_PASSWORD, else the device's default "tundra".
 // False with a reason when the chosen source cannot be read (a password file as
-// ReadPasswordFile).
+// ReadPasswordFile). MORVANE_PASSWORD is read from the environment, or, once
+// TakePasswordFromEnvironment has taken it out, from what that kept.
 bool ResolvePassword(const CliOptions& options, std::string* password, std::string* error);
 
 // The first line of a password file (also a fleet inventory's password_file), read no further
@@ -16,3 +17,8 @@ bool ResolvePassword(const CliOptions& options, std::string* password, std::stri
 // cannot be read, is not a regular file (a directory, FIFO or device is refused before it is
 // opened), or its first line is empty or longer than 79 characters.
 bool ReadPasswordFile(const std::string& path, std::string* password, std::string* error);
+
+// Takes MORVANE_PASSWORD out of the process's environment and keeps its value for
+// ResolvePassword, so that no program this process starts inherits it. Main thread, before any
+// thread exists.
+void TakePasswordFromEnvironment();

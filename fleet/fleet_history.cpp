@@ -1,5 +1,9 @@
 #include "fleet/fleet_history.h"
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -10,10 +14,27 @@ int Git(const std::string& store, std::vector<std::string> args, std::string* ou
     return plat::RunProgram(args, output);
 }
 
+std::string WithoutLineEnds(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+// The repository's own folder (the common one, for a linked work tree), as a path usable from
+// here; STORE/.git when git cannot say.
+std::string RepositoryFolder(const std::string& store) {
+    std::string output;
+    if (Git(store, {"rev-parse", "--git-common-dir"}, &output) != 0) return store + "/.git";
+    const std::string folder = WithoutLineEnds(output);
+    if (folder.empty()) return store + "/.git";
+    const bool absolute = folder[0] == '/' || folder[0] == '\\' ||
+                          (folder.size() > 1 && folder[1] == ':');
+    return absolute ? folder : store + "/" + folder;
+}
+
 bool GitOk(const std::string& store, std::vector<std::string> args, std::string* error) {
     std::string output;
     if (Git(store, std::move(args), &output) == 0) return true;
-    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
+    output = WithoutLineEnds(std::move(output));
     *error = output.empty() ? "git could not be run" : output;
     return false;
 }
@@ -29,7 +50,43 @@ bool StoreHasHistory(const std::string& store) {
 }
 
 bool StartStoreHistory(const std::string& store, std::string* error) {
-    return GitOk(store, {"init", "-q"}, error);
+    return GitOk(store, {"init", "-q", "--shared=0600"}, error);
+}
+
+void ExcludeToolFiles(const std::string& store) {
+    constexpr const char* kPatterns[] = {".*.cfg.morvane-new*", ".morvane-lock"};
+    const std::string info = RepositoryFolder(store) + "/info";
+    if (!plat::DirectoryExists(info.c_str())) plat::MakeDirectory(info.c_str());
+    const std::string exclude = info + "/exclude";
+    std::string lines;
+    {
+        std::ifstream in(exclude, std::ios::binary);
+        std::ostringstream whole;
+        whole << in.rdbuf();
+        lines = "\n" + whole.str();
+    }
+    std::string missing;
+    for (const char* pattern : kPatterns)
+        if (lines.find("\n" + std::string(pattern) + "\n") == std::string::npos &&
+            lines.find("\n" + std::string(pattern) + "\r\n") == std::string::npos)
+            missing += std::string(pattern) + "\n";
+    if (missing.empty()) return;
+    std::ofstream out(exclude, std::ios::binary | std::ios::app);
+    if (lines.size() > 1 && lines.back() != '\n') out << '\n';
+    out << "# morvane-cli's scratch and lock files\n" << missing;
+}
+
+std::string HistoryPrivacyWarning(const std::string& store) {
+    const std::string folder = RepositoryFolder(store);
+    std::uint32_t mode = 0;
+    if (!plat::OpenToOthers(folder.c_str(), &mode)) return {};
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
+    return "morvane-cli: warning: other users can read the history of " + store + " (" + folder +
+           " has mode " + octal +
+           "), and with it every configuration it holds. To make it private:\n"
+           "    chmod -R go= '" + folder + "'\n"
+           "    git -C '" + store + "' config core.sharedRepository 0600\n";
 }
 
 bool CommitStoreHistory(const std::string& store, const std::vector<std::string>& changedFiles,

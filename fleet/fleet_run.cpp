@@ -5,9 +5,11 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
+#include "app/temporary_files.h"
 #include "fleet/fleet_store.h"
 #include "platform/files.h"
 #include "platform/net.h"
@@ -35,14 +37,22 @@ std::string AddressKey(const std::string& host) {
     return key;
 }
 
-FleetDeviceResult BackUpOneDevice(const FleetDevice& device, const std::string& store,
-                                  const FleetRunHooks& hooks) {
-    const std::uint64_t startMs = plat::MonotonicMs();
+// The device's backup into its scratch file, outside the run's lock. The scratch file is
+// registered as a temporary file from before it can exist until it is settled.
+FleetDeviceBackup TransferDevice(const FleetDevice& device, const std::string& scratch,
+                                 const FleetRunHooks& hooks) {
+    RegisterTemporaryFile(scratch);
+    plat::FileRemove(scratch.c_str());  // left by a run that was cut short
+    return hooks.backUpOne(device, scratch, hooks.context);
+}
+
+// Run's lock held, so that what is recorded and what the store holds always agree: settles the
+// scratch file into the store (or drops it) and gives the device's result.
+FleetDeviceResult SettleDevice(const FleetDevice& device, const std::string& store,
+                               const std::string& scratch, const FleetDeviceBackup& backup,
+                               std::uint64_t startMs) {
     FleetDeviceResult result;
     result.device = device;
-    const std::string scratch = FleetScratchPath(store, device.name);
-    plat::FileRemove(scratch.c_str());  // left by a run that was cut short
-    const FleetDeviceBackup backup = hooks.backUpOne(device, scratch, hooks.context);
     result.exitCode = backup.exitCode;
     result.bytes = backup.bytes;
     result.cause = backup.cause;
@@ -64,6 +74,7 @@ FleetDeviceResult BackUpOneDevice(const FleetDevice& device, const std::string& 
                 break;
         }
     }
+    UnregisterTemporaryFile(scratch);
     result.seconds = SecondsSince(startMs);
     return result;
 }
@@ -111,10 +122,12 @@ void Work(FleetRunShared& run) {
             run.busy[key];
         }
         for (;;) {
-            const FleetDeviceResult result =
-                BackUpOneDevice(run.devices[index], run.store, run.hooks);
+            const FleetDevice& device = run.devices[index];
+            const std::uint64_t startMs = plat::MonotonicMs();
+            const std::string scratch = FleetScratchPath(run.store, device.name);
+            const FleetDeviceBackup backup = TransferDevice(device, scratch, run.hooks);
             std::lock_guard guard(run.lock);
-            Record(run, result);
+            Record(run, SettleDevice(device, run.store, scratch, backup, startMs));
             std::deque<std::size_t>& waiting = run.busy[key];
             if (waiting.empty()) {
                 run.busy.erase(key);
@@ -126,12 +139,39 @@ void Work(FleetRunShared& run) {
     }
 }
 
+// The run in progress, for HoldFleetRun; after it, what the last run recorded. Never destroyed:
+// a hold keeps the lock to the end of the process.
+std::mutex& HoldLock() {
+    static auto* lock = new std::mutex;
+    return *lock;
+}
+FleetRunShared* activeRun = nullptr;           // guarded by HoldLock
+std::optional<FleetRunOutcome> finishedRun;     // guarded by HoldLock
+
 }  // namespace
+
+bool HoldFleetRun(FleetRunOutcome* soFar) {
+    HoldLock().lock();
+    if (activeRun != nullptr) {
+        activeRun->lock.lock();
+        activeRun->outcome.tally.seconds = SecondsSince(activeRun->startMs);
+        *soFar = activeRun->outcome;
+        return true;
+    }
+    if (!finishedRun) return false;
+    *soFar = *finishedRun;
+    return true;
+}
 
 FleetRunOutcome RunFleetBackup(const std::vector<FleetDevice>& devices, const std::string& store,
                                int parallel, const FleetRunHooks& hooks) {
     FleetRunShared run{devices, store, hooks, plat::MonotonicMs(), {}, 0, {}, {}};
     run.outcome.tally.devices = static_cast<int>(devices.size());
+    {
+        std::lock_guard guard(HoldLock());
+        activeRun = &run;
+        finishedRun.reset();
+    }
     const std::size_t workers =
         std::min(devices.size(), static_cast<std::size_t>(std::max(parallel, 1)));
     std::vector<std::thread> threads;
@@ -145,5 +185,8 @@ FleetRunOutcome RunFleetBackup(const std::vector<FleetDevice>& devices, const st
     Work(run);  // the calling thread is one of the workers
     for (std::thread& thread : threads) thread.join();
     run.outcome.tally.seconds = SecondsSince(run.startMs);
+    std::lock_guard guard(HoldLock());
+    activeRun = nullptr;
+    finishedRun = run.outcome;
     return std::move(run.outcome);
 }

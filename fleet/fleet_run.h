@@ -8,7 +8,8 @@
 // (backUpOne, on a worker thread, possibly several at once: it writes the device's text into the
 // scratch path it is given and says how it went) and where the report goes (onResult, once per
 // device as it finishes, in finishing order, one call at a time, on a worker thread; the tally it
-// gets already counts that device).
+// gets already counts that device). A device's file is settled into the store and recorded under
+// one lock, so that the store and the record agree whenever that lock is held.
 #pragma once
 
 #include <string>
@@ -39,3 +40,11 @@ inline constexpr int kDefaultFleetParallel = 8;
 
 FleetRunOutcome RunFleetBackup(const std::vector<FleetDevice>& devices, const std::string& store,
                                int parallel, const FleetRunHooks& hooks);
+
+// For an interruption, on any thread: stops the run where it stands and gives what it has
+// recorded. A device whose file is being settled is settled and recorded first; from then on no
+// device of this process's run is settled into the store or recorded, and RunFleetBackup never
+// returns, so the caller is expected to end the process. Every scratch file of a device still
+// running stays registered as a temporary file (app/temporary_files.h). After the run has
+// returned, *soFar is its whole outcome; false when no run has started.
+bool HoldFleetRun(FleetRunOutcome* soFar);

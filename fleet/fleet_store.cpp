@@ -53,6 +53,18 @@ FleetFileVerdict SettleFleetFile(const std::string& scratch, const std::string& 
     return FleetFileVerdict::Stored;
 }
 
+void SweepFleetScratch(const std::string& store) {
+    std::vector<std::string> names;
+    if (!plat::ListDirectory(store.c_str(), &names)) return;
+    for (const std::string& name : names)
+        if (name.size() > 1 && name[0] == '.' && name.find(".cfg.morvane-new", 1) != std::string::npos)
+            plat::FileRemove((store + "/" + name).c_str());
+}
+
+std::string FleetLockPath(const std::string& store) {
+    return store + "/.morvane-lock";
+}
+
 bool PrepareFleetStore(const std::string& store) {
     return plat::DirectoryExists(store.c_str()) || plat::MakeDirectory(store.c_str());
 }

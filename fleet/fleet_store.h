@@ -22,6 +22,14 @@ enum class FleetFileVerdict {
 // Settles a complete scratch file (the scratch file is gone afterwards on every path).
 FleetFileVerdict SettleFleetFile(const std::string& scratch, const std::string& target);
 
+// Removes what runs cut short left in STORE: every file of the scratch files' naming (a device's
+// scratch file and the temporary file beside it), whichever device it was for. Only while the
+// store is locked for this run (another run's scratch files are live).
+void SweepFleetScratch(const std::string& store);
+
+// The store's lock file: one run at a time on a store.
+std::string FleetLockPath(const std::string& store);
+
 // Makes sure STORE is a directory (creating one level if missing). False when it is not one and
 // cannot be made.
 bool PrepareFleetStore(const std::string& store);

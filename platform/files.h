@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -39,6 +40,20 @@ bool FileExists(const char* path);
 bool DirectoryExists(const char* path);
 // Creates one directory, readable by its owner only where the platform has such modes.
 bool MakeDirectory(const char* path);
+// The names in a directory, without "." and "..". False when it cannot be listed.
+bool ListDirectory(const char* path, std::vector<std::string>* names);
+// True when users other than the owner (its group included) have any access to `path`, with
+// its permission bits in *mode. On Windows files carry no such modes: always false.
+bool OpenToOthers(const char* path, std::uint32_t* mode);
+
+// An exclusive lock on the file at `path` (created, private, when missing), taken without
+// waiting. FileLockRelease removes the file and releases the lock; a lock dies with its process
+// too, so one a dead process left behind is simply taken. Once taken, the file holds this
+// process's id. When another process holds it, *holder is that process's id as its file tells
+// it (0 when unknown).
+enum class FileLockResult { Taken, Held, Failed };
+FileLockResult FileLockTake(const char* path, FileHandle* lock, long* holder);
+void FileLockRelease(const char* path, FileHandle lock);
 
 // --- What stands at a path, where a link leads, and bounded reads ---
 // For checks made before a device is contacted: a backup replaces only a regular file, and a

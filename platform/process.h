@@ -14,4 +14,9 @@ namespace plat {
 inline constexpr int kProgramNotStarted = -1;
 int RunProgram(const std::vector<std::string>& argv, std::string* output);
 
+// Takes a variable out of this process's environment, so that no program it starts inherits
+// it: its value goes into *value (true), or false when it is not set. Call it before any
+// thread exists (the environment is not guarded against concurrent use).
+bool TakeEnvironmentVariable(const char* name, std::string* value);
+
 }  // namespace plat

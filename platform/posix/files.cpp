@@ -6,12 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
 #include <vector>
+#include <string>
 
 #include "platform/test_hooks.h"
 
@@ -139,6 +142,24 @@ NodeKind NodeKindAt(const char* path, bool followLinks) {
     return NodeKind::Other;
 }
 
+bool ListDirectory(const char* path, std::vector<std::string>* names) {
+    DIR* dir = ::opendir(path);
+    if (dir == nullptr) return false;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names->push_back(name);
+    }
+    ::closedir(dir);
+    return true;
+}
+
+bool OpenToOthers(const char* path, std::uint32_t* mode) {
+    struct stat st{};
+    if (::stat(path, &st) != 0) return false;
+    *mode = st.st_mode & 07777;
+    return (st.st_mode & (S_IRWXG | S_IRWXO)) != 0;
+}
+
 namespace {
 
 constexpr int kMostLinksFollowed = 40;  // as the kernel's own limit for one path
@@ -156,6 +177,12 @@ bool ReadLink(const std::string& path, std::string* text) {
 std::string FolderPrefix(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool SameFile(int fd, const char* path) {
+    struct stat opened{}, named{};
+    return ::fstat(fd, &opened) == 0 && ::stat(path, &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
 }
 
 }  // namespace
@@ -210,6 +237,43 @@ std::int64_t FileReadStart(const char* path, std::span<std::uint8_t> buffer) {
     ::close(fd);
     errno = code;
     return got;
+}
+
+FileLockResult FileLockTake(const char* path, FileHandle* lock, long* holder) {
+    *holder = 0;
+    // A holder removes the file before it lets go: a lock taken on a file that is no longer at
+    // `path` is worth nothing, and the next round opens the new one.
+    for (int round = 0; round < 8; ++round) {
+        const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (fd < 0) return FileLockResult::Failed;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const bool held = errno == EWOULDBLOCK;
+            if (held) {
+                char text[32] = {};
+                const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+                if (n > 0) *holder = std::strtol(text, nullptr, 10);
+            }
+            ::close(fd);
+            return held ? FileLockResult::Held : FileLockResult::Failed;
+        }
+        if (!SameFile(fd, path)) {
+            ::close(fd);
+            continue;
+        }
+        const std::string pid = std::to_string(::getpid()) + "\n";
+        if (::ftruncate(fd, 0) == 0) {
+            [[maybe_unused]] const ssize_t put = ::pwrite(fd, pid.data(), pid.size(), 0);
+        }
+        *lock = fd;
+        return FileLockResult::Taken;
+    }
+    return FileLockResult::Failed;
+}
+
+void FileLockRelease(const char* path, FileHandle lock) {
+    if (lock == kNoFile) return;
+    ::unlink(path);
+    ::close(static_cast<int>(lock));
 }
 
 }  // namespace plat

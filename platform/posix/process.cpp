@@ -2,10 +2,12 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/test_hooks.h"
 
@@ -28,6 +30,11 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
 
     const pid_t child = ::fork();
     if (child == 0) {
+        // The interrupt watcher blocks SIGINT and SIGTERM in every thread; the program starts
+        // with none blocked.
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::dup2(pipeEnds[1], STDOUT_FILENO);
         ::dup2(pipeEnds[1], STDERR_FILENO);
         const int nullInput = ::open("/dev/null", O_RDONLY);
@@ -63,6 +70,14 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
     }
     if (notStarted) return kProgramNotStarted;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool TakeEnvironmentVariable(const char* name, std::string* value) {
+    const char* set = std::getenv(name);
+    if (set == nullptr) return false;
+    *value = set;
+    ::unsetenv(name);
+    return true;
 }
 
 }  // namespace plat

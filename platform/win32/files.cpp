@@ -6,6 +6,8 @@
 #include <array>
 #include <cctype>
 #include <string_view>
+#include <cstdlib>
+#include <string>
 
 #include "platform/test_hooks.h"
 
@@ -22,8 +24,10 @@ FileHandle Wrap(HANDLE h) {
 
 FileHandle Create(const char* path, DWORD disposition) {
     if (ShouldFail(Op::FileCreate)) return kNoFile;
-    return Wrap(::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Shared for deletion: a file being written can still be removed (an interrupted command
+    // removes its temporary file); it then goes when its last handle is closed.
+    return Wrap(::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // ReadFile and WriteFile take at most a DWORD at a time.
@@ -203,6 +207,61 @@ std::int64_t FileReadStart(const char* path, std::span<std::uint8_t> buffer) {
     ::CloseHandle(h);
     ::SetLastError(code);
     return got;
+}
+
+bool ListDirectory(const char* path, std::vector<std::string>* names) {
+    WIN32_FIND_DATAA entry{};
+    const HANDLE find = ::FindFirstFileA((std::string(path) + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    do {
+        const std::string name = entry.cFileName;
+        if (name != "." && name != "..") names->push_back(name);
+    } while (::FindNextFileA(find, &entry));
+    ::FindClose(find);
+    return true;
+}
+
+// Windows files carry no owner/group/other modes: there is nothing to check.
+bool OpenToOthers(const char*, std::uint32_t* mode) {
+    *mode = 0;
+    return false;
+}
+
+FileLockResult FileLockTake(const char* path, FileHandle* lock, long* holder) {
+    *holder = 0;
+    // Deleted once its last handle is closed, by FileLockRelease or by the process's end.
+    const HANDLE file = ::CreateFileA(
+        path, GENERIC_READ | GENERIC_WRITE | DELETE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        // A file whose last holder is letting go of it can be neither opened nor created.
+        return ::GetLastError() == ERROR_ACCESS_DENIED ? FileLockResult::Held
+                                                       : FileLockResult::Failed;
+    // The lock covers a range beyond any text the file holds, so the holder's id stays readable.
+    OVERLAPPED at{};
+    at.Offset = 0x7fffffff;
+    if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        const bool held = ::GetLastError() == ERROR_LOCK_VIOLATION;
+        if (held) {
+            char text[32] = {};
+            DWORD got = 0;
+            if (::ReadFile(file, text, sizeof text - 1, &got, nullptr) && got > 0)
+                *holder = std::strtol(text, nullptr, 10);
+        }
+        ::CloseHandle(file);
+        return held ? FileLockResult::Held : FileLockResult::Failed;
+    }
+    const std::string pid = std::to_string(::GetCurrentProcessId()) + "\r\n";
+    DWORD put = 0;
+    if (::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && ::SetEndOfFile(file))
+        ::WriteFile(file, pid.data(), static_cast<DWORD>(pid.size()), &put, nullptr);
+    *lock = Wrap(file);
+    return FileLockResult::Taken;
+}
+
+void FileLockRelease(const char*, FileHandle lock) {
+    if (lock != kNoFile) ::CloseHandle(Raw(lock));
 }
 
 }  // namespace plat

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "platform/test_hooks.h"
 
 namespace plat {
@@ -69,6 +71,16 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return static_cast<int>(code);
+}
+
+bool TakeEnvironmentVariable(const char* name, std::string* value) {
+    const char* set = std::getenv(name);
+    if (set == nullptr) return false;
+    *value = set;
+    // Empty removes it from the runtime's copy and from the environment children inherit.
+    ::_putenv_s(name, "");
+    ::SetEnvironmentVariableA(name, nullptr);
+    return true;
 }
 
 }  // namespace plat
