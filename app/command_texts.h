@@ -22,6 +22,7 @@ enum class CommandBox : int {
     RestoreComplete,
     RestoreFailed,
     RestoreUnconfirmed,
+    UnusableRestoreFile,
 };
 
 struct MessageBoxText {
@@ -106,5 +107,12 @@ inline constexpr MessageBoxText kRestoreUnconfirmed{
     "so it is not known whether the device has it all.\r\nIt has not been rebooted; please check "
     "its configuration before you reboot it or try again.",
     "Restore not confirmed", kErrorBox};
+
+// The restore file is empty or not a configuration text; the fill names the file and says why.
+inline constexpr MessageBoxText kUnusableRestoreFile{
+    CommandBox::UnusableRestoreFile,
+    "The file %s.\r\nIt has not been sent to the Tavio; please check that you chose a "
+    "configuration file.",
+    "Error opening file.", kErrorBox};
 
 }  // namespace command_text

@@ -56,6 +56,7 @@ int AnswerQuestion(int identity) {
         case CommandBox::RestoreComplete:
         case CommandBox::RestoreFailed:
         case CommandBox::RestoreUnconfirmed:
+        case CommandBox::UnusableRestoreFile:
             break;
     }
     return plat::kIdNo;
