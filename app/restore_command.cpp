@@ -61,7 +61,8 @@ std::string CutShortReason(CommandEnding how) {
     std::string reason = "The device had not ended the EXECUTE command when ";
     reason += EndingText(how);
     if (how != CommandEnding::ReplyTooLong)
-        reason += " (" + std::to_string(limitMs / 1000) + " s)";
+        reason += " (" + (limitMs % 1000 == 0 ? std::to_string(limitMs / 1000) + " s"
+                                              : std::to_string(limitMs) + " ms") + ")";
     return reason + " cut it short: it may still be applying the file, so it was not rebooted.";
 }
 
