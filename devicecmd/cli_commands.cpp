@@ -252,7 +252,7 @@ const char* EndingText(CommandEnding how) {
         case CommandEnding::IdleTimeout:
             return "the idle time-out";
         case CommandEnding::DeadlineReached:
-            return "the command time-out (--command-timeout)";
+            return "the command time-out";
         case CommandEnding::ReplyTooLong:
             return "a reply too long for a command's answer";
         case CommandEnding::NotSent:
