@@ -34,7 +34,7 @@ bool ShortestScript(const std::vector<std::uint32_t>& a, const std::vector<std::
     const long max = n + m;
     std::vector<long> v(static_cast<std::size_t>(2 * max + 3), 0);
     const long off = max + 1;
-    std::vector<std::vector<long>> trace;  // trace[d]: v over k = -d..d after step d
+    std::vector<std::vector<std::int32_t>> trace;  // trace[d]: v over k = -d..d after step d
     std::size_t work = 0;
     long endD = -1;
     for (long d = 0; d <= max && endD < 0; ++d) {
@@ -53,8 +53,8 @@ bool ShortestScript(const std::vector<std::uint32_t>& a, const std::vector<std::
     std::vector<Step> reversed;
     long x = n, y = m;
     for (long d = endD; d > 0; --d) {
-        const std::vector<long>& prev = trace[static_cast<std::size_t>(d - 1)];
-        const auto at = [&](long k) { return prev[static_cast<std::size_t>(k + d - 1)]; };
+        const std::vector<std::int32_t>& prev = trace[static_cast<std::size_t>(d - 1)];
+        const auto at = [&](long k) -> long { return prev[static_cast<std::size_t>(k + d - 1)]; };
         const long k = x - y;
         const long prevK = (k == -d || (k != d && at(k - 1) < at(k + 1))) ? k + 1 : k - 1;
         const long prevX = at(prevK), prevY = prevX - prevK;
