@@ -52,6 +52,7 @@ struct TftpBookingRecord {
     void* Record = nullptr;      // what the hooks work on (ActiveTransferRecord)
     enum class State { Waiting, Taken, Done } Now = State::Waiting;
     TftpRunOutcome Outcome{};
+    TftpPortSlot* Slot = nullptr;  // the transfer's slot while it is Taken
 };
 
 struct TftpEngineRecord {

@@ -1,6 +1,8 @@
 // The Restore command end to end: operator, device simulator, TFTP server, file.
 #include "tests/app/command_fixture.h"
 
+#include "app/device_backup.h"
+#include "platform/files.h"
 #include "spine/events.h"
 #include "tftp/tftp_dally.h"
 
@@ -185,9 +187,10 @@ TEST_F(Restore, ItRebootsOnlyADeviceKnownToHoldTheWholeFile) {
     const auto none = [](SimOptions&) {};
     const Case cases[] = {
         {"empty file", "", none, false, CommandResult::FileUnusable, "Error opening file.", {},
-         "is empty", {}},
+         "is empty: restoring it would erase the device's configuration", {}},
         {"binary bytes", "hostname a\nx\x01y\n", none, false, CommandResult::FileUnusable,
-         "Error opening file.", {}, "the byte 0x01 on line 2", {}},
+         "Error opening file.", {},
+         "is not a configuration text: it holds the byte 0x01 on line 2 (offset 12)", {}},
         {"Latin-1 and UTF-8 names are text", "hostname caf\xe9\nlocation K\xc3\xb6ln\n", none,
          false, CommandResult::Completed, "Restore complete", {execute, "GET /cli?REBOOT"}, "", {}},
         {"last ACK lost, device has it all", "hostname a\nip 1\n", lastAckLost, false,
@@ -232,6 +235,10 @@ TEST_F(Restore, ItRebootsOnlyADeviceKnownToHoldTheWholeFile) {
                   c.requestTail);
         if (c.result == CommandResult::FileUnusable) {
             EXPECT_TRUE(requests.empty());
+            EXPECT_EQ(dialog.boxes.back().text,
+                      "The file \"" + source + "\" " + c.reason +
+                          ".\r\nIt has not been sent to the Tavio; please check that you chose a "
+                          "configuration file.");
         }
         EXPECT_NE(report.Reason.find(c.reason), std::string::npos) << report.Reason;
         EXPECT_EQ(report.MissingLines, c.missing);
@@ -242,21 +249,32 @@ TEST_F(Restore, ItRebootsOnlyADeviceKnownToHoldTheWholeFile) {
 }
 
 // --command-timeout bounds the whole command: a stalled transfer is given up when the command's
-// time is over, not after the transfer's own time-out, and it ends at once.
+// time is over, not after the transfer's own time-out, and it ends at once. Restore, backup and a
+// device backup alike.
 TEST_F(Restore, TheCommandTimeoutAlsoBoundsItsTransfer) {
     options.Tftp.SilentAfterSent = 2;
     options.Tftp.MaxRetransmits = 1;
+    options.FactoryText = std::string(3000, 'f') + "\n";
     StartDevice();
     TftpSettings.TransferTimeoutMs = 30000;
     DeviceSettings.CommandDeadlineMs = 1500;
-    const std::string source = dir + "/saved.cfg";
+    const std::string source = dir + "/saved.cfg", target = dir + "/backup.cfg";
     WriteWholeFile(source, std::string(3000, 'z') + "\n");
-    const std::uint64_t start = plat::MonotonicMs();
-    RunRestore(source, false);
-    EXPECT_LT(plat::MonotonicMs() - start, 5000u);
-    EXPECT_EQ(report.Result, CommandResult::TransferFailed);
-    for (int i = 0; i < 300 && IsTftpServerRunning(); ++i) plat::SleepMs(10);
-    EXPECT_EQ(IsTftpServerRunning(), 0);  // the abandoned transfer has ended
+    const std::function<CommandResult()> commands[] = {
+        [&] { RunRestore(source, false); return report.Result; },
+        [&] { RunBackup(target); return report.Result; },
+        [&] {
+            return BackUpDevice(DeviceBackupJob{"127.0.0.1", "root", "tundra", target}).result;
+        },
+    };
+    for (const auto& command : commands) {
+        const std::uint64_t start = plat::MonotonicMs();
+        EXPECT_EQ(command(), CommandResult::TransferFailed);
+        EXPECT_LT(plat::MonotonicMs() - start, 5000u);
+        for (int i = 0; i < 300 && IsTftpServerRunning(); ++i) plat::SleepMs(10);
+        EXPECT_EQ(IsTftpServerRunning(), 0);  // the abandoned transfer has ended
+        EXPECT_FALSE(plat::FileExists(target.c_str()));
+    }
     DeviceSettings.CommandDeadlineMs = 600000;
 }
 
