@@ -28,8 +28,8 @@ ReadBack ReadBackConfiguration(const char* host, const char* userName, const cha
     const DeviceBackupResult result = BackUpDevice(job);
     back.read = result.result == CommandResult::Completed;
     if (!back.read) {
-        back.panel = result.panel.empty() ? "the device did not send its configuration"
-                                          : result.panel;
+        back.panel =
+            result.panel.empty() ? "the device did not send its configuration" : result.panel;
         back.text.clear();
     }
     return back;

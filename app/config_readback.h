@@ -22,9 +22,9 @@ struct ConfigComparison {
 ConfigComparison CompareWithDevice(std::string_view fileText, std::string_view deviceText);
 
 struct ReadBack {
-    bool read = false;   // the device's text arrived
-    std::string text;    // the device's text (CR LF line ends)
-    std::string panel;   // why it did not arrive
+    bool read = false;  // the device's text arrived
+    std::string text;   // the device's text (CR LF line ends)
+    std::string panel;  // why it did not arrive
 };
 
 ReadBack ReadBackConfiguration(const char* host, const char* userName, const char* password);

@@ -5,11 +5,11 @@
 #include "app/commands.h"
 #include "app/config_file_hooks.h"
 #include "app/config_readback.h"
-#include "app/restore_file_check.h"
 #include "app/dialog_ids.h"
+#include "app/restore_file_check.h"
 #include "devicecmd/cli_commands.h"
-#include "platform/files.h"
 #include "devicecmd/device_settings.h"
+#include "platform/files.h"
 #include "platform/log.h"
 #include "tftp/tftp_server.h"
 
@@ -61,8 +61,10 @@ std::string CutShortReason(CommandEnding how) {
     std::string reason = "The device had not ended the EXECUTE command when ";
     reason += EndingText(how);
     if (how != CommandEnding::ReplyTooLong)
-        reason += " (" + (limitMs % 1000 == 0 ? std::to_string(limitMs / 1000) + " s"
-                                              : std::to_string(limitMs) + " ms") + ")";
+        reason += " (" +
+                  (limitMs % 1000 == 0 ? std::to_string(limitMs / 1000) + " s"
+                                       : std::to_string(limitMs) + " ms") +
+                  ")";
     return reason + " cut it short: it may still be applying the file, so it was not rebooted.";
 }
 
@@ -145,8 +147,9 @@ CommandReport RunRestoreCommand(plat::WindowRef dialog, ConnectionSettingsRecord
     const bool verify = CommandSettings.VerifyRestore;
     if ((verify || !served) && !DeviceHoldsTheFile(fields, &report)) {
         if (report.Reason.empty() && !served)
-            report.Reason = "The device never acknowledged the last part of the file, and its "
-                            "configuration lacks lines of it.";
+            report.Reason =
+                "The device never acknowledged the last part of the file, and its "
+                "configuration lacks lines of it.";
         return NotConfirmed(dialog, std::move(report), !verify);
     }
     if (SendRebootCommand() == 0) return DeviceCommandFailed();

@@ -14,7 +14,8 @@ bool IsTextByte(std::uint8_t b) {
 }  // namespace
 
 RestoreFileVerdict CheckRestoreText(std::span<const std::uint8_t> bytes) {
-    if (bytes.empty()) return {false, "is empty: restoring it would erase the device's configuration"};
+    if (bytes.empty())
+        return {false, "is empty: restoring it would erase the device's configuration"};
     std::size_t line = 1;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const std::uint8_t b = bytes[i];

@@ -40,7 +40,7 @@ bool ShortestScript(const std::vector<std::uint32_t>& a, const std::vector<std::
     for (long d = 0; d <= max && endD < 0; ++d) {
         for (long k = -d; k <= d; k += 2) {
             long x = (k == -d || (k != d && v[off + k - 1] < v[off + k + 1])) ? v[off + k + 1]
-                                                                                : v[off + k - 1] + 1;
+                                                                              : v[off + k - 1] + 1;
             long y = x - k;
             while (x < n && y < m && a[lo + x] == b[lo + y]) ++x, ++y, ++work;
             v[off + k] = x;
@@ -60,8 +60,8 @@ bool ShortestScript(const std::vector<std::uint32_t>& a, const std::vector<std::
         const long prevX = at(prevK), prevY = prevX - prevK;
         while (x > prevX && y > prevY) {
             --x, --y;
-            reversed.push_back({Edit::Keep, lo + static_cast<std::size_t>(x),
-                                lo + static_cast<std::size_t>(y)});
+            reversed.push_back(
+                {Edit::Keep, lo + static_cast<std::size_t>(x), lo + static_cast<std::size_t>(y)});
         }
         if (x == prevX)
             reversed.push_back({Edit::Add, lo + static_cast<std::size_t>(x),
@@ -83,8 +83,7 @@ bool ShortestScript(const std::vector<std::uint32_t>& a, const std::vector<std::
 std::string Range(std::size_t first, std::size_t count) {
     // A hunk that holds no line of this side names the line before it.
     const std::size_t start = count == 0 ? first : first + 1;
-    return count == 1 ? std::to_string(start)
-                      : std::to_string(start) + "," + std::to_string(count);
+    return count == 1 ? std::to_string(start) : std::to_string(start) + "," + std::to_string(count);
 }
 
 void WriteHunks(const std::vector<Step>& steps, const std::vector<std::string_view>& a,

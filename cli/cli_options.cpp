@@ -214,18 +214,19 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
         *error = "--safety-backup goes with restore";
         return false;
     }
-    for (const auto& [given, name] : {std::pair{options->dryRun, "--dry-run"},
-                                      std::pair{options->verify, "--verify"},
-                                      std::pair{options->force, "--force"}}) {
+    for (const auto& [given, name] :
+         {std::pair{options->dryRun, "--dry-run"}, std::pair{options->verify, "--verify"},
+          std::pair{options->force, "--force"}}) {
         if (given && options->command != CliCommand::Restore) {
             *error = std::string(name) + " goes with restore";
             return false;
         }
     }
-    if (options->dryRun && (options->factoryReset || options->verify ||
-                            !options->safetyBackup.empty())) {
-        *error = "--dry-run sends nothing: it does not go with --factory-reset, --verify or "
-                 "--safety-backup";
+    if (options->dryRun &&
+        (options->factoryReset || options->verify || !options->safetyBackup.empty())) {
+        *error =
+            "--dry-run sends nothing: it does not go with --factory-reset, --verify or "
+            "--safety-backup";
         return false;
     }
     if (!fleet && (options->git || parallelGiven)) {

@@ -63,8 +63,9 @@ int RunRestoreDryRun(const CliOptions& options, const std::string& password, con
     if (options.json) return EXIT_OK;
     io.writeOut(diff.text);
     if (diff.approximate)
-        io.writeOut("(the texts differ too widely for a shortest diff: the differing middle is "
-                    "shown as replaced whole)\n");
+        io.writeOut(
+            "(the texts differ too widely for a shortest diff: the differing middle is "
+            "shown as replaced whole)\n");
     io.writeOut(diff.added + diff.removed == 0
                     ? "Dry run: " + options.file +
                           " holds the device's configuration line for line; nothing was sent.\n"
@@ -74,8 +75,8 @@ int RunRestoreDryRun(const CliOptions& options, const std::string& password, con
     return EXIT_OK;
 }
 
-void ReportRestoreFindings(const CommandReport& report, const CliOptions& options,
-                           const CliIo& io, CliOutcome& outcome) {
+void ReportRestoreFindings(const CommandReport& report, const CliOptions& options, const CliIo& io,
+                           CliOutcome& outcome) {
     if (!report.Reason.empty()) {
         io.writeErr(report.Reason + "\n");
         outcome.detail = report.Reason;

@@ -23,5 +23,5 @@ int LoadRestoreFile(const CliOptions& options, const CliIo& io, CliOutcome& outc
 int RunRestoreDryRun(const CliOptions& options, const std::string& password, const CliIo& io,
                      CliOutcome& outcome);
 // After the Restore command: why it was not confirmed, the lines a read-back missed.
-void ReportRestoreFindings(const CommandReport& report, const CliOptions& options,
-                           const CliIo& io, CliOutcome& outcome);
+void ReportRestoreFindings(const CommandReport& report, const CliOptions& options, const CliIo& io,
+                           CliOutcome& outcome);

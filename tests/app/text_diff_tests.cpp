@@ -94,9 +94,8 @@ TEST(TextDiff, TwoLargeUnrelatedTextsCostSecondsNotMinutes) {
 }
 
 TEST(ReadBackComparison, EveryFileLineMustBeOnTheDeviceWhateverTheLineEnds) {
-    const ConfigComparison c =
-        CompareWithDevice("hostname a\r\n\r\nip 1\r\nsnmp on\r\nsnmp on\r\n",
-                          "banner added\nip 1\nhostname a\n");
+    const ConfigComparison c = CompareWithDevice("hostname a\r\n\r\nip 1\r\nsnmp on\r\nsnmp on\r\n",
+                                                 "banner added\nip 1\nhostname a\n");
     EXPECT_EQ(c.missing, std::vector<std::string>{"snmp on"});
     EXPECT_EQ(c.extra, 1u);
 }

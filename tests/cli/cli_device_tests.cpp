@@ -1,7 +1,6 @@
 // morvane-cli against the in-process device simulator: every exit code from a real situation,
 // --json, and a backup → restore round trip.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -215,7 +214,8 @@ TEST_F(CliAgainstSimulator, ARestoreRefusesBeforeTheDeviceIsContacted) {
         std::string err;
     };
     const Case cases[] = {
-        {{"restore", "127.0.0.1", file, "--safety-backup", dir + "/./sub/../r.cfg"}, 1,
+        {{"restore", "127.0.0.1", file, "--safety-backup", dir + "/./sub/../r.cfg"},
+         1,
          "--safety-backup needs a file other than"},
         {{"restore", "127.0.0.1", file, "--safety-backup", link}, 1, "needs a file other than"},
         {{"restore", "127.0.0.1", empty}, 6, "empty.cfg is empty"},
@@ -250,15 +250,16 @@ TEST_F(CliAgainstSimulator, DryRunAndVerifyCompareTheFileWithTheDevice) {
     EXPECT_EQ(dry.exitCode, 0) << dry.err;
     EXPECT_EQ(dry.out, "--- 127.0.0.1 (device)\n+++ " + file +
                            "\n@@ -1,3 +1,3 @@\n-hostname before\n+hostname after\n ip 10.0.0.1\n"
-                           " snmp on\nDry run: restoring " + file +
-                           " would add 1 line(s) and remove 1; nothing was sent.\n");
+                           " snmp on\nDry run: restoring " +
+                           file + " would add 1 line(s) and remove 1; nothing was sent.\n");
     const CliRun json = Cli({"restore", "127.0.0.1", file, "--dry-run", "--json"});
     EXPECT_NE(json.out.find("\"added\":1,\"removed\":1,\"diff\":\"--- 127.0.0.1 (device)\\n"),
               std::string::npos)
         << json.out;
-    EXPECT_EQ(RequestLines(device->Requests()),
-              (std::vector<std::string>{"GET /", "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1",
-                                        "GET /", "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1"}));
+    EXPECT_EQ(
+        RequestLines(device->Requests()),
+        (std::vector<std::string>{"GET /", "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1",
+                                  "GET /", "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1"}));
     EXPECT_EQ(device->Configuration(), "hostname before\nip 10.0.0.1\nsnmp on\n");
 
     const CliRun verified = Cli({"restore", "127.0.0.1", file, "--verify"});
