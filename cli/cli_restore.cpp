@@ -1,5 +1,7 @@
 #include "cli/cli_restore.h"
 
+#include <algorithm>
+
 #include "app/config_file_hooks.h"
 #include "app/device_backup.h"
 #include "app/restore_file_check.h"
