@@ -53,11 +53,12 @@ CommandReport RunBackupCommand(plat::WindowRef dialog, ConnectionSettingsRecord*
         return CommandReport{refusal};
     std::uint32_t ticket = 0;
     if (!ReadyTftpServerForDevice(&ticket)) return CommandReport{CommandResult::PortUnavailable};
-    if (SendListChangesCommand() == 0) {
+    CommandEnd end;
+    if (SendListChangesCommand(&end) == 0) {
         SoundInformationBeep();
         return CommandReport{CommandResult::DeviceCommandFailed};
     }
-    const TftpRunOutcome transfer = AwaitCommandTransfer(ticket);
+    const TftpRunOutcome transfer = AwaitCommandTransfer(ticket, end);
     const std::string target = GetTargetPath();
     SoundInformationBeep();
     if (transfer.Result != TftpRunResult::FileStored) {

@@ -6,8 +6,10 @@
 // a command runs and read by the command on the same thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum class CommandResult {
     Completed,          // the file was stored (backup) or served and the device rebooted (restore)
@@ -18,12 +20,22 @@ enum class CommandResult {
     DeviceCommandFailed,// a device command failed; the cause went through ReportError
     TransferFailed,     // the device never sent or fetched the file, or the transfer failed
     TransferUnconfirmed,// every block was served but the last acknowledgement never came
-    FileUnusable,       // the restore file could not be read, or the backup file not written
+    FileUnusable,       // the restore file could not be read or is no configuration text, or
+                        // the backup file not written
 };
 
 struct CommandReport {
     CommandResult Result = CommandResult::Declined;
     std::uint64_t Bytes = 0;  // bytes stored or served
+    // A restore: one line on why the file was refused or the restore is not confirmed, for a
+    // front end that has no boxes to show; empty when the boxes say it all.
+    std::string Reason{};
+    // A restore that read the device's configuration back (asked for, or after a lost last
+    // acknowledgement): whether it did, and the file's lines the device lacked and the count of
+    // lines it has beyond the file (information only).
+    bool ReadBack = false;
+    std::vector<std::string> MissingLines{};
+    std::size_t ExtraLines = 0;
 };
 
 struct CommandSettingsRecord {
@@ -33,6 +45,12 @@ struct CommandSettingsRecord {
     // When set, the Backup command keeps the device's text in this string (line ends converted
     // as for a file) instead of writing TargetPath; the front end owns the string.
     std::string* BackupText = nullptr;
+    // Restore: the front end has loaded the file into FileImage and checked it itself (before a
+    // safety backup); the command neither opens nor checks it again.
+    bool RestoreImageLoaded = false;
+    // Restore: after the transfer, read the device's configuration back and reboot only when it
+    // holds every line of the file. The outcome is in the report, not in a box.
+    bool VerifyRestore = false;
 };
 
 extern CommandSettingsRecord CommandSettings;

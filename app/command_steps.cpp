@@ -5,6 +5,7 @@
 #include "app/dialog_ids.h"
 #include "devicecmd/server_probe.h"
 #include "platform/log.h"
+#include "platform/threads.h"
 #include "tftp/tftp_server.h"
 #include "tftp/tftp_settings.h"
 
@@ -100,6 +101,11 @@ bool ReadyTftpServerForDevice(std::uint32_t* ticket) {
     return false;
 }
 
-TftpRunOutcome AwaitCommandTransfer(std::uint32_t ticket) {
-    return WaitForTftpOutcome(ticket, CommandSettings.TransferGraceMs);
+TftpRunOutcome AwaitCommandTransfer(std::uint32_t ticket, const CommandEnd& end) {
+    const TftpRunOutcome outcome =
+        WaitForTftpOutcomeUntil(ticket, CommandSettings.TransferGraceMs, end.deadlineAtMs);
+    if (end.deadlineAtMs != 0 && outcome.Result == TftpRunResult::Failed &&
+        plat::MonotonicMs() >= end.deadlineAtMs)
+        plat::Log("The command's time-out ended the wait for its transfer.\n");
+    return outcome;
 }

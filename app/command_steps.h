@@ -6,6 +6,7 @@
 
 #include "app/command_report.h"
 #include "app/command_texts.h"
+#include "devicecmd/cli_commands.h"
 #include "platform/dialog_toolkit.h"
 #include "spine/shared_state.h"
 #include "tftp/tftp_outcome.h"
@@ -53,4 +54,6 @@ bool ReadyTftpServerForDevice(std::uint32_t* ticket);
 // After the device closed the command connection: the outcome of the transfer the command asked
 // for (the first request taken after `ticket`). When it has a request, the server thread that
 // made it no longer counts as running, so the next command starts a fresh one.
-TftpRunOutcome AwaitCommandTransfer(std::uint32_t ticket);
+// Nothing is waited for past the command's deadline (end.deadlineAtMs): a transfer still running
+// then is abandoned and counts as failed.
+TftpRunOutcome AwaitCommandTransfer(std::uint32_t ticket, const CommandEnd& end);

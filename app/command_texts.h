@@ -23,6 +23,7 @@ enum class CommandBox : int {
     RestoreFailed,
     RestoreUnconfirmed,
     BackupTargetUnusable,  // the chosen file cannot be written or replaced; nothing was asked
+    UnusableRestoreFile,
 };
 
 struct MessageBoxText {
@@ -113,5 +114,12 @@ inline constexpr MessageBoxText kBackupTargetUnusable{
     CommandBox::BackupTargetUnusable,
     "The configuration cannot be backed up to: \r\n\t%s\r\nThe device has not been asked for it.",
     "Backup not started", kErrorBox};
+
+// The restore file is empty or not a configuration text; the fill names the file and says why.
+inline constexpr MessageBoxText kUnusableRestoreFile{
+    CommandBox::UnusableRestoreFile,
+    "The file %s.\r\nIt has not been sent to the Tavio; please check that you chose a "
+    "configuration file.",
+    "Error opening file.", kErrorBox};
 
 }  // namespace command_text

@@ -103,11 +103,14 @@ DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
     }
     const DeviceCommandTarget target{job.host.c_str(), job.userName.c_str(), job.password.c_str(),
                                      &reached};
-    if (SendDeviceCommand(target, CMD_LIST_CHANGES) == 0) {
+    CommandEnd end;
+    if (SendDeviceCommand(target, CMD_LIST_CHANGES, &end) == 0) {
         WithdrawTftpBooking(booking);
         return Finish(job, record, CommandResult::DeviceCommandFailed, 0, nullptr, {});
     }
-    const TftpRunOutcome transfer = AwaitTftpBooking(booking, CommandSettings.TransferGraceMs);
+    // The command's deadline bounds its transfer too.
+    const TftpRunOutcome transfer =
+        AwaitTftpBookingUntil(booking, CommandSettings.TransferGraceMs, end.deadlineAtMs);
     if (transfer.Result == TftpRunResult::FileStored)
         return Finish(job, record, CommandResult::Completed, transfer.Bytes, nullptr, {});
     return Finish(job, record,

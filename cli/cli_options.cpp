@@ -1,12 +1,15 @@
 #include "cli/cli_options.h"
 
 #include <charconv>
+#include <utility>
 
 const char kCliUsage[] =
     "Usage:\n"
     "  morvane-cli backup HOST FILE [options]   back the device's configuration up into FILE\n"
-    "  morvane-cli restore HOST FILE [--factory-reset] [options]\n"
+    "  morvane-cli restore HOST FILE [--factory-reset] [--verify] [options]\n"
     "                                           restore FILE into the device, then reboot it\n"
+    "  morvane-cli restore HOST FILE --dry-run [options]\n"
+    "                                           show what restoring FILE would change\n"
     "  morvane-cli probe HOST [options]         tell what answers at HOST\n"
     "  morvane-cli fleet-backup INVENTORY STORE [-j N] [--git] [options]\n"
     "                                           back every device of INVENTORY up into STORE\n"
@@ -19,6 +22,11 @@ const char kCliUsage[] =
     "  --factory-reset        restore: reset the device to factory defaults first\n"
     "  --safety-backup FILE   restore: back the device up into FILE first; no restore if that\n"
     "                         fails\n"
+    "  --verify               restore: read the configuration back before the reboot; no\n"
+    "                         reboot unless the device holds every line of FILE\n"
+    "  --dry-run              restore: send nothing; print a diff from the device's\n"
+    "                         configuration to FILE\n"
+    "  --force                restore: send FILE even if it is empty or not a text\n"
     "  -j N                   fleet-backup: up to N devices at once (default 8)\n"
     "  --git                  fleet-backup: record each run as a commit in STORE (a git work\n"
     "                         tree, created if need be)\n"
@@ -39,7 +47,10 @@ const char kCliUsage[] =
     "  4  network failure (name look-up, connect, send, receive)\n"
     "  5  the transfer did not happen or failed (the device never sent or fetched the file,\n"
     "     TFTP error or time-out)\n"
-    "  6  local file error (restore file unreadable or too large, backup file not writable)\n"
+    "  5  also: a restore not confirmed (no reboot): our time-out cut the command short, or\n"
+    "     the configuration read back lacks lines of FILE\n"
+    "  6  local file error (restore file unreadable, too large, empty or not a text; backup\n"
+    "     file not writable)\n"
     "  7  the TFTP port cannot be opened (held by another program, or no permission)\n"
     "  8  fleet-backup: one or more devices failed, or the history commit failed\n";
 
@@ -128,6 +139,12 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
             options->factoryReset = true;
         } else if (arg == "--safety-backup") {
             if (!value(&options->safetyBackup)) return false;
+        } else if (arg == "--dry-run") {
+            options->dryRun = true;
+        } else if (arg == "--verify") {
+            options->verify = true;
+        } else if (arg == "--force") {
+            options->force = true;
         } else if (arg == "-j" || arg == "--jobs") {
             std::string text;
             parallelGiven = true;
@@ -197,16 +214,27 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
         *error = "--safety-backup goes with restore";
         return false;
     }
+    for (const auto& [given, name] :
+         {std::pair{options->dryRun, "--dry-run"}, std::pair{options->verify, "--verify"},
+          std::pair{options->force, "--force"}}) {
+        if (given && options->command != CliCommand::Restore) {
+            *error = std::string(name) + " goes with restore";
+            return false;
+        }
+    }
+    if (options->dryRun &&
+        (options->factoryReset || options->verify || !options->safetyBackup.empty())) {
+        *error =
+            "--dry-run sends nothing: it does not go with --factory-reset, --verify or "
+            "--safety-backup";
+        return false;
+    }
     if (!fleet && (options->git || parallelGiven)) {
         *error = std::string(options->git ? "--git" : "-j") + " goes with fleet-backup";
         return false;
     }
     options->host = positional[1];
     if (wanted == 3) options->file = positional[2];
-    if (!options->safetyBackup.empty() && options->safetyBackup == options->file) {
-        *error = "--safety-backup needs a file other than the one to restore";
-        return false;
-    }
     if (options->safetyBackup.size() > 259) {
         *error = "the safety backup's file name is longer than 259 characters";
         return false;

@@ -25,6 +25,9 @@ struct CliOptions {
     int parallel = 8;          // fleet-backup: devices at once
     bool git = false;          // fleet-backup: keep the store's history, creating it if need be
     std::string safetyBackup;  // restore: back the device up into this file first
+    bool dryRun = false;       // restore: show what would change, send nothing
+    bool verify = false;       // restore: read the configuration back before the reboot
+    bool force = false;        // restore: send a file that does not look like a configuration
 };
 
 // Parses args (without the program name). On failure returns false with a one-line reason.

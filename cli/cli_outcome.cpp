@@ -103,5 +103,5 @@ std::string OutcomeJson(const CliOutcome& o) {
     json += ",\"result\":" + JsonString(o.result);
     json += ",\"bytes\":" + std::to_string(o.bytes);
     if (!o.detail.empty()) json += ",\"detail\":" + JsonString(o.detail);
-    return json + "}\n";
+    return json + o.extraJson + "}\n";
 }

@@ -26,6 +26,7 @@ struct CliOutcome {
     std::string result;   // a word for the outcome: completed, not-tavio, ...
     std::string detail;   // the last error panel text, or the server type of a probe
     std::uint64_t bytes = 0;
+    std::string extraJson;  // further members, each ",\"name\":value" (a dry run's diff, ...)
 };
 
 // lastError: the last ErrorEvent reported during the command (0 when none).

@@ -1,5 +1,6 @@
 #include "cli/cli_run.h"
 
+#include "app/command_report.h"
 #include "app/commands.h"
 #include "app/config_file_hooks.h"
 #include "app/temporary_files.h"
@@ -7,6 +8,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_outcome.h"
 #include "cli/cli_reporting.h"
+#include "cli/cli_restore.h"
 #include "cli/cli_session.h"
 #include "cli/cli_toolkit.h"
 #include "cli/fleet_command.h"
@@ -77,9 +79,13 @@ int RunTransferCommand(const CliOptions& options, CliOutcome& outcome) {
     const int code = ExitCodeForCommand(report.Result, LastReportedError());
     destination.Deliver(code == EXIT_OK);
     if (code == EXIT_OK && !options.json) {
-        activeIo->writeOut(std::string(backup ? "Backup complete: " : "Restore complete: ") +
-                           options.file + " (" + std::to_string(outcome.bytes) + " bytes)\n");
+        const char* done = backup            ? "Backup complete: "
+                           : report.ReadBack ? "Restore complete (verified): "
+                                             : "Restore complete: ";
+        activeIo->writeOut(done + options.file + " (" + std::to_string(outcome.bytes) +
+                           " bytes)\n");
     }
+    if (!backup) ReportRestoreFindings(report, options, *activeIo, outcome);
     if (code == EXIT_TFTP_PORT) {
         activeIo->writeErr("The TFTP port " + std::to_string(options.tftpPort) +
                            " cannot be opened: another program holds it, or binding it needs "
@@ -87,7 +93,6 @@ int RunTransferCommand(const CliOptions& options, CliOutcome& outcome) {
     }
     return code;
 }
-
 
 // backup, restore and probe, reporting through `io`.
 int RunDeviceCommand(const CliOptions& options, const CliIo& io) {
@@ -114,10 +119,21 @@ int RunDeviceCommand(const CliOptions& options, const CliIo& io) {
         outcome.command = "probe";
         code = RunProbe(options, outcome);
     } else {
-        outcome.command = options.command == CliCommand::Backup ? "backup" : "restore";
-        if (!options.safetyBackup.empty()) code = RunSafetyBackup(options, password);
-        if (code == EXIT_OK) code = RunTransferCommand(options, outcome);
-        if (code != EXIT_OK) outcome.detail = LastReportedPanel();
+        const bool restore = options.command == CliCommand::Restore;
+        outcome.command = restore ? "restore" : "backup";
+        // The file to restore is in memory, and checked, before anything else happens.
+        if (restore) code = LoadRestoreFile(options, io, outcome);
+        CommandSettings.RestoreImageLoaded = restore;
+        CommandSettings.VerifyRestore = options.verify;
+        if (code == EXIT_OK && options.dryRun) {
+            code = RunRestoreDryRun(options, password, io, outcome);
+        } else if (code == EXIT_OK) {
+            if (!options.safetyBackup.empty()) code = RunSafetyBackup(options, password);
+            if (code == EXIT_OK) code = RunTransferCommand(options, outcome);
+            if (code != EXIT_OK && outcome.detail.empty()) outcome.detail = LastReportedPanel();
+        }
+        CommandSettings.RestoreImageLoaded = false;
+        CommandSettings.VerifyRestore = false;
     }
     outcome.exitCode = code;
     outcome.result = ResultWord(code);
@@ -143,6 +159,11 @@ int RunCommand(const std::vector<std::string>& args, const CliIo& io) {
         return EXIT_OK;
     }
     if (options.command == CliCommand::FleetBackup) return RunFleetBackupCommand(options, io);
+    if (SafetyBackupIsRestoreFile(options)) {
+        io.writeErr("morvane-cli: --safety-backup needs a file other than the one to restore (" +
+                    options.safetyBackup + " is " + options.file + ")\n\n" + kCliUsage);
+        return EXIT_USAGE;
+    }
     standardOutput = io.writeOut;
     return RunDeviceCommand(options, ReportIo(options, io));
 }

@@ -57,6 +57,7 @@ int AnswerQuestion(int identity) {
         case CommandBox::RestoreFailed:
         case CommandBox::RestoreUnconfirmed:
         case CommandBox::BackupTargetUnusable:
+        case CommandBox::UnusableRestoreFile:
             break;
     }
     return plat::kIdNo;

@@ -141,7 +141,8 @@ int RefuseCredentials() {
 
 // Reads until the device closes the connection, refuses the credentials, the read fails, or the
 // command's deadline passes (which ends it like the idle time-out: a failed read, then done).
-int AwaitCommandEnd(plat::SocketHandle s, const ReplyDeadline& deadline) {
+// *how says which of these it was.
+int AwaitCommandEnd(plat::SocketHandle s, const ReplyDeadline& deadline, CommandEnding* how) {
     std::array<std::uint8_t, kReplyChunkSize> chunk{};
     ChunkedSearch search(kRefusal.size());
     StatusLine status;
@@ -151,11 +152,17 @@ int AwaitCommandEnd(plat::SocketHandle s, const ReplyDeadline& deadline) {
         if (received > kReplyLimit) {
             RaiseError(ERR_RECEIVE);
             plat::Log("The reply passed %zu bytes; the command is taken as done.\n", kReplyLimit);
+            *how = CommandEnding::ReplyTooLong;
             RaiseStatus(STATUS_COMMAND_DONE);
             return 1;
         }
         const int n = plat::SocketRecv(s, chunk, deadline.NextWaitMs(idleMs));
         if (n == 0 && status.Refuses()) return RefuseCredentials();
+        if (n == 0) *how = CommandEnding::DeviceClosed;
+        if (n == plat::kTimedOut)
+            *how = deadline.Passed() ? CommandEnding::DeadlineReached : CommandEnding::IdleTimeout;
+        else if (n < 0)
+            *how = CommandEnding::ReceiveFailed;
         if (n < 0) {
             // A failed read, a reset, or a device silent for the idle time-out or past the
             // deadline: the command still counts as done.
@@ -181,8 +188,12 @@ int AwaitCommandEnd(plat::SocketHandle s, const ReplyDeadline& deadline) {
 
 namespace {
 
-int SendCommand(const DeviceCommandTarget& target, const char* requestTemplate, int kind) {
+int SendCommand(const DeviceCommandTarget& target, const char* requestTemplate, int kind,
+                CommandEnd* end) {
     const ReplyDeadline deadline(DeviceSettings.CommandDeadlineMs);
+    CommandEnd ignored;
+    if (end == nullptr) end = &ignored;
+    *end = CommandEnd{CommandEnding::NotSent, deadline.EndMs()};
     const DeviceConnection connection(ConnectToDevice(target.host, 0, target.reached));
     if (!connection.IsOpen()) return 0;
     const plat::SocketHandle s = connection.Socket();
@@ -209,7 +220,7 @@ int SendCommand(const DeviceCommandTarget& target, const char* requestTemplate, 
         plat::Log("Error in send() call [errno=%d]\n", plat::LastSocketError());
         return 0;
     }
-    return AwaitCommandEnd(s, deadline);
+    return AwaitCommandEnd(s, deadline, &end->how);
 }
 
 }  // namespace
@@ -218,24 +229,48 @@ int SendCliCommand(const char* host, const char* userName, const char* password,
                    const char* requestTemplate, int kind) {
     BuildBasicCredentials(userName, password);  // kept for whoever reads the latest one
     return SendCommand(DeviceCommandTarget{host, userName, password, nullptr}, requestTemplate,
-                       kind);
+                       kind, nullptr);
 }
 
-int SendDeviceCommand(const DeviceCommandTarget& target, int kind) {
+int SendDeviceCommand(const DeviceCommandTarget& target, int kind, CommandEnd* end) {
+    if (end != nullptr) *end = CommandEnd{};
     const CommandRequest* row = FindCommand(kind);
     if (row == nullptr) {
         plat::Log("No case to handle this TFTP command\n");
         return 0;
     }
-    return SendCommand(target, row->requestTemplate, kind);
+    return SendCommand(target, row->requestTemplate, kind, end);
+}
+
+bool EndedByUs(CommandEnding how) {
+    return how == CommandEnding::IdleTimeout || how == CommandEnding::DeadlineReached ||
+           how == CommandEnding::ReplyTooLong;
+}
+
+const char* EndingText(CommandEnding how) {
+    switch (how) {
+        case CommandEnding::IdleTimeout:
+            return "the idle time-out";
+        case CommandEnding::DeadlineReached:
+            return "the command time-out";
+        case CommandEnding::ReplyTooLong:
+            return "a reply too long for a command's answer";
+        case CommandEnding::NotSent:
+        case CommandEnding::DeviceClosed:
+        case CommandEnding::ReceiveFailed:
+            break;
+    }
+    return "the device";
 }
 
 namespace {
 
 // Every command goes out with the settings' host and credentials and the template of its row.
-int SendCommandOfKind(int kind) {
-    return SendCliCommand(ConnectionSettings.Host, ConnectionSettings.UserName,
-                          ConnectionSettings.Password, FindCommand(kind)->requestTemplate, kind);
+int SendCommandOfKind(int kind, CommandEnd* end = nullptr) {
+    BuildBasicCredentials(ConnectionSettings.UserName, ConnectionSettings.Password);
+    return SendCommand(DeviceCommandTarget{ConnectionSettings.Host, ConnectionSettings.UserName,
+                                           ConnectionSettings.Password, nullptr},
+                       FindCommand(kind)->requestTemplate, kind, end);
 }
 
 }  // namespace
@@ -251,4 +286,10 @@ int SendExecuteCommand() {
 }
 int SendListChangesCommand() {
     return SendCommandOfKind(CMD_LIST_CHANGES);
+}
+int SendExecuteCommand(CommandEnd* end) {
+    return SendCommandOfKind(CMD_EXECUTE, end);
+}
+int SendListChangesCommand(CommandEnd* end) {
+    return SendCommandOfKind(CMD_LIST_CHANGES, end);
 }

@@ -26,6 +26,27 @@ enum CommandKind : int {
 int SendCliCommand(const char* host, const char* userName, const char* password,
                    const char* requestTemplate, int kind);
 
+// How a command that counts as done came to its end, for callers that must tell the device's own
+// end from ours: a command we cut off may still be at work on the device. The deadline is the
+// monotonic time (plat::MonotonicMs) at which DeviceSettings.CommandDeadlineMs ran out for this
+// command, 0 when it had none; a caller bounds what follows the command (its transfer) by it.
+enum class CommandEnding {
+    NotSent,          // failed before the request went out, or the credentials were refused
+    DeviceClosed,     // the device closed the connection: the command is over on its side
+    ReceiveFailed,    // the read failed or the connection was reset
+    IdleTimeout,      // we closed it: silent for DeviceSettings.CommandIdleTimeoutMs
+    DeadlineReached,  // we closed it: still open when DeviceSettings.CommandDeadlineMs ran out
+    ReplyTooLong,     // we closed it: the reply ran past what a command's answer can be
+};
+struct CommandEnd {
+    CommandEnding how = CommandEnding::NotSent;
+    std::uint64_t deadlineAtMs = 0;
+};
+// True when the connection was closed by us while the device still held it open.
+bool EndedByUs(CommandEnding how);
+// "the idle time-out (10 s)", "the command time-out (600 s)", ...: which of our limits ended it.
+const char* EndingText(CommandEnding how);
+
 // One device command with the caller's own host and credentials: the command's row of the
 // request table; the address the connection reached goes into *reached before the request is
 // sent (a TFTP booking reads it there).
@@ -35,9 +56,12 @@ struct DeviceCommandTarget {
     const char* password;
     std::atomic<std::uint32_t>* reached;
 };
-int SendDeviceCommand(const DeviceCommandTarget& target, int kind);
+// `end`, when given, learns how the command ended (whatever the result).
+int SendDeviceCommand(const DeviceCommandTarget& target, int kind, CommandEnd* end = nullptr);
 // These four take host and credentials from ConnectionSettings.
 int SendRebootCommand();
 int SendFactoryResetCommand();
 int SendExecuteCommand();
 int SendListChangesCommand();
+int SendExecuteCommand(CommandEnd* end);
+int SendListChangesCommand(CommandEnd* end);

@@ -27,6 +27,11 @@ class ReplyDeadline {
         return perReadMs == plat::kWaitForever ? left : std::min(perReadMs, left);
     }
 
+    // True once a bounded deadline has run out.
+    bool Passed() const { return bounded_ && plat::MonotonicMs() >= end_; }
+    // The monotonic time the deadline runs out; 0 when there is none.
+    std::uint64_t EndMs() const { return bounded_ ? end_ : 0; }
+
   private:
     bool bounded_;
     std::uint64_t end_;

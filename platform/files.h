@@ -80,4 +80,12 @@ std::string LastFileErrorText();
 // file, cannot be opened or read).
 std::int64_t FileReadStart(const char* path, std::span<std::uint8_t> buffer);
 
+// Whether two names reach one file, so that a command never writes over the file it reads.
+// Both existing: the same file system object (POSIX: device and inode after following links;
+// Windows: volume serial number and file index). Otherwise the same real path: the part that
+// exists resolved (links followed, "." and ".." taken out), the last part as written; Windows
+// compares full path names without regard to letter case. A name that cannot be resolved at all
+// counts as not the same.
+bool NamesSameFile(const char* first, const char* second);
+
 }  // namespace plat

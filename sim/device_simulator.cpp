@@ -13,6 +13,20 @@
 
 namespace {
 
+// The text without the lines that hold `word`: what a device keeps of a file some of whose
+// commands it refuses.
+std::string WithoutLinesHolding(const std::string& text, const std::string& word) {
+    std::string kept;
+    for (std::size_t from = 0; from < text.size();) {
+        std::size_t end = text.find('\n', from);
+        end = end == std::string::npos ? text.size() : end + 1;
+        const std::string_view line(text.data() + from, end - from);
+        if (line.find(word) == std::string_view::npos) kept.append(line);
+        from = end;
+    }
+    return kept;
+}
+
 constexpr int kAcceptSliceMs = 100;
 constexpr int kListenBacklog = 8;
 
@@ -281,6 +295,12 @@ bool DeviceSimulator::BeginTransfer(const char* request, const std::string& file
 
 SimTftpOptions DeviceSimulator::TftpOptions() const {
     SimTftpOptions tftp = options_.Tftp;
+    if (tftp.FaultsOnFirstTransfer && tftpTransfers_++ > 0) {
+        tftp.DropSent.clear();
+        tftp.DuplicateSent.clear();
+        tftp.DropReceived.clear();
+        tftp.SilentAfterSent = -1;
+    }
     tftp.PacketDelayMs = options_.PacketDelayMs;
     const std::uint32_t own = options_.Listen.address;
     if (own != plat::kAnyAddress && own != plat::kLoopbackAddress) tftp.LocalAddress = own;
@@ -311,6 +331,8 @@ std::string DeviceSimulator::ExecuteFile(const std::string& fileName, const std:
         Note(transfers_, step + " failed: " + r.Detail);
         return "ERROR: transfer failed (" + r.Detail + ").\n";
     }
+    if (!options_.Faults.RejectLinesWith.empty())
+        text = WithoutLinesHolding(text, options_.Faults.RejectLinesWith);
     bool stored = false;
     {
         std::lock_guard lock(lock_);

@@ -71,6 +71,7 @@ class DeviceSimulator {
     plat::FileHandle log_ = plat::kNoFile;
     std::thread thread_;  // joined by Stop() on the owner's thread
     std::atomic<bool> stop_{false};
+    mutable std::atomic<int> tftpTransfers_{0};
     bool started_ = false;
     int handled_ = 0;
     std::uint64_t startedAtMs_ = 0;

@@ -26,6 +26,8 @@ struct SimTftpOptions {
     std::set<int> DuplicateSent;    // packets sent twice
     std::set<int> DropReceived;     // packets ignored on arrival
     int SilentAfterSent = -1;       // >= 0: after this many packets, send nothing more; give up
+    bool FaultsOnFirstTransfer = false;  // the four faults above play in the device's first
+                                         // transfer only (a restore's, not its read-back)
     bool RequestOnce = false;       // the request goes once only, never again (the wait stays)
     int PacketDelayMs = 0;          // > 0: pause before each packet sent (the network's delay)
     std::uint32_t LocalAddress = plat::kAnyAddress;  // the address the packets are sent from
@@ -44,6 +46,7 @@ struct SimFaults {
     bool SplitUnauthorized = false;  // the 401 reply leaves in two segments, within "Unauthorized"
     int SplitPauseMs = 150;          // pause between the two segments
     bool SkipTftp = false;           // LIST CHANGES / EXECUTE answer without transferring
+    std::string RejectLinesWith;     // non-empty: EXECUTE keeps no line holding this text
 };
 
 struct SimOptions {

@@ -27,6 +27,7 @@ void FinishBookedTransfer(TftpEngineRecord& e, BookedStart& start, const TftpRun
     std::lock_guard guard(e.lock);
     start.booking->Outcome = outcome;
     start.booking->Now = TftpBookingRecord::State::Done;
+    start.booking->Slot = nullptr;
     if (dallying) start.slot->Dallying = true;
     e.changed.notify_all();
 }
@@ -64,6 +65,7 @@ void StartBookedTransferLocked(TftpEngineRecord& e, const TftpBooking& booking,
                                plat::Ipv4Endpoint from, std::span<const std::uint8_t> request) {
     booking->Now = TftpBookingRecord::State::Taken;
     auto* slot = new TftpPortSlot;
+    booking->Slot = slot;
     slot->Peer = from;
     e.slots.push_back(slot);
     ++e.bookedTransfers;
@@ -73,6 +75,7 @@ void StartBookedTransferLocked(TftpEngineRecord& e, const TftpBooking& booking,
               plat::FormatIpv4(from.address).c_str());
     booking->Outcome = TftpRunOutcome{0, TftpRunResult::Failed, 0};
     booking->Now = TftpBookingRecord::State::Done;
+    booking->Slot = nullptr;
     std::erase(e.slots, slot);
     --e.bookedTransfers;
     delete slot;
@@ -125,14 +128,25 @@ TftpReadiness BookTftpTransfer(const std::atomic<std::uint32_t>* deviceAddress,
 }
 
 TftpRunOutcome AwaitTftpBooking(const TftpBooking& booking, int graceMs) {
-    const auto graceEnds = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+    return AwaitTftpBookingUntil(booking, graceMs, 0);
+}
+
+TftpRunOutcome AwaitTftpBookingUntil(const TftpBooking& booking, int graceMs,
+                                     std::uint64_t untilMs) {
+    const auto now = std::chrono::steady_clock::now();
+    const std::uint64_t nowMs = plat::MonotonicMs();
+    const auto boundEnds =
+        untilMs == 0 ? std::chrono::steady_clock::time_point::max()
+                     : now + std::chrono::milliseconds(untilMs > nowMs ? untilMs - nowMs : 0);
+    const auto graceEnds = std::min(boundEnds, now + std::chrono::milliseconds(graceMs));
+    bool abandoned = false;
     TftpEngineRecord& e = TftpEngine();
     std::unique_lock lock(e.lock);
     for (;;) {
         if (booking->Now == TftpBookingRecord::State::Done) {
             std::erase(e.bookings, booking);
             e.changed.notify_all();
-            return booking->Outcome;
+            return abandoned ? TftpRunOutcome{0, TftpRunResult::Failed, 0} : booking->Outcome;
         }
         if (booking->Now == TftpBookingRecord::State::Waiting &&
             std::chrono::steady_clock::now() >= graceEnds) {
@@ -140,10 +154,17 @@ TftpRunOutcome AwaitTftpBooking(const TftpBooking& booking, int graceMs) {
             e.changed.notify_all();
             return TftpRunOutcome{};
         }
-        if (booking->Now == TftpBookingRecord::State::Taken)
-            e.changed.wait(lock);
-        else
+        if (booking->Now == TftpBookingRecord::State::Taken) {
+            if (abandoned || e.changed.wait_until(lock, boundEnds) != std::cv_status::timeout) {
+                if (abandoned) e.changed.wait(lock);
+                continue;
+            }
+            abandoned = true;
+            if (booking->Slot != nullptr) booking->Slot->Abandoned = true;
+            e.portTurn.notify_all();
+        } else {
             e.changed.wait_until(lock, graceEnds);
+        }
     }
 }
 

@@ -36,6 +36,11 @@ TftpReadiness BookTftpTransfer(const std::atomic<std::uint32_t>* deviceAddress,
 // transfer's end (the transfer's own time-outs bound that). NoRequest when no request came; the
 // booking is withdrawn then. The outcome's Request is 0.
 TftpRunOutcome AwaitTftpBooking(const TftpBooking& booking, int graceMs);
+// The same within an overall bound, the monotonic time untilMs (0: none): a transfer still
+// running then is abandoned (it ends at its next wait, within one retransmission interval, and
+// is waited for so that the hooks are free on return) and the result is Failed.
+TftpRunOutcome AwaitTftpBookingUntil(const TftpBooking& booking, int graceMs,
+                                     std::uint64_t untilMs);
 // The command gives up before collecting: a waiting booking takes no request any more. A
 // transfer already taken for it is waited for, so that the hooks are no longer in use on return.
 void WithdrawTftpBooking(const TftpBooking& booking);

@@ -137,6 +137,7 @@ int ReceiveOnTftpPort(TftpPortSlot& slot, std::span<std::uint8_t> buffer, plat::
         }
         const std::uint64_t now = plat::MonotonicMs();
         if (now >= deadline && tried) return plat::kTimedOut;
+        if (slot.Abandoned && !slot.RunThread) return plat::kTimedOut;  // the caller gives up
         tried = true;
         const int remaining = static_cast<int>(deadline > now ? deadline - now : 0);
         if (e.readerBusy) {

@@ -39,6 +39,10 @@ struct TftpPortSlot {
     std::deque<TftpMailedDatagram> Mailbox;
     bool Dallying = false;   // a stored write acknowledging repeats of its last block
     bool RunThread = false;  // the run thread's own slot: requests of the single-device path
+    // The command this transfer serves has given up on it (WaitForTftpOutcomeUntil): the
+    // transfer ends at its next wait, as one whose peer went silent. Cleared when the slot takes
+    // a new request.
+    std::atomic<bool> Abandoned{false};
 };
 
 // A command's booking of the transfer it is about to ask its device for.
@@ -48,6 +52,7 @@ struct TftpBookingRecord {
     void* Record = nullptr;      // what the hooks work on (ActiveTransferRecord)
     enum class State { Waiting, Taken, Done } Now = State::Waiting;
     TftpRunOutcome Outcome{};
+    TftpPortSlot* Slot = nullptr;  // the transfer's slot while it is Taken
 };
 
 struct TftpEngineRecord {

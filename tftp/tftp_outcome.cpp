@@ -1,5 +1,6 @@
 #include "tftp/tftp_outcome.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "platform/threads.h"
@@ -58,6 +59,7 @@ void TakeSingleDeviceRequestLocked(TftpEngineRecord& e, plat::Ipv4Endpoint from)
     e.currentRequest = ++e.requestsTaken;
     e.runSlot->Peer = from;
     e.runSlot->RunThread = false;
+    e.runSlot->Abandoned = false;
     e.changed.notify_all();
 }
 
@@ -122,8 +124,17 @@ std::uint32_t TftpRunsEnded() {
 }
 
 TftpRunOutcome WaitForTftpOutcome(std::uint32_t ticket, int graceMs) {
+    return WaitForTftpOutcomeUntil(ticket, graceMs, 0);
+}
+
+TftpRunOutcome WaitForTftpOutcomeUntil(std::uint32_t ticket, int graceMs, std::uint64_t untilMs) {
     const std::uint32_t wanted = ticket + 1;
-    const auto graceEnds = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+    const auto now = std::chrono::steady_clock::now();
+    const std::uint64_t nowMs = plat::MonotonicMs();
+    const auto boundEnds =
+        untilMs == 0 ? std::chrono::steady_clock::time_point::max()
+                     : now + std::chrono::milliseconds(untilMs > nowMs ? untilMs - nowMs : 0);
+    const auto graceEnds = std::min(boundEnds, now + std::chrono::milliseconds(graceMs));
     TftpEngineRecord& e = TftpEngine();
     std::unique_lock lock(e.lock);
     for (;;) {
@@ -133,7 +144,17 @@ TftpRunOutcome WaitForTftpOutcome(std::uint32_t ticket, int graceMs) {
             // Taken and still running (or ended so long ago that it is no longer kept).
             if (!e.endedRequests.empty() && e.endedRequests.front().Request > wanted)
                 return TftpRunOutcome{wanted, TftpRunResult::Failed, 0};
-            e.changed.wait(lock);
+            if (untilMs == 0) {
+                e.changed.wait(lock);
+                continue;
+            }
+            if (e.changed.wait_until(lock, boundEnds) == std::cv_status::timeout) {
+                if (e.busy && e.currentRequest == wanted && e.runSlot != nullptr) {
+                    e.runSlot->Abandoned = true;
+                    e.portTurn.notify_all();
+                }
+                return TftpRunOutcome{wanted, TftpRunResult::Failed, 0};
+            }
             continue;
         }
         if (e.idleRunsEnded != e.idleRunsEndedAtTicket) return TftpRunOutcome{};

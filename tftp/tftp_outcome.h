@@ -77,3 +77,8 @@ std::uint32_t TakeTftpTicket();
 // within graceMs, or the server thread ends without taking one, the result is NoRequest.
 // Once a request is taken it waits for its run to end (the server's own time-outs bound that).
 TftpRunOutcome WaitForTftpOutcome(std::uint32_t ticket, int graceMs);
+// The same within an overall bound: nothing is waited for past the monotonic time untilMs
+// (plat::MonotonicMs; 0: no bound), the grace included. A request still being served then is
+// abandoned: the result is Failed, and its transfer stops at its next wait and ends as failed
+// (a write stores nothing), within one retransmission interval.
+TftpRunOutcome WaitForTftpOutcomeUntil(std::uint32_t ticket, int graceMs, std::uint64_t untilMs);

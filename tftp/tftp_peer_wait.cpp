@@ -42,6 +42,10 @@ PeerWait WaitForPeerDatagram(TftpContext& context, std::span<std::uint8_t> buffe
         const std::uint64_t giveUpAt =
             timer.ProgressSinceMs + static_cast<std::uint64_t>(timer.GiveUpMs);
         if (now >= giveUpAt) return PeerWait::GiveUp;
+        if (context.Slot != nullptr && context.Slot->Abandoned) {
+            plat::Log("The command no longer waits for this transfer: it ends here.\n");
+            return PeerWait::GiveUp;
+        }
         const std::uint64_t resendAt =
             timer.LastSendMs + static_cast<std::uint64_t>(timer.RetransmitMs);
         if (now >= resendAt) {

@@ -99,6 +99,7 @@ void ResetRunSlot(TftpPortSlot& slot) {
     std::lock_guard guard(e.lock);
     slot.Peer = plat::Ipv4Endpoint{};
     slot.RunThread = true;
+    slot.Abandoned = false;
     slot.Mailbox.clear();
 }
 

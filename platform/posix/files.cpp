@@ -185,6 +185,26 @@ bool SameFile(int fd, const char* path) {
            opened.st_ino == named.st_ino;
 }
 
+// The real path of `path`; for a name that does not exist yet, the real path of its folder with
+// the last part appended. Empty when neither can be resolved.
+std::string RealPathOf(const char* path) {
+    if (char* real = ::realpath(path, nullptr)) {
+        std::string text(real);
+        std::free(real);
+        return text;
+    }
+    const std::string whole(path);
+    const std::size_t slash = whole.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : whole.substr(0, slash + 1);
+    const std::string last = slash == std::string::npos ? whole : whole.substr(slash + 1);
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (real == nullptr) return {};
+    std::string text(real);
+    std::free(real);
+    if (last.empty() || last == ".") return text;
+    return text == "/" ? "/" + last : text + "/" + last;
+}
+
 }  // namespace
 
 bool ResolveWritePath(const char* path, std::string* real) {
@@ -274,6 +294,15 @@ void FileLockRelease(const char* path, FileHandle lock) {
     if (lock == kNoFile) return;
     ::unlink(path);
     ::close(static_cast<int>(lock));
+}
+
+bool NamesSameFile(const char* first, const char* second) {
+    struct stat a{}, b{};
+    const bool firstExists = ::stat(first, &a) == 0;
+    const bool secondExists = ::stat(second, &b) == 0;
+    if (firstExists && secondExists) return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    const std::string realFirst = RealPathOf(first);
+    return !realFirst.empty() && realFirst == RealPathOf(second);
 }
 
 }  // namespace plat

@@ -5,9 +5,9 @@
 
 #include <array>
 #include <cctype>
-#include <string_view>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "platform/test_hooks.h"
 
@@ -150,6 +150,25 @@ bool NamesADevice(std::string_view path) {
     return false;
 }
 
+// The file's identity: volume serial number and file index. False when it cannot be opened.
+bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
+    const HANDLE h = ::CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool known = ::GetFileInformationByHandle(h, info) != 0;
+    ::CloseHandle(h);
+    return known;
+}
+
+// The full path name ("." and ".." taken out); empty when it cannot be had.
+std::string FullPathOf(const char* path) {
+    char full[MAX_PATH * 4];
+    const DWORD n = ::GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (n == 0 || n >= sizeof full) return {};
+    return std::string(full, n);
+}
+
 }  // namespace
 
 NodeKind NodeKindAt(const char* path, bool) {
@@ -262,6 +281,15 @@ FileLockResult FileLockTake(const char* path, FileHandle* lock, long* holder) {
 
 void FileLockRelease(const char*, FileHandle lock) {
     if (lock != kNoFile) ::CloseHandle(Raw(lock));
+}
+
+bool NamesSameFile(const char* first, const char* second) {
+    BY_HANDLE_FILE_INFORMATION a{}, b{};
+    if (FileIdentity(first, &a) && FileIdentity(second, &b))
+        return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+               a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    const std::string fullFirst = FullPathOf(first);
+    return !fullFirst.empty() && ::lstrcmpiA(fullFirst.c_str(), FullPathOf(second).c_str()) == 0;
 }
 
 }  // namespace plat

@@ -1,7 +1,13 @@
 // The Restore command end to end: operator, device simulator, TFTP server, file.
 #include "tests/app/command_fixture.h"
 
+#include "app/device_backup.h"
+#include "platform/files.h"
 #include "spine/events.h"
+#include "tftp/tftp_dally.h"
+
+#include <algorithm>
+#include <functional>
 
 namespace testing_support {
 namespace {
@@ -40,13 +46,13 @@ TEST_F(Restore, FactoryResetThenExecuteThenRebootAndTheDeviceHoldsTheFile) {
 TEST_F(Restore, AnsweringNoSkipsTheFactoryReset) {
     StartDevice();
     const std::string source = dir + "/saved.cfg";
-    WriteWholeFile(source, "");  // an empty file is a configuration too
+    WriteWholeFile(source, "hostname kept\n");
     RunRestore(source, false);
     EXPECT_EQ(DeviceRequests(),
               (std::vector<std::string>{"GET /", "GET /", "GET /cli?EXECUTE+image+HOST+127.0.0.1",
                                         "GET /cli?REBOOT"}));
     EXPECT_EQ(dialog.boxes.back().caption, "Restore complete");
-    EXPECT_EQ(device->Configuration(), "");
+    EXPECT_EQ(device->Configuration(), "hostname kept\n");
 }
 
 TEST_F(Restore, RefusedCredentialsAtTheFactoryStepSendNothingMore) {
@@ -81,7 +87,8 @@ TEST_F(Restore, ADeviceThatNeverFetchesTheFileIsNotRebooted) {
 }
 
 // A device that falls silent mid-transfer has not got the file; one that only never acknowledges
-// the last block may have it. Neither is rebooted, and each is told for what it is.
+// the last block may have it, and when its configuration cannot be read back either, nobody
+// knows. Neither is rebooted, and each is told for what it is.
 TEST_F(Restore, ATransferThatBreaksOffOrIsNeverConfirmedIsNotRebooted) {
     struct Case {
         int silentAfter;  // packets the device sends before it falls silent
@@ -104,7 +111,8 @@ TEST_F(Restore, ATransferThatBreaksOffOrIsNeverConfirmedIsNotRebooted) {
         RunRestore(source, false);
         EXPECT_EQ(dialog.boxes.back().caption, c.caption);
         EXPECT_EQ(report.Result, c.result);
-        EXPECT_EQ(DeviceRequests().back(), "GET /cli?EXECUTE+image+HOST+127.0.0.1");
+        const std::vector<std::string> requests = DeviceRequests();
+        EXPECT_EQ(std::count(requests.begin(), requests.end(), "GET /cli?REBOOT"), 0);
         EXPECT_EQ(RecordedErrors(), c.errors);
         device->Stop();
     }
@@ -148,6 +156,126 @@ TEST_F(Restore, CancelThenYesThenPickGoesOnWithThatFile) {
     DoRestore(nullptr, 0, &ConnectionSettings);
     EXPECT_EQ(dialog.boxes.back().caption, "Restore complete");
     EXPECT_EQ(device->Configuration(), "hostname second-try\n");
+}
+
+}  // namespace
+}  // namespace testing_support
+
+namespace testing_support {
+namespace {
+
+// What a restore looks at before it sends the file, and what it needs to know afterwards before
+// it reboots the device: each row one device, one file, one way for the restore to end.
+TEST_F(Restore, ItRebootsOnlyADeviceKnownToHoldTheWholeFile) {
+    const std::string execute = "GET /cli?EXECUTE+image+HOST+127.0.0.1";
+    const std::string list = "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::function<void(SimOptions&)> device;
+        bool verify;
+        CommandResult result;
+        std::string lastBox;                  // caption; "" for none beyond the factory question
+        std::vector<std::string> requestTail;  // the last requests the device got
+        std::string reason;                    // part of report.Reason
+        std::vector<std::string> missing;
+    };
+    const auto lastAckLost = [](SimOptions& o) {
+        o.Tftp.DropSent = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+        o.Tftp.FaultsOnFirstTransfer = true;
+    };
+    const auto none = [](SimOptions&) {};
+    const Case cases[] = {
+        {"empty file", "", none, false, CommandResult::FileUnusable, "Error opening file.", {},
+         "is empty: restoring it would erase the device's configuration", {}},
+        {"binary bytes", "hostname a\nx\x01y\n", none, false, CommandResult::FileUnusable,
+         "Error opening file.", {},
+         "is not a configuration text: it holds the byte 0x01 on line 2 (offset 12)", {}},
+        {"Latin-1 and UTF-8 names are text", "hostname caf\xe9\nlocation K\xc3\xb6ln\n", none,
+         false, CommandResult::Completed, "Restore complete", {execute, "GET /cli?REBOOT"}, "", {}},
+        {"last ACK lost, device has it all", "hostname a\nip 1\n", lastAckLost, false,
+         CommandResult::Completed, "Restore complete", {execute, "GET /", list, "GET /cli?REBOOT"},
+         "", {}},
+        {"last ACK lost, device refused a line", "hostname a\nbogus 1\n",
+         [&](SimOptions& o) { lastAckLost(o); o.Faults.RejectLinesWith = "bogus"; }, false,
+         CommandResult::TransferUnconfirmed, "Restore not confirmed", {execute, "GET /", list},
+         "lacks lines", {"bogus 1"}},
+        {"verified", "hostname a\r\nip 1\r\n", none, true, CommandResult::Completed,
+         "Restore complete", {execute, "GET /", list, "GET /cli?REBOOT"}, "", {}},
+        {"not verified", "hostname a\nbogus 1\nbogus 2\n",
+         [](SimOptions& o) { o.Faults.RejectLinesWith = "bogus"; }, true,
+         CommandResult::TransferUnconfirmed, "", {execute, "GET /", list}, "",
+         {"bogus 1", "bogus 2"}},
+        {"our idle time-out ended EXECUTE", "hostname a\n",
+         [](SimOptions& o) { o.Faults.HoldConnectionMs = 3000; }, false,
+         CommandResult::TransferUnconfirmed, "Restore not confirmed", {execute}, "idle time-out",
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        options = SimulatorOptions(dir, tftpPort);
+        c.device(options);
+        if (options.Faults.HoldConnectionMs > 0) DeviceSettings.CommandIdleTimeoutMs = 400;
+        CommandSettings.VerifyRestore = c.verify;
+        StartDevice();
+        const std::string source = dir + "/saved.cfg";
+        WriteWholeFile(source, c.text);
+        dialog.boxes.clear();
+        RunRestore(source, false);
+        CommandSettings.VerifyRestore = false;
+        DeviceSettings.CommandIdleTimeoutMs = 10000;
+
+        EXPECT_EQ(report.Result, c.result);
+        const bool onlyTheQuestion =
+            dialog.boxes.empty() || dialog.boxes.back().caption.starts_with("Initialise");
+        EXPECT_EQ(onlyTheQuestion ? "" : dialog.boxes.back().caption, c.lastBox);
+        const std::vector<std::string> requests = DeviceRequests();
+        ASSERT_GE(requests.size(), c.requestTail.size());
+        EXPECT_EQ(std::vector<std::string>(requests.end() - c.requestTail.size(), requests.end()),
+                  c.requestTail);
+        if (c.result == CommandResult::FileUnusable) {
+            EXPECT_TRUE(requests.empty());
+            EXPECT_EQ(dialog.boxes.back().text,
+                      "The file \"" + source + "\" " + c.reason +
+                          ".\r\nIt has not been sent to the Tavio; please check that you chose a "
+                          "configuration file.");
+        }
+        EXPECT_NE(report.Reason.find(c.reason), std::string::npos) << report.Reason;
+        EXPECT_EQ(report.MissingLines, c.missing);
+        device->Stop();
+        EndTftpDally();  // a read-back's dally would outlast the row
+        for (int i = 0; i < 200 && IsTftpServerRunning() != 0; ++i) plat::SleepMs(10);
+    }
+}
+
+// --command-timeout bounds the whole command: a stalled transfer is given up when the command's
+// time is over, not after the transfer's own time-out, and it ends at once. Restore, backup and a
+// device backup alike.
+TEST_F(Restore, TheCommandTimeoutAlsoBoundsItsTransfer) {
+    options.Tftp.SilentAfterSent = 2;
+    options.Tftp.MaxRetransmits = 1;
+    options.FactoryText = std::string(3000, 'f') + "\n";
+    StartDevice();
+    TftpSettings.TransferTimeoutMs = 30000;
+    DeviceSettings.CommandDeadlineMs = 1500;
+    const std::string source = dir + "/saved.cfg", target = dir + "/backup.cfg";
+    WriteWholeFile(source, std::string(3000, 'z') + "\n");
+    const std::function<CommandResult()> commands[] = {
+        [&] { RunRestore(source, false); return report.Result; },
+        [&] { RunBackup(target); return report.Result; },
+        [&] {
+            return BackUpDevice(DeviceBackupJob{"127.0.0.1", "root", "tundra", target}).result;
+        },
+    };
+    for (const auto& command : commands) {
+        const std::uint64_t start = plat::MonotonicMs();
+        EXPECT_EQ(command(), CommandResult::TransferFailed);
+        EXPECT_LT(plat::MonotonicMs() - start, 5000u);
+        for (int i = 0; i < 300 && IsTftpServerRunning(); ++i) plat::SleepMs(10);
+        EXPECT_EQ(IsTftpServerRunning(), 0);  // the abandoned transfer has ended
+        EXPECT_FALSE(plat::FileExists(target.c_str()));
+    }
+    DeviceSettings.CommandDeadlineMs = 600000;
 }
 
 }  // namespace

@@ -1,8 +1,14 @@
 // morvane-cli against the in-process device simulator: every exit code from a real situation,
 // --json, and a backup → restore round trip.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
+#include <string>
+#include <tuple>
+
+using namespace std::string_literals;
 
 #include "app/command_report.h"
 #include "devicecmd/device_settings.h"
@@ -14,6 +20,7 @@
 #include "tests/cli/cli_harness.h"
 #include "tests/support/simulated_device_run.h"
 #include "tests/support/test_support.h"
+#include "tftp/tftp_dally.h"
 #include "tftp/tftp_settings.h"
 
 namespace testing_support {
@@ -25,7 +32,10 @@ protected:
         PrepareDeviceRun();
         SetEnvironment("MORVANE_PASSWORD", nullptr);
     }
-    void TearDown() override { FinishDeviceRun(); }
+    void TearDown() override {
+        EndTftpDally();  // a read-back's dally would outlast the test
+        FinishDeviceRun();
+    }
 
     void StartDevice() {
         SimulatedDeviceRun::StartDevice();
@@ -208,6 +218,124 @@ TEST_F(CliAgainstSimulator, VerboseShowsTheDiagnosticLinesButNeverThePassword) {
     EXPECT_NE(run.err.find("127.0.0.1:root:********\n"), std::string::npos);
     EXPECT_EQ(run.err.find("tundra"), std::string::npos);
     EXPECT_EQ(run.out.find("Trying"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace testing_support
+
+namespace testing_support {
+namespace {
+
+// The restore's file is read and judged before anything else happens: a safety backup that
+// would overwrite it, an empty file, or bytes that are no text stop the command before the
+// device hears of it; --force sends such a file anyway.
+TEST_F(CliAgainstSimulator, ARestoreRefusesBeforeTheDeviceIsContacted) {
+    options.FactoryText = "hostname before\n";
+    StartDevice();
+    const std::string file = dir + "/r.cfg", empty = dir + "/empty.cfg",
+                      binary = dir + "/binary.cfg", link = dir + "/link.cfg";
+    WriteWholeFile(file, "hostname after\r\n");
+    WriteWholeFile(empty, "");
+    WriteWholeFile(binary, "hostname x\r\nab\0c\r\n"s);
+    ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"restore", "127.0.0.1", file, "--safety-backup", dir + "/./sub/../r.cfg"},
+         1,
+         "--safety-backup needs a file other than"},
+        {{"restore", "127.0.0.1", file, "--safety-backup", link}, 1, "needs a file other than"},
+        {{"restore", "127.0.0.1", empty}, 6, "empty.cfg is empty"},
+        {{"restore", "127.0.0.1", binary}, 6, "the byte 0x00 on line 2 (offset 14)"},
+        {{"restore", "127.0.0.1", dir + "/missing.cfg", "--force"}, 6, "could not be opened"},
+    };
+    ASSERT_EQ(::mkdir((dir + "/sub").c_str(), 0700), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const CliRun run = Cli(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(device->Requests().empty());
+    EXPECT_EQ(ReadWholeFile(file), "hostname after\r\n");
+
+    const CliRun forced = Cli({"restore", "127.0.0.1", binary, "--force"});
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_EQ(device->Configuration(), "hostname x\nab\0c\n"s);
+}
+
+// A dry run reads the configuration and shows what the restore would change; --verify reads it
+// back after the transfer and reboots only a device that holds every line of the file.
+TEST_F(CliAgainstSimulator, DryRunAndVerifyCompareTheFileWithTheDevice) {
+    options.FactoryText = "hostname before\nip 10.0.0.1\nsnmp on\n";
+    options.Faults.RejectLinesWith = "bogus";
+    StartDevice();
+    const std::string file = dir + "/r.cfg";
+    WriteWholeFile(file, "hostname after\r\nip 10.0.0.1\r\nsnmp on\r\n");
+
+    const CliRun dry = Cli({"restore", "127.0.0.1", file, "--dry-run"});
+    EXPECT_EQ(dry.exitCode, 0) << dry.err;
+    EXPECT_EQ(dry.out, "--- 127.0.0.1 (device)\n+++ " + file +
+                           "\n@@ -1,3 +1,3 @@\n-hostname before\n+hostname after\n ip 10.0.0.1\n"
+                           " snmp on\nDry run: restoring " +
+                           file + " would add 1 line(s) and remove 1; nothing was sent.\n");
+    const CliRun json = Cli({"restore", "127.0.0.1", file, "--dry-run", "--json"});
+    EXPECT_NE(json.out.find("\"added\":1,\"removed\":1,\"diff\":\"--- 127.0.0.1 (device)\\n"),
+              std::string::npos)
+        << json.out;
+    EXPECT_EQ(
+        RequestLines(device->Requests()),
+        (std::vector<std::string>{"GET /", "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1",
+                                  "GET /", "GET /cli?LIST+CHANGES+>+upload-image+HOST+127.0.0.1"}));
+    EXPECT_EQ(device->Configuration(), "hostname before\nip 10.0.0.1\nsnmp on\n");
+
+    const CliRun verified = Cli({"restore", "127.0.0.1", file, "--verify"});
+    EXPECT_EQ(verified.exitCode, 0) << verified.err;
+    EXPECT_EQ(verified.out, "Restore complete (verified): " + file + " (38 bytes)\n");
+    EXPECT_EQ(RequestLines(device->Requests()).back(), "GET /cli?REBOOT");
+
+    std::string refused = "hostname after\n";
+    for (int i = 1; i <= 7; ++i) refused += "bogus " + std::to_string(i) + "\n";
+    WriteWholeFile(file, refused);
+    for (const bool verbose : {false, true}) {
+        std::vector<std::string> args{"restore", "127.0.0.1", file, "--verify"};
+        if (verbose) args.push_back("-v");
+        const CliRun failed = Cli(args);
+        EXPECT_EQ(failed.exitCode, 5);
+        EXPECT_NE(failed.err.find("Restore not verified: 7 line(s) of " + file +
+                                  " are not in the device's configuration; it was not "
+                                  "rebooted:\n  bogus 1\n"),
+                  std::string::npos)
+            << failed.err;
+        EXPECT_EQ(failed.err.find("  bogus 7\n") != std::string::npos, verbose);
+        EXPECT_EQ(failed.err.find("... and 2 more") != std::string::npos, !verbose);
+        EXPECT_NE(RequestLines(device->Requests()).back(), "GET /cli?REBOOT");
+    }
+}
+
+// Either of our time-outs may end EXECUTE while the device still holds the connection: the
+// device may be applying the file, so it is not rebooted, and the line says which limit it was.
+TEST_F(CliAgainstSimulator, ARestoreCutShortByOurTimeoutIsNotConfirmed) {
+    options.Faults.HoldConnectionMs = 3000;
+    StartDevice();
+    const std::string file = dir + "/r.cfg";
+    WriteWholeFile(file, "hostname after\n");
+    for (const auto& [idleMs, timeout, said] :
+         {std::tuple{500, "600", "the idle time-out (500 ms)"},
+          std::tuple{10000, "1", "the command time-out (1 s)"}}) {
+        DeviceSettings.CommandIdleTimeoutMs = idleMs;
+        const CliRun run = Cli({"restore", "127.0.0.1", file, "--command-timeout", timeout});
+        DeviceSettings.CommandIdleTimeoutMs = 10000;
+        EXPECT_EQ(run.exitCode, 5);
+        EXPECT_NE(run.err.find("Restore not confirmed"), std::string::npos);
+        EXPECT_NE(run.err.find(std::string("when ") + said + " cut it short"), std::string::npos)
+            << run.err;
+        EXPECT_NE(RequestLines(device->Requests()).back(), "GET /cli?REBOOT");
+    }
+    DeviceSettings.CommandDeadlineMs = 600000;
 }
 
 }  // namespace

@@ -49,6 +49,10 @@ TEST(CliArguments, MistakesAreUsageErrorsWithAReason) {
         {{"backup", "h", "f", "--git"}, "--git goes with fleet-backup"},
         {{"backup", "h", "f", "--safety-backup", "s"}, "--safety-backup goes with restore"},
         {{"restore", "h", "f", "--safety-backup", "f"}, "needs a file other than"},
+        {{"backup", "h", "f", "--verify"}, "--verify goes with restore"},
+        {{"probe", "h", "--force"}, "--force goes with restore"},
+        {{"restore", "h", "f", "--dry-run", "--factory-reset"}, "--dry-run sends nothing"},
+        {{"restore", "h", "f", "--dry-run", "--safety-backup", "s"}, "--dry-run sends nothing"},
     };
     for (const Case& c : cases) {
         const auto run = RunCli(c.args);
