@@ -5,28 +5,27 @@
 
 namespace {
 
-struct KindText {
+struct KindNoun {
     plat::NodeKind kind;
-    const char* text;
+    const char* noun;
 };
 
-// What the operator is told stands at a target that is not a regular file.
-constexpr KindText kRefusedKinds[] = {
-    {plat::NodeKind::Directory, "a directory, not a regular file"},
-    {plat::NodeKind::Fifo, "a FIFO, not a regular file"},
-    {plat::NodeKind::CharDevice, "a character device, not a regular file"},
-    {plat::NodeKind::BlockDevice, "a block device, not a regular file"},
-    {plat::NodeKind::Socket, "a socket, not a regular file"},
-    {plat::NodeKind::Other, "something other than a regular file"},
+constexpr KindNoun kKindNouns[] = {
+    {plat::NodeKind::Directory, "a directory"},
+    {plat::NodeKind::Fifo, "a FIFO"},
+    {plat::NodeKind::CharDevice, "a character device"},
+    {plat::NodeKind::BlockDevice, "a block device"},
+    {plat::NodeKind::Socket, "a socket"},
+    {plat::NodeKind::Other, "a node of an unknown kind"},
 };
-
-const char* RefusedKindText(plat::NodeKind kind) {
-    for (const KindText& k : kRefusedKinds)
-        if (k.kind == kind) return k.text;
-    return nullptr;  // a regular file, or nothing yet
-}
 
 }  // namespace
+
+const char* NotARegularFile(plat::NodeKind kind) {
+    for (const KindNoun& k : kKindNouns)
+        if (k.kind == kind) return k.noun;
+    return nullptr;
+}
 
 bool ResolveBackupTarget(const std::string& chosen, std::string* real, std::string* why) {
     if (!plat::ResolveWritePath(chosen.c_str(), real)) {
@@ -38,14 +37,14 @@ bool ResolveBackupTarget(const std::string& chosen, std::string* real, std::stri
     // ("pipe:[1234]") rather than files.
     const plat::NodeKind reached = plat::NodeKindAt(chosen.c_str(), true);
     const plat::NodeKind atReal = plat::NodeKindAt(real->c_str(), false);
-    const char* refused = RefusedKindText(reached == plat::NodeKind::Missing ? atReal : reached);
+    const char* refused = NotARegularFile(reached == plat::NodeKind::Missing ? atReal : reached);
     if (refused == nullptr) return true;
     if (plat::NodeKindAt(chosen.c_str(), false) != plat::NodeKind::SymbolicLink)
-        *why = std::string("It is ") + refused + ".";
+        *why = std::string("It is ") + refused + ", not a regular file.";
     else if (atReal == plat::NodeKind::Missing)
-        *why = std::string("It is a link to ") + refused + ".";
+        *why = std::string("It is a link to ") + refused + ", not a regular file.";
     else
-        *why = "It is a link to " + *real + ", which is " + refused + ".";
+        *why = "It is a link to " + *real + ", which is " + refused + ", not a regular file.";
     return false;
 }
 

@@ -9,6 +9,12 @@
 
 #include <string>
 
+#include "platform/files.h"
+
+// What stands there, in the operator's words ("a FIFO"), for any kind of node that is no regular
+// file and is there; nullptr for a regular file, a link or nothing. Password files use it too.
+const char* NotARegularFile(plat::NodeKind kind);
+
 // The file a backup into `chosen` replaces, in *real: `chosen` itself, or the file at the end of
 // the symbolic links on its last part (a dangling link names the file to create). False with
 // *why when something other than a regular file stands there.

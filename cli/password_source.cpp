@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "app/backup_target.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -17,22 +18,6 @@ std::string environmentPassword;
 
 // The password field holds 79 characters; a first line may end in CR LF.
 constexpr std::size_t kLongestPassword = 79;
-
-struct KindRefusal {
-    plat::NodeKind kind;
-    const char* text;
-};
-
-// Password files that are refused by their kind, before they are opened: a FIFO would keep the
-// tool waiting for a writer, a device could be read without end.
-constexpr KindRefusal kRefusedKinds[] = {
-    {plat::NodeKind::Directory, "is a directory"},
-    {plat::NodeKind::Fifo, "is a FIFO"},
-    {plat::NodeKind::CharDevice, "is a device"},
-    {plat::NodeKind::BlockDevice, "is a device"},
-    {plat::NodeKind::Socket, "is a socket"},
-    {plat::NodeKind::Other, "is not a regular file"},
-};
 
 bool PasswordFits(const std::string& password, std::string* error) {
     if (password.size() > kLongestPassword) {
@@ -49,9 +34,10 @@ bool Refuse(const std::string& path, const std::string& cause, std::string* erro
 
 // The first line of the file, read no further than the longest password and its line end.
 bool ReadFirstLine(const std::string& path, std::string* password, std::string* error) {
-    const plat::NodeKind kind = plat::NodeKindAt(path.c_str(), true);
-    for (const KindRefusal& refused : kRefusedKinds)
-        if (refused.kind == kind) return Refuse(path, refused.text, error);
+    // Looked at before it is opened: a FIFO would keep the tool waiting for a writer, a device
+    // could be read without end.
+    if (const char* refused = NotARegularFile(plat::NodeKindAt(path.c_str(), true)))
+        return Refuse(path, std::string("is ") + refused, error);
     std::array<std::uint8_t, kLongestPassword + 2> start{};
     const std::int64_t got = plat::FileReadStart(path.c_str(), start);
     if (got < 0) {

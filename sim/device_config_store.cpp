@@ -8,22 +8,6 @@
 
 namespace {
 
-bool ReadFile(const std::string& path, std::string* text) {
-    const plat::FileHandle f = plat::FileOpenRead(path.c_str());
-    if (f == plat::kNoFile) return false;
-    text->clear();
-    std::array<std::uint8_t, 4096> chunk{};
-    bool ok = true;
-    for (;;) {
-        const std::int64_t n = plat::FileRead(f, chunk);
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        text->append(chunk.begin(), chunk.begin() + n);
-    }
-    plat::FileClose(f);
-    return ok;
-}
-
 bool WriteFileWhole(const std::string& path, const std::string& text) {
     const std::string temporary = path + ".new";
     const plat::FileHandle f = plat::FileCreate(temporary.c_str());
@@ -42,6 +26,22 @@ bool WriteFileWhole(const std::string& path, const std::string& text) {
 
 }  // namespace
 
+bool ReadFileText(const std::string& path, std::string* text) {
+    const plat::FileHandle f = plat::FileOpenRead(path.c_str());
+    if (f == plat::kNoFile) return false;
+    text->clear();
+    std::array<std::uint8_t, 4096> chunk{};
+    bool ok = true;
+    for (;;) {
+        const std::int64_t n = plat::FileRead(f, chunk);
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        text->append(chunk.begin(), chunk.begin() + n);
+    }
+    plat::FileClose(f);
+    return ok;
+}
+
 std::string WithLfLineEnds(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -59,7 +59,7 @@ std::string DeviceConfigStore::Current() {
     if (statePath_.empty()) return memory_;
     if (!plat::FileExists(statePath_.c_str())) Store(factoryText_);
     std::string text;
-    if (ReadFile(statePath_, &text)) memory_ = WithLfLineEnds(text);
+    if (ReadFileText(statePath_, &text)) memory_ = WithLfLineEnds(text);
     return memory_;
 }
 

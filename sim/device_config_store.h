@@ -9,6 +9,9 @@
 #include <string>
 #include <string_view>
 
+// The whole file into *text (emptied first). False when it cannot be opened or read.
+bool ReadFileText(const std::string& path, std::string* text);
+
 class DeviceConfigStore {
   public:
     DeviceConfigStore(std::string statePath, std::string factoryText);

@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/threads.h"
+#include "sim/device_config_store.h"
 
 namespace {
 
@@ -198,20 +199,6 @@ bool WriteScratch(const std::string& path, std::string_view bytes) {
     return ok;
 }
 
-bool ReadScratch(const std::string& path, std::string* bytes) {
-    const plat::FileHandle f = plat::FileOpenRead(path.c_str());
-    if (f == plat::kNoFile) return false;
-    std::array<std::uint8_t, 4096> chunk{};
-    bool ok = true;
-    for (;;) {
-        const std::int64_t n = plat::FileRead(f, chunk);
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        bytes->append(chunk.begin(), chunk.begin() + n);
-    }
-    plat::FileClose(f);
-    return ok;
-}
 
 // One transfer by tftp-hpa's client. It ends with status 0 after an ERROR packet too, and says
 // so on its output; any such word counts as a failure.
@@ -234,7 +221,7 @@ SimTftpResult ExternalTransfer(plat::Ipv4Endpoint server, std::string_view fileN
     if (status != 0 || output.find("rror") != std::string::npos ||
         output.find("timed out") != std::string::npos)
         return {false, "tftp: " + (output.empty() ? "status " + std::to_string(status) : output)};
-    if (got != nullptr && !ReadScratch(scratch, got)) return {false, "scratch file not read"};
+    if (got != nullptr && !ReadFileText(scratch, got)) return {false, "scratch file not read"};
     return {true, got != nullptr ? "received " + std::to_string(got->size()) + " bytes"
                                  : "sent " + std::to_string(put.size()) + " bytes"};
 }

@@ -193,3 +193,10 @@ int ReceiveOnTftpPort(TftpPortSlot& slot, std::span<std::uint8_t> buffer, plat::
         guard.lock();
     }
 }
+
+std::chrono::steady_clock::time_point WaitEndForDeadline(std::uint64_t untilMs) {
+    if (untilMs == 0) return std::chrono::steady_clock::time_point::max();
+    const std::uint64_t nowMs = plat::MonotonicMs();
+    return std::chrono::steady_clock::now() +
+           std::chrono::milliseconds(untilMs > nowMs ? untilMs - nowMs : 0);
+}

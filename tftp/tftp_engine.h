@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -113,3 +114,7 @@ void CloseTftpPort(TftpContext& context);
 // True (under the lock) when a run has nothing left to wait for: no single-device request is
 // awaited or served, no booking waits and no booked transfer runs or dallies.
 bool TftpRunIdleLocked(const TftpEngineRecord& engine);
+
+// A command's deadline on plat::MonotonicMs()'s clock, as a point for the engine's condition
+// waits; 0 stands for no deadline (the furthest point there is).
+std::chrono::steady_clock::time_point WaitEndForDeadline(std::uint64_t untilMs);

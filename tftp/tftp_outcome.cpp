@@ -129,12 +129,9 @@ TftpRunOutcome WaitForTftpOutcome(std::uint32_t ticket, int graceMs) {
 
 TftpRunOutcome WaitForTftpOutcomeUntil(std::uint32_t ticket, int graceMs, std::uint64_t untilMs) {
     const std::uint32_t wanted = ticket + 1;
-    const auto now = std::chrono::steady_clock::now();
-    const std::uint64_t nowMs = plat::MonotonicMs();
-    const auto boundEnds =
-        untilMs == 0 ? std::chrono::steady_clock::time_point::max()
-                     : now + std::chrono::milliseconds(untilMs > nowMs ? untilMs - nowMs : 0);
-    const auto graceEnds = std::min(boundEnds, now + std::chrono::milliseconds(graceMs));
+    const auto boundEnds = WaitEndForDeadline(untilMs);
+    const auto graceEnds =
+        std::min(boundEnds, std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs));
     TftpEngineRecord& e = TftpEngine();
     std::unique_lock lock(e.lock);
     for (;;) {

@@ -39,7 +39,7 @@ TEST_F(CliFileKinds, PasswordFilesAreReadToTheFieldsLengthOnlyAndMustHoldAPasswo
         const char* cause;  // nullptr: taken
     };
     const Case cases[] = {
-        {"/dev/zero", "is a device"},
+        {"/dev/zero", "is a character device"},
         {dir, "is a directory"},
         {dir + "/fifo", "is a FIFO"},
         {dir + "/empty", "has an empty first line"},
@@ -64,7 +64,7 @@ TEST_F(CliFileKinds, PasswordFilesAreReadToTheFieldsLengthOnlyAndMustHoldAPasswo
     const CliRun fleet = Cli({"fleet-backup", dir + "/fleet.csv", dir + "/store"});
     EXPECT_EQ(fleet.exitCode, 1);
     EXPECT_EQ(fleet.err, "morvane-cli: " + dir +
-                             "/fleet.csv: line 2: the password file /dev/zero is a device\n");
+                             "/fleet.csv: line 2: the password file /dev/zero is a character device\n");
 }
 
 // The backup command's own refusals are in tests/app/backup_target_tests.cpp.
