@@ -90,8 +90,10 @@ int main(int argc, char** argv) {
     int columns[kColumns] = {};
     double totalSeconds = 0;
     std::printf("%4s %5s %8s %-12s %s\n", "run", "exit", "seconds", "column", "last line");
+    // One port for every run, as one operator's machine has: a run's TFTP server may still be
+    // lingering on it when the next restore starts.
+    const std::uint16_t tftpPort = FreeUdpPort();
     for (int run = 0; run < count; ++run) {
-        const std::uint16_t tftpPort = FreeUdpPort();
         RelayFaults faults;
         faults.dropRate = loss;
         LossyUdpRelay relay(plat::Ipv4Endpoint{plat::kLoopbackAddress, tftpPort}, faults, faults,
