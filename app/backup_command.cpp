@@ -51,14 +51,15 @@ CommandReport RunBackupCommand(plat::WindowRef dialog, ConnectionSettingsRecord*
     CommandResult refusal{};
     if (!DeviceIsTavio(dialog, fields.host, command_text::kUnsupportedBackup, &refusal))
         return CommandReport{refusal};
-    std::uint32_t ticket = 0;
-    if (!ReadyTftpServerForDevice(&ticket)) return CommandReport{CommandResult::PortUnavailable};
+    TftpBooking booking;
+    if (!BookCommandTransfer(dialog, &booking)) return CommandReport{CommandResult::PortUnavailable};
     CommandEnd end;
     if (SendListChangesCommand(&end) == 0) {
+        WithdrawTftpBooking(booking);
         SoundInformationBeep();
         return CommandReport{CommandResult::DeviceCommandFailed};
     }
-    const TftpRunOutcome transfer = AwaitCommandTransfer(ticket, end);
+    const TftpRunOutcome transfer = AwaitCommandTransfer(booking, end);
     const std::string target = GetTargetPath();
     SoundInformationBeep();
     if (transfer.Result != TftpRunResult::FileStored) {

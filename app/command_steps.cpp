@@ -86,8 +86,8 @@ bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxTex
     return true;
 }
 
-bool ReadyTftpServerForDevice(std::uint32_t* ticket) {
-    switch (ReadyTftpServer(TftpSettings.ReadyTimeoutMs, ticket)) {
+bool BookCommandTransfer(plat::WindowRef dialog, TftpBooking* booking) {
+    switch (BookSingleDeviceTransfer(TftpSettings.ReadyTimeoutMs, booking)) {
         case TftpReadiness::Ready:
             return true;
         case TftpReadiness::NotOpened:
@@ -98,14 +98,17 @@ bool ReadyTftpServerForDevice(std::uint32_t* ticket) {
             break;
     }
     SoundInformationBeep();
+    ShowCommandBox(dialog, command_text::kPortWarning);
     return false;
 }
 
-TftpRunOutcome AwaitCommandTransfer(std::uint32_t ticket, const CommandEnd& end) {
+TftpRunOutcome AwaitCommandTransfer(const TftpBooking& booking, const CommandEnd& end) {
     const TftpRunOutcome outcome =
-        WaitForTftpOutcomeUntil(ticket, CommandSettings.TransferGraceMs, end.deadlineAtMs);
+        AwaitTftpBookingUntil(booking, CommandSettings.TransferGraceMs, end.deadlineAtMs);
     if (end.deadlineAtMs != 0 && outcome.Result == TftpRunResult::Failed &&
         plat::MonotonicMs() >= end.deadlineAtMs)
         plat::Log("The command's time-out ended the wait for its transfer.\n");
+    if (outcome.Result == TftpRunResult::NoRequest && !outcome.Note.empty())
+        plat::Log("%s\n", outcome.Note.c_str());
     return outcome;
 }

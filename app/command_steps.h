@@ -9,7 +9,7 @@
 #include "devicecmd/cli_commands.h"
 #include "platform/dialog_toolkit.h"
 #include "spine/shared_state.h"
-#include "tftp/tftp_outcome.h"
+#include "tftp/tftp_booking.h"
 
 // The three connection fields as one command read them.
 struct CommandFields {
@@ -44,16 +44,15 @@ bool ChooseCommandFile(plat::WindowRef dialog, FileChooser chooser,
 bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxText& unsupportedBox,
                    CommandResult* refusal);
 
-// Just before the device command: a TFTP server whose socket is open and whose wait for a
-// request starts afresh now (a fresh server when none is listening), within
-// TftpSettings.ReadyTimeoutMs, and the ticket for the request the command is about to ask for.
-// False: the command must send nothing; the cause is logged (and reported through ReportError
-// when the socket could not be opened); the command ends as PortUnavailable.
-bool ReadyTftpServerForDevice(std::uint32_t* ticket);
+// Just before the device command: the booking of the transfer the command is about to ask its
+// device for, on a TFTP server whose socket is open (a fresh server when none runs), within
+// TftpSettings.ReadyTimeoutMs. False: the command must send nothing; the cause is logged and
+// told to the operator (the port box, after the cause reported through ReportError when the
+// socket could not be opened); the command ends as PortUnavailable.
+bool BookCommandTransfer(plat::WindowRef dialog, TftpBooking* booking);
 
 // After the device closed the command connection: the outcome of the transfer the command asked
-// for (the first request taken after `ticket`). When it has a request, the server thread that
-// made it no longer counts as running, so the next command starts a fresh one.
-// Nothing is waited for past the command's deadline (end.deadlineAtMs): a transfer still running
-// then is abandoned and counts as failed.
-TftpRunOutcome AwaitCommandTransfer(std::uint32_t ticket, const CommandEnd& end);
+// for. Nothing is waited for past the command's deadline (end.deadlineAtMs): a transfer still
+// running then is abandoned and counts as failed. A request refused while the command waited
+// (another address than the device's) is logged as such: it is why no transfer came.
+TftpRunOutcome AwaitCommandTransfer(const TftpBooking& booking, const CommandEnd& end);

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "app/command_texts.h"
@@ -17,9 +18,10 @@
 
 namespace {
 
-// What the job's hooks work on: bound to the job's thread and to its transfer's thread.
+// What the job's hooks work on: bound to the job's thread and to its transfer's thread, and
+// shared with the booking, so a transfer that outlives the job still writes into a live record.
 struct JobRecord {
-    const DeviceBackupJob* job;
+    std::string targetPath;
     std::atomic<int> lastError{0};
     plat::FileHandle file = plat::kNoFile;
     BackupFileWriter writer{file, {}, {}};
@@ -41,7 +43,7 @@ bool IgnoreStatus(int, const void*) {
 int StoreJobBlock(const std::uint8_t* bytes, int count, std::uint32_t* written, int packetLength,
                   int blockNumber) {
     JobRecord& job = BoundJob();
-    return StoreBackupBlock(job.writer, job.job->targetPath, bytes, count, written, packetLength,
+    return StoreBackupBlock(job.writer, job.targetPath, bytes, count, written, packetLength,
                             blockNumber);
 }
 
@@ -70,16 +72,18 @@ DeviceBackupResult Finish(const DeviceBackupJob& job, JobRecord& record, Command
 }  // namespace
 
 DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
-    JobRecord record;
-    record.job = &job;
+    const auto shared = std::make_shared<JobRecord>();
+    JobRecord& record = *shared;
+    record.targetPath = job.targetPath;
+    // Written only while the transfer runs, and every way out below waits for its end.
     record.writer.memory = job.text;
     const ScopedTransferHooks bound(&kJobHooks, &record);
     if (job.host.empty()) return Finish(job, record, CommandResult::Declined, 0, nullptr, {});
     if (job.userName.empty()) return Finish(job, record, CommandResult::Declined, 0, nullptr, {});
     plat::Log("%s:%s:%s\n", job.host.c_str(), job.userName.c_str(), "********");
 
-    std::atomic<std::uint32_t> reached{0};
-    switch (ProbeServerType(job.host.c_str(), &reached)) {
+    const auto reached = std::make_shared<std::atomic<std::uint32_t>>(0);
+    switch (ProbeServerType(job.host.c_str(), reached.get())) {
         case SERVER_UNRECOGNISED:
             return Finish(job, record, CommandResult::NotTavio, 0, &command_text::kNotTavio,
                           job.host);
@@ -92,7 +96,7 @@ DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
 
     TftpBooking booking;
     const TftpReadiness ready =
-        BookTftpTransfer(&reached, kJobHooks, &record, TftpSettings.ReadyTimeoutMs, &booking);
+        BookTftpTransfer(reached, kJobHooks, shared, TftpSettings.ReadyTimeoutMs, &booking);
     if (ready != TftpReadiness::Ready) {
         if (ready == TftpReadiness::NotOpened)
             plat::Log("Error, could not open the TFTP port.\n");
@@ -102,7 +106,7 @@ DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
                       {});
     }
     const DeviceCommandTarget target{job.host.c_str(), job.userName.c_str(), job.password.c_str(),
-                                     &reached};
+                                     reached.get()};
     CommandEnd end;
     if (SendDeviceCommand(target, CMD_LIST_CHANGES, &end) == 0) {
         WithdrawTftpBooking(booking);

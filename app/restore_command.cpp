@@ -124,11 +124,14 @@ CommandReport RunRestoreCommand(plat::WindowRef dialog, ConnectionSettingsRecord
         SendFactoryResetCommand() == 0)
         return DeviceCommandFailed();
 
-    std::uint32_t ticket = 0;
-    if (!ReadyTftpServerForDevice(&ticket)) return CommandReport{CommandResult::PortUnavailable};
+    TftpBooking booking;
+    if (!BookCommandTransfer(dialog, &booking)) return CommandReport{CommandResult::PortUnavailable};
     CommandEnd end;
-    if (SendExecuteCommand(&end) == 0) return DeviceCommandFailed();
-    const TftpRunOutcome transfer = AwaitCommandTransfer(ticket, end);
+    if (SendExecuteCommand(&end) == 0) {
+        WithdrawTftpBooking(booking);
+        return DeviceCommandFailed();
+    }
+    const TftpRunOutcome transfer = AwaitCommandTransfer(booking, end);
     const bool served = transfer.Result == TftpRunResult::FileServed;
     if (!served && transfer.Result != TftpRunResult::LastAckMissing) {
         SoundInformationBeep();

@@ -21,6 +21,7 @@
 #include "platform/net.h"
 #include "spine/shared_state.h"
 #include "spine/transfer_hooks.h"
+#include "tftp/tftp_booking.h"
 #include "tftp/tftp_dally.h"
 #include "tftp/tftp_outcome.h"
 #include "tftp/tftp_settings.h"
@@ -87,15 +88,15 @@ int main(int argc, char** argv) {
     TftpSettings.Port = port != 0 ? static_cast<std::uint16_t>(port) : FreeUdpPort();
     DeviceAddress.store(plat::kLoopbackAddress);  // the client plays the device
 
-    std::uint32_t ticket = 0;
-    if (ReadyTftpServer(TftpSettings.ReadyTimeoutMs, &ticket) != TftpReadiness::Ready) {
+    TftpBooking booking;
+    if (BookSingleDeviceTransfer(TftpSettings.ReadyTimeoutMs, &booking) != TftpReadiness::Ready) {
         std::fprintf(stderr, "port %u cannot be opened\n", TftpSettings.Port);
         return 2;
     }
     std::printf("listening on 127.0.0.1:%u\n", TftpSettings.Port);
     std::fflush(stdout);
 
-    const TftpRunOutcome outcome = WaitForTftpOutcome(ticket, TftpSettings.FirstRequestTimeoutMs);
+    const TftpRunOutcome outcome = AwaitTftpBooking(booking, TftpSettings.FirstRequestTimeoutMs);
     EndTftpDally();  // the client has its last ACK; no need to linger
     const bool good =
         outcome.Result == TftpRunResult::FileServed || outcome.Result == TftpRunResult::FileStored;

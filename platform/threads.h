@@ -7,6 +7,13 @@ namespace plat {
 
 // Starts a detached thread running entry(argument). False when no thread could be created.
 bool ThreadStart(void (*entry)(void*), void* argument);
+
+// A thread somebody joins. kNoThread when no thread could be created.
+using ThreadHandle = std::uintptr_t;
+inline constexpr ThreadHandle kNoThread = 0;
+ThreadHandle ThreadStartJoinable(void (*entry)(void*), void* argument);
+// Waits until the thread has returned and frees its handle. Never called by the thread itself.
+void ThreadJoin(ThreadHandle thread);
 void SleepMs(int milliseconds);
 // A clock that only moves forward, in milliseconds.
 std::uint64_t MonotonicMs();

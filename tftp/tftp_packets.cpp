@@ -76,12 +76,16 @@ void SendTftpError(TftpContext& context, int code) {
     SendTftpErrorTo(context.Socket, context.PeerAddress, code);
 }
 
+int TftpRefusalCode(std::span<const std::uint8_t> request) {
+    if (request.size() < 2) return TFTP_ERR_ILLEGAL_OPERATION;
+    const TftpRequestText text = ParseTftpRequest(request.subspan(2));
+    return text.wellFormed && text.mode == "octet" ? TFTP_ERR_FILE_NOT_FOUND
+                                                   : TFTP_ERR_ILLEGAL_OPERATION;
+}
+
 void RefuseTftpRequest(TftpContext& context, const std::uint8_t* request, int requestLength) {
-    const TftpRequestText text = ParseTftpRequest(
-        std::span<const std::uint8_t>(request + 2, static_cast<std::size_t>(requestLength - 2)));
-    const TftpErrorCode code = text.wellFormed && text.mode == "octet"
-                                   ? TFTP_ERR_FILE_NOT_FOUND
-                                   : TFTP_ERR_ILLEGAL_OPERATION;
+    const int code = TftpRefusalCode(
+        std::span<const std::uint8_t>(request, static_cast<std::size_t>(requestLength)));
     SendTftpError(context, code);
     plat::Log("Refused the request: answered ERROR %d (%s).\n", code, TftpErrorText(code));
     context.Result = TftpRunResult::Refused;

@@ -30,6 +30,8 @@ struct TftpContext;
 void SendTftpAck(TftpContext& context, std::uint32_t block);
 // Answers a request that CheckFilename refused: ERROR 1 when it is well formed in mode "octet"
 // (so only the name is wrong), ERROR 4 otherwise. Sets context.Result to Refused.
+// The ERROR code for a request that CheckFilename refused (the whole request, opcode included).
+int TftpRefusalCode(std::span<const std::uint8_t> request);
 void RefuseTftpRequest(TftpContext& context, const std::uint8_t* request, int requestLength);
 
 // The body of an RRQ/WRQ (the bytes after the opcode): file name and mode, each ending in a

@@ -4,7 +4,7 @@
 
 #include "platform/log.h"
 #include "platform/threads.h"
-#include "tftp/tftp_engine.h"
+#include "tftp/tftp_port_owner.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/tftp_settings.h"
 
@@ -42,7 +42,7 @@ PeerWait WaitForPeerDatagram(TftpContext& context, std::span<std::uint8_t> buffe
         const std::uint64_t giveUpAt =
             timer.ProgressSinceMs + static_cast<std::uint64_t>(timer.GiveUpMs);
         if (now >= giveUpAt) return PeerWait::GiveUp;
-        if (context.Slot != nullptr && context.Slot->Abandoned) {
+        if (context.Slot != nullptr && context.Slot->EndNow) {
             plat::Log("The command no longer waits for this transfer: it ends here.\n");
             return PeerWait::GiveUp;
         }

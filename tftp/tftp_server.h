@@ -1,13 +1,14 @@
 // The TFTP server: one UDP socket on the configured port (69 by default) and one run thread
-// that holds it while anything waits on it: the one request of the single-device path, which the
-// run thread serves itself, and the transfers booked by commands that run side by side
-// (tftp_booking.h), each on a thread of its own, bound to its device's address and port.
+// that holds it while any booking waits for its device's request or any transfer runs
+// (tftp_booking.h). Every transfer is a booking's: the single-device commands' as much as those
+// of commands that run side by side; each runs on a thread of its own, bound to its device's
+// address and port. The port's owner (tftp_port_owner.h) keeps the state of all of it.
 //
 // Contract: StartTftpServer and TftpPortAvailable run on the command's thread; the transfer
 // handlers run on the thread that serves the request. The server reaches the application only
 // through the thread's transfer hooks (ActiveTransferHooks). TftpServerRunning is written only
-// here: 1 from the moment the run's socket is open until the run ends, on every way out of the
-// thread, the failure paths included.
+// by the run thread: 1 from the moment the run's socket attempt has returned until the run ends,
+// on every way out of the thread, the failure paths included.
 #pragma once
 
 #include <cstdint>
@@ -59,8 +60,7 @@ struct TftpPortSlot;
 // One per transfer; owned by the thread that serves it.
 struct TftpContext {
     plat::SocketHandle Socket = plat::kNoSocket;
-    TftpPortSlot* Slot = nullptr;  // where the transfer's datagrams arrive (tftp_engine.h)
-    bool ClosesSocket = false;     // the dally closes the socket (the run has ended before it)
+    TftpPortSlot* Slot = nullptr;  // where the transfer's datagrams arrive (tftp_port_owner.h)
     plat::Ipv4Endpoint PeerAddress{};
     std::uint8_t Packet[kTftpPacketSize]{};
     TftpTransferTimer Timer{};
@@ -71,9 +71,6 @@ struct TftpContext {
     // Set by a write that stored its text: its last block, acknowledged again during the
     // dally if the peer repeats it (tftp_dally.h). 0: no dally.
     std::uint32_t DallyBlock = 0;
-    // The engine's dally-end count when the dally was decided: an EndTftpDally after that
-    // moment ends it, even one that comes before the dally's first receive.
-    std::uint32_t DallyEndGeneration = 0;
 };
 
 struct TftpErrorRow {
@@ -83,10 +80,9 @@ struct TftpErrorRow {
 // RFC 1350 error codes (TftpErrorCode) and texts, closed by a row with code -1.
 extern const TftpErrorRow TftpErrorTable[];
 
-// ServeMode of a run that serves bookings alone (tftp_booking.h); every other value starts a run
-// that waits for the single-device path's request from its start (the utility uses 2).
+// The ServeMode the utility uses. A run started while no booking waits books its own request
+// from DeviceAddress, with the registered hooks, for FirstRequestTimeoutMs.
 inline constexpr int kServeOneRequest = 2;
-inline constexpr int kServeBookings = 3;
 // Starts the server thread; always 1 (a thread that cannot be created leaves the flag at 0).
 int StartTftpServer(int ServeMode);
 // The thread body: 1 after a normal end, 0 after a failure end.

@@ -1,19 +1,17 @@
-// The run thread: opens the socket, takes the single-device path's request and serves it, keeps
-// the port while bookings wait or their transfers run, then closes the socket; TftpServerRunning
-// falls back to 0 on every way out.
+// The run thread: opens the socket, reads it while bookings wait for their devices' requests
+// (each request starts its transfer on a thread of its own), and closes the run once no booking
+// waits and no transfer runs; TftpServerRunning falls back to 0 on every way out.
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
+#include <vector>
 
 #include "platform/log.h"
-#include "platform/threads.h"
 #include "spine/events.h"
 #include "spine/shared_state.h"
 #include "spine/transfer_hooks.h"
-#include "tftp/tftp_dally.h"
-#include "tftp/tftp_engine.h"
-#include "tftp/tftp_outcome.h"
 #include "tftp/tftp_packets.h"
+#include "tftp/tftp_peer_wait.h"
+#include "tftp/tftp_port_owner.h"
 #include "tftp/tftp_server.h"
 #include "tftp/tftp_settings.h"
 
@@ -23,103 +21,23 @@ void ThreadEntry(void* argument) {
     TftpServerThread(static_cast<int>(reinterpret_cast<std::intptr_t>(argument)));
 }
 
-// While bookings keep the run going, the run thread looks this often whether it is still needed.
-constexpr int kRunCheckMs = 50;
+// The socket's failure is reported through the registered hooks as always; the run also keeps
+// its code, for the bookers that wait on this run.
+thread_local int openErrorSeen = 0;
 
-enum class RequestWait { Request, Ended, RunOver };
-
-// Waits, within FirstRequestTimeoutMs, for an RRQ or WRQ from the device (DeviceAddress); the
-// wait starts afresh whenever a command arms the run. Anything else from the device that arrives
-// meanwhile (a late packet of an earlier transfer, garbage) is logged and ignored. From the
-// device, an empty datagram, a failed receive and the time-out end the wait (their lines are
-// logged here); datagrams from any other address never do (the port's reader refuses them).
-// While no such wait is on, waits in short steps until the run has nothing left to wait for.
-RequestWait WaitForRequest(TftpContext& context, int* length) {
-    std::uint64_t giveUpAt =
-        plat::MonotonicMs() + static_cast<std::uint64_t>(TftpSettings.FirstRequestTimeoutMs);
-    bool waiting = false;
-    {
-        TftpEngineRecord& e = TftpEngine();
-        std::lock_guard guard(e.lock);
-        waiting = e.listening;
-    }
-    if (waiting) plat::Log("Waiting for TFTP client request ...\n");
-    for (;;) {
-        TftpEngineRecord& e = TftpEngine();
-        bool bookings = false;
-        {
-            std::lock_guard guard(e.lock);
-            if (!waiting && e.listening) {
-                waiting = true;  // a command armed a run that served bookings alone
-                giveUpAt = e.listenSinceMs +
-                           static_cast<std::uint64_t>(TftpSettings.FirstRequestTimeoutMs);
-            }
-            bookings = e.bookedTransfers != 0 || !e.bookings.empty();
-        }
-        if (!waiting) {
-            if (EndTftpRunIfIdle(false)) return RequestWait::RunOver;
-        }
-        const std::uint64_t now = plat::MonotonicMs();
-        if (waiting && now >= giveUpAt) {
-            if (!EndTftpWaitUnlessArmed(&giveUpAt, TftpSettings.FirstRequestTimeoutMs)) continue;
-            plat::Log("No TFTP request came within %d ms.\n", TftpSettings.FirstRequestTimeoutMs);
-            return RequestWait::Ended;
-        }
-        int waitMs = waiting ? static_cast<int>(giveUpAt - now) : kRunCheckMs;
-        if (bookings) waitMs = std::min(waitMs, kRunCheckMs);
-        std::fill(std::begin(context.Packet), std::end(context.Packet), std::uint8_t{0});
-        plat::Ipv4Endpoint from{};
-        const int received = ReceiveOnTftpPort(*context.Slot, context.Packet, &from, waitMs);
-        if (received == plat::kTimedOut) continue;
-        context.PeerAddress = from;
-        if (received < 0) {
-            plat::Log("Error in recvfrom() call [errno=%d]\n", plat::LastSocketError());
-            NoteTftpWaitOver();
-            return RequestWait::Ended;
-        }
-        if (received == 0) {
-            NoteTftpWaitOver();
-            RaiseError(ERR_SOCKET_CLOSED);
-            plat::Log("socket was closed\n");
-            return RequestWait::Ended;
-        }
-        const int opcode = received >= 2 ? TftpGet16(context.Packet) : -1;
-        if (opcode == TFTP_RRQ || opcode == TFTP_WRQ) {
-            *length = received;
-            return RequestWait::Request;
-        }
-        plat::Log("Ignoring a datagram of %d bytes from %s that is not a request.\n", received,
-                  plat::FormatIpv4(context.PeerAddress.address).c_str());
-    }
+bool NoteOpenError(int code, const void* detail) {
+    openErrorSeen = code;
+    return TransferHooks.ReportError != nullptr && TransferHooks.ReportError(code, detail);
 }
 
-// Puts the run slot back to waiting for the single-device path's next request.
-void ResetRunSlot(TftpPortSlot& slot) {
-    TftpEngineRecord& e = TftpEngine();
-    std::lock_guard guard(e.lock);
-    slot.Peer = plat::Ipv4Endpoint{};
-    slot.RunThread = true;
-    slot.Abandoned = false;
-    slot.Mailbox.clear();
-}
-
-// False when another run already holds the port (a run started without a command's
-// readiness check): this one then leaves the port alone.
-bool OpenRun(TftpContext& context, TftpPortSlot& slot, bool singleDevice) {
-    TftpEngineRecord& e = TftpEngine();
-    {
-        std::lock_guard guard(e.lock);
-        if (e.runAlive || e.runSlot != nullptr) return false;
-        e.runStarting = false;
-        e.socket = context.Socket;
-        e.runAlive = true;
-        e.runSlot = &slot;
-        e.slots.push_back(&slot);
-    }
-    if (singleDevice) NoteTftpServerListening();
-    std::lock_guard guard(e.lock);
-    e.changed.notify_all();
-    return true;
+plat::SocketHandle OpenRunSocket(int* openError) {
+    TransferHooksTable noting = ActiveTransferHooks();
+    noting.ReportError = NoteOpenError;
+    openErrorSeen = 0;
+    const ScopedTransferHooks bound(&noting, ActiveTransferRecord());
+    const plat::SocketHandle socket = OpenTftpSocket();
+    *openError = openErrorSeen;
+    return socket;
 }
 
 }  // namespace
@@ -155,91 +73,54 @@ bool ServeTftpRequest(TftpContext& context, int length) {
 }
 
 int StartTftpServer(int ServeMode) {
-    NoteTftpRunStarting();
-    if (!plat::ThreadStart(ThreadEntry,
-                           reinterpret_cast<void*>(static_cast<std::intptr_t>(ServeMode)))) {
-        plat::Log("Could not start the TFTP server thread.\n");
-        NoteTftpRunEnded(TftpRunOutcome{});
+    if (!OwnerRunStarting()) {
+        plat::Log("Another run already holds the TFTP port.\n");
+        return 1;
     }
+    if (!OwnerStartRunThread(ThreadEntry,
+                             reinterpret_cast<void*>(static_cast<std::intptr_t>(ServeMode))))
+        plat::Log("Could not start the TFTP server thread.\n");
     return 1;
 }
 
-int TftpServerThread(int ServeMode) {
+int TftpServerThread(int) {
     plat::Log("\ntftp server thread started...\n");
-    const bool singleDevice = ServeMode != kServeBookings;
-    TftpContext context;
-    if (singleDevice) {
-        context.Socket = OpenTftpSocket();
-    } else {
-        TftpEngineRecord& e = TftpEngine();
-        TransferHooksTable opener{};
-        void* openerRecord = nullptr;
-        {
-            std::lock_guard guard(e.lock);
-            opener = e.openerHooks;
-            openerRecord = e.openerRecord;
-        }
-        const ScopedTransferHooks bound(&opener, openerRecord);
-        context.Socket = OpenTftpSocket();
-    }
+    int openError = 0;
+    const plat::SocketHandle socket = OpenRunSocket(&openError);
     TftpServerRunning.store(1);
-    if (context.Socket == plat::kNoSocket) {
+    if (socket == plat::kNoSocket) {
         TftpServerRunning.store(0);
-        NoteTftpRunEnded(TftpRunOutcome{});
+        OwnerRunNotOpened(openError);
         return 0;
     }
     TftpPortSlot slot;
-    slot.RunThread = true;
-    context.Slot = &slot;
-    if (!OpenRun(context, slot, singleDevice)) {
-        plat::Log("Another run already holds the TFTP port.\n");
-        plat::SocketClose(context.Socket);
-        plat::NetCleanup();
-        NoteTftpRunEnded(TftpRunOutcome{}, false);
-        return 0;
-    }
+    OwnerRunOpened(socket, slot);
+    plat::Log("Waiting for TFTP client request ...\n");
 
-    TftpRunOutcome outcome;
-    bool normalEnd = false;
-    bool waitedIdle = false;
+    // The run's slot never gets a datagram back: requests go to their transfers' threads.
+    std::vector<std::uint8_t> area(kTftpReceiveArea);
+    bool normalEnd = true;
     for (;;) {
-        int length = 0;
-        const RequestWait wait = WaitForRequest(context, &length);
-        if (wait == RequestWait::RunOver) break;
-        if (wait == RequestWait::Ended) {
-            if (EndTftpRunIfIdle(true)) {
-                waitedIdle = true;
-                break;
-            }
+        int waitMs = 0;
+        const TftpRunStep step = OwnerRunNextStep(slot, &waitMs);
+        if (step == TftpRunStep::End) break;
+        if (step == TftpRunStep::OwnBookingExpired) {
+            plat::Log("No TFTP request came within %d ms.\n", TftpSettings.FirstRequestTimeoutMs);
             continue;
         }
-        outcome = TftpRunOutcome{};
-        outcome.Request = NoteTftpRequestTaken();
-        context.Result = TftpRunResult::Failed;
-        context.Bytes = 0;
-        context.DallyBlock = 0;
-        normalEnd = ServeTftpRequest(context, length);
-        outcome.Result = context.Result;
-        outcome.Bytes = context.Bytes;
-        if (NoteTftpRequestServed(outcome)) break;
-        // Bookings keep the run going: this request's part ends here, without a dally.
-        if (normalEnd) RaiseStatus(STATUS_SERVER_DONE);
-        ResetRunSlot(slot);
-        outcome = TftpRunOutcome{};
+        plat::Ipv4Endpoint from{};
+        const int received = ReceiveOnTftpPort(slot, area, &from, waitMs);
+        if (received >= 0 || received == plat::kTimedOut) continue;
+        // The socket itself failed: the bookings waiting on it will get no request.
+        plat::Log("Error in recvfrom() call [errno=%d]\n", plat::LastSocketError());
         normalEnd = false;
+        OwnerRunReceiveFailed();
     }
-
-    // A stored write keeps its socket for the dally (tftp_dally.h), which runs only after the
-    // outcome is recorded below.
-    context.ClosesSocket = true;
-    const bool dally = TftpDallyWanted(context);
-    if (!dally) CloseTftpPort(context);
-    if (normalEnd) RaiseStatus(STATUS_SERVER_DONE);
+    OwnerRunLetsGo(slot);
     plat::Log("\nftp server thread finished...\n");
     // The flag falls first: a command that sees this run's outcome may start the next server
     // at once.
     TftpServerRunning.store(0);
-    NoteTftpRunEnded(outcome, waitedIdle);
-    if (dally) RunTftpDally(context);
+    OwnerRunClosed();
     return normalEnd ? 1 : 0;
 }

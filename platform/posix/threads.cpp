@@ -35,6 +35,25 @@ bool ThreadStart(void (*entry)(void*), void* argument) {
     return true;
 }
 
+ThreadHandle ThreadStartJoinable(void (*entry)(void*), void* argument) {
+    if (ShouldFail(Op::ThreadStart)) return kNoThread;
+    auto* start = new Start{entry, argument};
+    auto* thread = new pthread_t;
+    if (::pthread_create(thread, nullptr, Trampoline, start) != 0) {
+        delete start;
+        delete thread;
+        return kNoThread;
+    }
+    return reinterpret_cast<ThreadHandle>(thread);
+}
+
+void ThreadJoin(ThreadHandle thread) {
+    if (thread == kNoThread) return;
+    auto* handle = reinterpret_cast<pthread_t*>(thread);
+    ::pthread_join(*handle, nullptr);
+    delete handle;
+}
+
 void SleepMs(int milliseconds) {
     timespec ts{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
     while (::nanosleep(&ts, &ts) != 0) {

@@ -34,6 +34,24 @@ bool ThreadStart(void (*entry)(void*), void* argument) {
     return true;
 }
 
+ThreadHandle ThreadStartJoinable(void (*entry)(void*), void* argument) {
+    if (ShouldFail(Op::ThreadStart)) return kNoThread;
+    auto* start = new Start{entry, argument};
+    const HANDLE thread = ::CreateThread(nullptr, 0, Trampoline, start, 0, nullptr);
+    if (thread == nullptr) {
+        delete start;
+        return kNoThread;
+    }
+    return reinterpret_cast<ThreadHandle>(thread);
+}
+
+void ThreadJoin(ThreadHandle thread) {
+    if (thread == kNoThread) return;
+    const HANDLE handle = reinterpret_cast<HANDLE>(thread);
+    ::WaitForSingleObject(handle, INFINITE);
+    ::CloseHandle(handle);
+}
+
 void SleepMs(int milliseconds) {
     ::Sleep(milliseconds < 0 ? 0 : static_cast<DWORD>(milliseconds));
 }

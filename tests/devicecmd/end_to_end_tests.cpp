@@ -9,6 +9,7 @@
 #include "devicecmd/server_probe.h"
 #include "spine/events.h"
 #include "tests/devicecmd/end_to_end_fixture.h"
+#include "tftp/tftp_booking.h"
 #include "tftp/tftp_outcome.h"
 #include "tftp/tftp_server.h"
 
@@ -33,10 +34,10 @@ TEST_F(Exchange, BackupStoresTheDevicesConfigurationWithCrLfLineEnds) {
     EXPECT_EQ(ProbeServerType("127.0.0.1"), SERVER_TAVIO);
     EXPECT_EQ(ProbeServerType("127.0.0.1"), SERVER_TAVIO);
     SetTargetPath(target.c_str());
-    EnsureTftpServer();
-    const std::uint32_t ticket = TakeTftpTicket();
+    TftpBooking booking;
+    ASSERT_EQ(BookSingleDeviceTransfer(3000, &booking), TftpReadiness::Ready);
     EXPECT_EQ(SendListChangesCommand(), 1);
-    const TftpRunOutcome outcome = WaitForTftpOutcome(ticket, 5000);
+    const TftpRunOutcome outcome = AwaitTftpBooking(booking, 5000);
     EXPECT_EQ(outcome.Result, TftpRunResult::FileStored);
 
     EXPECT_EQ(testing_support::ReadWholeFile(target), WithCrLf(config));
@@ -93,10 +94,10 @@ TEST_F(Exchange, LostAndDoubledPacketsStillGiveTheWholeFileBothWays) {
     StartSim();
     const std::string target = dir_ + "/backup.cfg";
     SetTargetPath(target.c_str());
-    EnsureTftpServer();
-    std::uint32_t ticket = TakeTftpTicket();
+    TftpBooking booking;
+    ASSERT_EQ(BookSingleDeviceTransfer(3000, &booking), TftpReadiness::Ready);
     EXPECT_EQ(SendListChangesCommand(), 1);
-    EXPECT_EQ(WaitForTftpOutcome(ticket, 5000).Result, TftpRunResult::FileStored);
+    EXPECT_EQ(AwaitTftpBooking(booking, 5000).Result, TftpRunResult::FileStored);
     EXPECT_EQ(testing_support::ReadWholeFile(target), WithCrLf(options_.FactoryText));
     ASSERT_TRUE(WaitForServerEnd());
     sim_->Stop();
@@ -110,10 +111,9 @@ TEST_F(Exchange, LostAndDoubledPacketsStillGiveTheWholeFileBothWays) {
     const std::string file = dir_ + "/restore.cfg";
     testing_support::WriteWholeFile(file, WithCrLf(ConfigText(45)));
     ASSERT_EQ(LoadFileImage(file.c_str()), 1);
-    EnsureTftpServer();
-    ticket = TakeTftpTicket();
+    ASSERT_EQ(BookSingleDeviceTransfer(3000, &booking), TftpReadiness::Ready);
     EXPECT_EQ(SendExecuteCommand(), 1);
-    EXPECT_EQ(WaitForTftpOutcome(ticket, 5000).Result, TftpRunResult::FileServed);
+    EXPECT_EQ(AwaitTftpBooking(booking, 5000).Result, TftpRunResult::FileServed);
     EXPECT_EQ(sim_->Configuration(), ConfigText(45));
     EXPECT_TRUE(Errors().empty());
 }
@@ -125,10 +125,10 @@ TEST_F(Exchange, ADeviceFallingSilentMidTransferLeavesNoBackupAndTheCommandEnds)
     StartSim();
     const std::string target = dir_ + "/backup.cfg";
     SetTargetPath(target.c_str());
-    EnsureTftpServer();
-    const std::uint32_t ticket = TakeTftpTicket();
+    TftpBooking booking;
+    ASSERT_EQ(BookSingleDeviceTransfer(3000, &booking), TftpReadiness::Ready);
     EXPECT_EQ(SendListChangesCommand(), 1);
-    EXPECT_EQ(WaitForTftpOutcome(ticket, 5000).Result, TftpRunResult::Failed);
+    EXPECT_EQ(AwaitTftpBooking(booking, 5000).Result, TftpRunResult::Failed);
     EXPECT_FALSE(plat::FileExists(target.c_str()));
     const auto transfers = sim_->Transfers();
     ASSERT_EQ(transfers.size(), 1u);

@@ -20,6 +20,7 @@
 #include "spine/shared_state.h"
 #include "spine/transfer_hooks.h"
 #include "tests/support/test_support.h"
+#include "tftp/tftp_booking.h"
 #include "tftp/tftp_outcome.h"
 #include "tftp/tftp_server.h"
 #include "tftp/tftp_settings.h"
@@ -212,20 +213,17 @@ TEST(NetworkNamespaceInner, BackupAndRestoreThroughTheVethPair) {
     ASSERT_EQ(ProbeServerType(device), SERVER_TAVIO);
     const std::string backup = dir + "/backup.cfg";
     SetTargetPath(backup.c_str());
-    StartTftpServer(2);
-    for (int i = 0; i < 100 && IsTftpServerRunning() == 0; ++i) plat::SleepMs(10);
-    std::uint32_t ticket = TakeTftpTicket();
+    TftpBooking booking;
+    ASSERT_EQ(BookSingleDeviceTransfer(3000, &booking), TftpReadiness::Ready);
     ASSERT_EQ(SendListChangesCommand(), 1);
-    EXPECT_EQ(WaitForTftpOutcome(ticket, 5000).Result, TftpRunResult::FileStored);
+    EXPECT_EQ(AwaitTftpBooking(booking, 5000).Result, TftpRunResult::FileStored);
     for (int i = 0; i < 100 && IsTftpServerRunning() != 0; ++i) plat::SleepMs(50);
 
     testing_support::WriteWholeFile(dir + "/restore.cfg", "hostname moved\r\n");
     ASSERT_EQ(LoadFileImage((dir + "/restore.cfg").c_str()), 1);
-    StartTftpServer(2);
-    for (int i = 0; i < 100 && IsTftpServerRunning() == 0; ++i) plat::SleepMs(10);
-    ticket = TakeTftpTicket();
+    ASSERT_EQ(BookSingleDeviceTransfer(3000, &booking), TftpReadiness::Ready);
     ASSERT_EQ(SendExecuteCommand(), 1);
-    EXPECT_EQ(WaitForTftpOutcome(ticket, 5000).Result, TftpRunResult::FileServed);
+    EXPECT_EQ(AwaitTftpBooking(booking, 5000).Result, TftpRunResult::FileServed);
     EXPECT_EQ(ReadFile(backup).substr(0, 16), "hostname tavio\r\n");
     EXPECT_EQ(ReadFile(dir + "/state.cfg"), "hostname moved\n");
 }

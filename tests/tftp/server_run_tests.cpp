@@ -1,5 +1,5 @@
-// A run of the server thread: the wait for its one request, refusals, the socket and its port,
-// and the flag that always falls back to 0.
+// A run of the server thread: the wait for requests, refusals, bookings sharing the run, the
+// socket and its port, and the flag that always falls back to 0.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +11,7 @@
 #include "spine/shared_state.h"
 #include "spine/transfer_hooks.h"
 #include "tests/tftp/tftp_server_fixture.h"
+#include "tftp/tftp_booking.h"
 #include "tftp/tftp_server.h"
 
 using namespace testing_support;
@@ -41,76 +42,58 @@ TEST_F(ServerRun, SilenceEndsTheWaitWithinItsBoundAndTheOutcomeSaysSo) {
     StartServer();
     TftpTestPeer peer(port);
     peer.Send(TftpAck(1));  // a stray does not restart the bound
-    // The command's wait ends when the run ends, not when its (long) grace runs out.
     const auto before = std::chrono::steady_clock::now();
-    const TftpRunOutcome waited = WaitForTftpOutcome(ticket, 60000);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(30));
+    const TftpRunOutcome waited = FinishRun();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
     EXPECT_EQ(waited.Request, 0u);
     EXPECT_EQ(waited.Result, TftpRunResult::NoRequest);
-    EXPECT_EQ(FinishRun().Result, TftpRunResult::NoRequest);
+    EXPECT_TRUE(log.Contains("No TFTP request came within 150 ms.\n"));
     EXPECT_TRUE(RecordedStatuses().empty());
 }
 
-// A command is handed a run that listens, with its wait for a request started afresh; a run that
-// is busy (or ending) is never handed over: the command waits for it and starts a fresh one.
-TEST_F(ServerRun, ACommandGetsAListeningRunWithAFreshWaitAndNeverABusyOne) {
-    TftpSettings.FirstRequestTimeoutMs = 400;
+// Every transfer is a booking's, and one run serves every booking made while it is open: a
+// booking made while another's transfer runs is taken by the same run, and the run ends once
+// neither is left; the next booking gets a fresh run.
+TEST_F(ServerRun, BookingsShareTheOpenRunAndTheRunEndsWhenNoneIsLeft) {
     LoadImage("config");
     const std::uint32_t endedBefore = TftpRunsEnded();
-    std::uint32_t first = 0;
-    ASSERT_EQ(ReadyTftpServer(3000, &first), TftpReadiness::Ready);
+    TftpBooking first, second;
+    ASSERT_EQ(BookSingleDeviceTransfer(3000, &first), TftpReadiness::Ready);
     EXPECT_EQ(IsTftpServerRunning(), 1) << "ready means the socket is open";
-    plat::SleepMs(300);
-    std::uint32_t second = 0;
-    ASSERT_EQ(ReadyTftpServer(3000, &second), TftpReadiness::Ready);
-    plat::SleepMs(300);  // past the end of the first wait, within the second
-    TftpTestPeer device(port);
-    EXPECT_TRUE(device.Get("image").complete);
-    EXPECT_EQ(WaitForTftpOutcome(second, 3000).Result, TftpRunResult::FileServed);
-    EXPECT_EQ(TftpRunsEnded(), endedBefore + 1) << "one run served the second command";
-
-    ASSERT_EQ(ReadyTftpServer(3000, &first), TftpReadiness::Ready);
     TftpTestPeer writer(port);
-    writer.Send(TftpRequest(2, "upload-image", "octet"));  // taken, and no DATA follows
+    writer.Send(TftpRequest(2, "upload-image", "octet"));  // taken, and no DATA follows yet
     ASSERT_TRUE(writer.Receive(2000).has_value());
-    EXPECT_EQ(ReadyTftpServer(100, &second), TftpReadiness::NotReady);
+    ASSERT_EQ(BookSingleDeviceTransfer(100, &second), TftpReadiness::Ready)
+        << "a busy run takes further bookings";
+    TftpTestPeer reader(port);
+    EXPECT_TRUE(reader.Get("image").complete);
+    EXPECT_EQ(AwaitTftpBooking(second, 3000).Result, TftpRunResult::FileServed);
     writer.Send(TftpError(0, "gone"));
-    EXPECT_EQ(ReadyTftpServer(3000, &second), TftpReadiness::Ready);
-    EXPECT_EQ(TftpRunsEnded(), endedBefore + 2) << "a fresh run after the busy one ended";
-    started = true;  // the fixture waits for the last run's end
-    runsBefore = TftpRunsEnded();
-    ticket = second;
+    EXPECT_EQ(AwaitTftpBooking(first, 3000).Result, TftpRunResult::Failed);
+    for (int i = 0; i < 500 && TftpRunsEnded() == endedBefore; ++i) plat::SleepMs(10);
+    EXPECT_EQ(TftpRunsEnded(), endedBefore + 1) << "one run served both";
+
+    TftpBooking third;
+    ASSERT_EQ(BookSingleDeviceTransfer(3000, &third), TftpReadiness::Ready);
+    WithdrawTftpBooking(third);
+    for (int i = 0; i < 500 && TftpRunsEnded() == endedBefore + 1; ++i) plat::SleepMs(10);
+    EXPECT_EQ(TftpRunsEnded(), endedBefore + 2) << "a withdrawn booking ends its run at once";
+    EXPECT_EQ(IsTftpServerRunning(), 0);
 }
 
-TEST_F(ServerRun, EmptyOrOversizedDatagramEndsTheRunAsAFailure) {
+// Nothing but a valid request takes a device's booking: whatever else comes from the device's
+// address first is dropped or refused, and its real request is still served.
+TEST_F(ServerRun, ADatagramThatIsNoValidRequestNeverTakesTheBooking) {
     struct Case {
         Bytes datagram;
-        std::vector<int> errors;
+        int code;  // of the ERROR it gets, 0 for none
         const char* line;
     };
     const Case cases[] = {
-        {Bytes{}, {ERR_SOCKET_CLOSED}, "socket was closed\n"},
-        {TftpRequest(1, std::string(600, 'i'), "octet"), {}, "Error in recvfrom() call [errno="},
-    };
-    for (const Case& c : cases) {
-        ClearRecordedEvents();
-        StartServer();
-        TftpTestPeer peer(port);
-        peer.Send(c.datagram);
-        EXPECT_EQ(FinishRun().Result, TftpRunResult::NoRequest);
-        EXPECT_EQ(RecordedErrors(), c.errors);
-        EXPECT_TRUE(RecordedStatuses().empty());
-        EXPECT_TRUE(log.Contains(c.line)) << c.line;
-    }
-}
-
-TEST_F(ServerRun, RefusedRequestsGetTheMatchingErrorAndAreNotServed) {
-    struct Case {
-        Bytes request;
-        int code;
-        const char* line;
-    };
-    const Case cases[] = {
+        {Bytes{}, 0, "Ignoring a datagram of 0 bytes from 127.0.0.1 that is not a request.\n"},
+        {Bytes{0, 1, 'i'}, 4, "CheckFilename:338 - Could not find filename in request.\n"},
+        {TftpAck(3), 0, "Ignoring a datagram of 4 bytes"},
+        {TftpRequest(1, std::string(9000, 'i'), "octet"), 0, "Ignoring a datagram of 9009 bytes"},
         {TftpRequest(1, "IMAGE", "octet"), 1, "CheckFilename:346 - Bad image name requested.\n"},
         {TftpRequest(2, "image", "octet"), 1, "CheckFilename:354 - Bad image name requested.\n"},
         {TftpRequest(1, "image", "netascii"), 4,
@@ -118,8 +101,6 @@ TEST_F(ServerRun, RefusedRequestsGetTheMatchingErrorAndAreNotServed) {
         {TftpRequest(2, "upload-image", "OCTET"), 4, "CheckFilename:378"},
         {Bytes{0, 2, 'u', 'p', 'l', 'o', 'a', 'd', '-', 'i', 'm', 'a', 'g', 'e', 0}, 4,
          "CheckFilename:374 - Could not find transfer mode in request.\n"},
-        {Bytes{0, 1, 'i', 'm', 'a', 'g', 'e'}, 4,
-         "CheckFilename:338 - Could not find filename in request.\n"},
     };
     LoadImage("config");
     for (const Case& c : cases) {
@@ -127,17 +108,20 @@ TEST_F(ServerRun, RefusedRequestsGetTheMatchingErrorAndAreNotServed) {
         ClearRecordedEvents();
         log.Clear();
         StartServer();
-        TftpTestPeer peer(port);
-        peer.Send(c.request);
-        const auto answer = peer.Receive(2000);
-        const TftpRunOutcome run = FinishRun();
-        ASSERT_TRUE(answer.has_value());
-        EXPECT_EQ(answer->Opcode(), 5);
-        EXPECT_EQ(answer->Field(), c.code);
-        EXPECT_FALSE(peer.Receive(50).has_value());
-        EXPECT_EQ(run.Result, TftpRunResult::Refused);
-        EXPECT_NE(run.Request, 0u);
-        EXPECT_EQ(RecordedStatuses(), std::vector<int>{STATUS_SERVER_DONE});
+        TftpTestPeer stray(port);  // the device's address, another port
+        stray.Send(c.datagram);
+        const auto answer = stray.Receive(c.code != 0 ? 2000 : 100);
+        if (c.code != 0) {
+            ASSERT_TRUE(answer.has_value());
+            EXPECT_EQ(answer->Opcode(), 5);
+            EXPECT_EQ(answer->Field(), c.code);
+        } else {
+            EXPECT_FALSE(answer.has_value());
+        }
+        TftpTestPeer device(port);
+        EXPECT_TRUE(device.Get("image").complete);
+        EXPECT_EQ(FinishRun().Result, TftpRunResult::FileServed);
+        EXPECT_TRUE(RecordedErrors().empty());
         EXPECT_TRUE(log.Contains(c.line));
         EXPECT_FALSE(TemporaryLeftBehind());
     }
@@ -155,12 +139,13 @@ TEST_F(ServerRun, WithoutFileHooksRequestsAreAnsweredWithAccessViolation) {
                           {2, "upload-image", "Write was recieved ... and failed."}};
     const Bytes accessViolation{0,   5,   0,   2,   'A', 'c', 'c', 'e', 's', 's', ' ',
                                 'v', 'i', 'o', 'l', 'a', 't', 'i', 'o', 'n', 0};
+    TftpSettings.FirstRequestTimeoutMs = 300;  // a refused request leaves the run waiting
     for (const Case& c : cases) {
         StartServer();
         TftpTestPeer peer(port);
         peer.Send(TftpRequest(c.opcode, c.name, "octet"));
         const auto answer = peer.Receive(2000);
-        EXPECT_EQ(FinishRun().Result, TftpRunResult::Refused);
+        EXPECT_EQ(FinishRun().Result, TftpRunResult::NoRequest);
         ASSERT_TRUE(answer.has_value());
         EXPECT_EQ(answer->bytes, accessViolation);  // 21 bytes, to the requester's own port
         EXPECT_TRUE(log.Contains(c.line));
@@ -174,8 +159,9 @@ TEST_F(ServerRun, PortHeldByAnotherSocketIsReportedAndOurOwnServerIsNot) {
     EXPECT_EQ(TftpPortAvailable(), 0);
     EXPECT_EQ(RecordedErrors(), std::vector<int>{ERR_BIND});
     EXPECT_TRUE(log.Contains("Error in bind() call [errno="));
-    std::uint32_t readied = 0;
-    EXPECT_EQ(ReadyTftpServer(3000, &readied), TftpReadiness::NotOpened);
+    TftpBooking booking;
+    EXPECT_EQ(BookSingleDeviceTransfer(3000, &booking), TftpReadiness::NotOpened);
+    EXPECT_EQ(booking, nullptr);
     plat::SocketClose(holder);
     plat::NetCleanup();
 
@@ -210,20 +196,22 @@ TEST_F(ServerRun, SocketSetupFailuresAreReportedAndLeaveTheFlagDown) {
 
 TEST_F(ServerRun, AThreadThatCannotStartLeavesTheFlagDownAndTheCommandIsTold) {
     plat::InjectFailure(plat::Op::ThreadStart, 0, 1);
-    const std::uint32_t before = TakeTftpTicket();
+    const std::uint32_t before = TftpRunsEnded();
     EXPECT_EQ(StartTftpServer(2), 1);
     EXPECT_EQ(IsTftpServerRunning(), 0);
-    EXPECT_EQ(WaitForTftpOutcome(before, 50).Result, TftpRunResult::NoRequest);
+    EXPECT_EQ(TftpRunsEnded(), before + 1) << "the run is over at once";
+    EXPECT_EQ(LastTftpRunOutcome().Result, TftpRunResult::NoRequest);
     plat::InjectFailure(plat::Op::ThreadStart, 0, 1);
-    std::uint32_t readied = 0;
-    EXPECT_EQ(ReadyTftpServer(3000, &readied), TftpReadiness::NotOpened);
+    TftpBooking booking;
+    EXPECT_EQ(BookSingleDeviceTransfer(3000, &booking), TftpReadiness::NotOpened);
 }
 
 TEST_F(ServerRun, AnErrorPacketThatCannotBeSentIsLogged) {
+    TftpSettings.FirstRequestTimeoutMs = 300;
     plat::InjectFailure(plat::Op::SendTo, 1, 1);  // the peer's request goes, the refusal fails
     StartServer();
     TftpTestPeer peer(port);
     peer.Send(TftpRequest(1, "other", "octet"));
-    EXPECT_EQ(FinishRun().Result, TftpRunResult::Refused);
+    EXPECT_EQ(FinishRun().Result, TftpRunResult::NoRequest);
     EXPECT_TRUE(log.Contains("ERROR: nak errno=10000."));
 }

@@ -32,7 +32,6 @@ class TftpServerTest : public ::testing::Test {
     std::string dir;
     std::string target;
     LogCapture log;
-    std::uint32_t ticket = 0;
     std::uint32_t runsBefore = 0;
     bool started = false;
     TftpRunOutcome outcome;
