@@ -6,6 +6,8 @@
 #include "devicecmd/server_probe.h"
 #include "platform/log.h"
 #include "platform/threads.h"
+#include "spine/events.h"
+#include "spine/transfer_hooks.h"
 #include "tftp/tftp_server.h"
 #include "tftp/tftp_settings.h"
 
@@ -108,7 +110,9 @@ TftpRunOutcome AwaitCommandTransfer(const TftpBooking& booking, const CommandEnd
     if (end.deadlineAtMs != 0 && outcome.Result == TftpRunResult::Failed &&
         plat::MonotonicMs() >= end.deadlineAtMs)
         plat::Log("The command's time-out ended the wait for its transfer.\n");
-    if (outcome.Result == TftpRunResult::NoRequest && !outcome.Note.empty())
+    if (outcome.Result == TftpRunResult::NoRequest && !outcome.Note.empty()) {
         plat::Log("%s\n", outcome.Note.c_str());
+        RaiseError(ERR_FOREIGN_TFTP_REQUEST);
+    }
     return outcome;
 }

@@ -12,6 +12,7 @@
 #include "devicecmd/cli_commands.h"
 #include "devicecmd/server_probe.h"
 #include "platform/log.h"
+#include "spine/events.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_booking.h"
 #include "tftp/tftp_settings.h"
@@ -117,6 +118,13 @@ DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
         AwaitTftpBookingUntil(booking, CommandSettings.TransferGraceMs, end.deadlineAtMs);
     if (transfer.Result == TftpRunResult::FileStored)
         return Finish(job, record, CommandResult::Completed, transfer.Bytes, nullptr, {});
+    if (transfer.Result == TftpRunResult::NoRequest && !transfer.Note.empty()) {
+        plat::Log("%s\n", transfer.Note.c_str());
+        RaiseError(ERR_FOREIGN_TFTP_REQUEST);
+        DeviceBackupResult refused = Finish(job, record, CommandResult::TransferFailed, 0, nullptr, {});
+        refused.panel = transfer.Note;
+        return refused;
+    }
     return Finish(job, record,
                   transfer.Result == TftpRunResult::StoreFailed ? CommandResult::FileUnusable
                                                                 : CommandResult::TransferFailed,

@@ -38,6 +38,10 @@ constexpr PanelRow kPanelTable[] = {
      "ERROR: Invalid Username ( %s ) or Password Entered\n\nPlease check that both the username "
      "and password are correct",
      false},
+    {ERR_FOREIGN_TFTP_REQUEST,
+     "ERROR: A TFTP request came from another address than the requested Server: %s, and was "
+     "refused.",
+     true},
 };
 
 }  // namespace

@@ -6,5 +6,5 @@
 #include <cstddef>
 #include <string>
 
-// The panel text for code 1 to 10; an empty string for any other code (the panel stays as it is).
+// The panel text for code 1 to 11; an empty string for any other code (the panel stays as it is).
 std::string ComposePanelText(int code, const char* host, const char* userName);

@@ -14,6 +14,9 @@ enum ErrorEvent : int {
     ERR_RECEIVE = 8,
     ERR_RESOLVE = 9,
     ERR_CREDENTIALS = 10,
+    // The device's transfer never came, and a request from another address was refused while
+    // the command waited for it: most likely the device's own, sent from an address of its own.
+    ERR_FOREIGN_TFTP_REQUEST = 11,
 };
 
 enum StatusEvent : int {

@@ -142,7 +142,7 @@ void CentreWindow(HWND window) {
 bool ReportError(int code, const void*) {
     // Codes outside the panel's table change nothing; the rest go to the dialog's thread.
     const HWND dialog = MainDialogHandle.load();
-    if (code >= 1 && code <= 10 && dialog != nullptr)
+    if (code >= 1 && code <= ERR_FOREIGN_TFTP_REQUEST && dialog != nullptr)
         ::PostMessageA(dialog, kReportErrorMessage, static_cast<WPARAM>(code), 0);
     return true;
 }
