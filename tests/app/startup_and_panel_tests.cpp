@@ -74,9 +74,9 @@ TEST(PanelTexts, EachCodeHasItsSentenceFilledAndTheCommonTail) {
     EXPECT_EQ(ComposePanelText(ERR_CREDENTIALS, "h", "admin"),
               "ERROR: Invalid Username ( admin ) or Password Entered\n\nPlease check that both the "
               "username and password are correct");
-    for (int code = 1; code <= 10; ++code) EXPECT_FALSE(ComposePanelText(code, "h", "u").empty());
+    for (int code = 1; code <= 11; ++code) EXPECT_FALSE(ComposePanelText(code, "h", "u").empty());
     EXPECT_TRUE(ComposePanelText(0, "h", "u").empty());
-    EXPECT_TRUE(ComposePanelText(11, "h", "u").empty());
+    EXPECT_TRUE(ComposePanelText(12, "h", "u").empty());
 }
 
 TEST(PanelTexts, TheLongestTextHasRoomForAFullHost) {
