@@ -102,7 +102,7 @@ DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
                       {});
     }
     const DeviceCommandTarget target{job.host.c_str(), job.userName.c_str(), job.password.c_str(),
-                                     &reached};
+                                     &reached,         job.tftpAddress,      job.deviceTftpAddress};
     CommandEnd end;
     if (SendDeviceCommand(target, CMD_LIST_CHANGES, &end) == 0) {
         WithdrawTftpBooking(booking);
