@@ -95,6 +95,8 @@ DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
             break;
     }
 
+    // A device whose TFTP client sends from another of its addresses is booked under that one.
+    if (job.deviceTftpAddress != 0) reached->store(job.deviceTftpAddress);
     TftpBooking booking;
     const TftpReadiness ready =
         BookTftpTransfer(reached, kJobHooks, shared, TftpSettings.ReadyTimeoutMs, &booking);
@@ -107,7 +109,7 @@ DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
                       {});
     }
     const DeviceCommandTarget target{job.host.c_str(), job.userName.c_str(), job.password.c_str(),
-                                     reached.get()};
+                                     reached.get(), job.tftpAddress, job.deviceTftpAddress};
     CommandEnd end;
     if (SendDeviceCommand(target, CMD_LIST_CHANGES, &end) == 0) {
         WithdrawTftpBooking(booking);

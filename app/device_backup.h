@@ -4,7 +4,8 @@
 // reads only DeviceSettings, TftpSettings and CommandSettings (set before the first call) and
 // touches none of the single-device records (ConnectionSettings, TargetPath, DeviceAddress).
 // Its events go to its own capture, not to the registered hooks; its transfer is accepted only
-// from the address its own connection to the device reached.
+// from the address its own connection to the device reached, or from the job's
+// deviceTftpAddress.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,10 @@ struct DeviceBackupJob {
     // When set, the device's text goes into this string and targetPath is not used; the caller
     // owns it.
     std::string* text = nullptr;
+    // This device's TFTP addresses (host byte order; 0: as DeviceCommandTarget says): ours as
+    // the device is told it, and the one its transfer is accepted from.
+    std::uint32_t tftpAddress = 0;
+    std::uint32_t deviceTftpAddress = 0;
 };
 
 struct DeviceBackupResult {

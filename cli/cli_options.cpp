@@ -1,7 +1,10 @@
 #include "cli/cli_options.h"
 
 #include <charconv>
+#include <tuple>
 #include <utility>
+
+#include "cli/tftp_address.h"
 
 const char kCliUsage[] =
     "Usage:\n"
@@ -32,6 +35,11 @@ const char kCliUsage[] =
     "                         tree, created if need be)\n"
     "  --http-port N          the device's web port (default 80)\n"
     "  --tftp-port N          the UDP port of our TFTP server (default 69)\n"
+    "  --tftp-address ADDR    the address of ours the device sends to or fetches from\n"
+    "                         (default: our end of the connection to the device)\n"
+    "  --device-tftp-address ADDR\n"
+    "                         backup, restore: take the device's TFTP requests from ADDR\n"
+    "                         (default: the address its web server answered on)\n"
     "  --probe-timeout S      give up on a probe after S seconds (default 15)\n"
     "  --command-timeout S    give up on a device command after S seconds (default 600)\n"
     "  -v, --verbose          print the diagnostic lines on standard error\n"
@@ -160,6 +168,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
             if (!port(&options->httpPort)) return false;
         } else if (arg == "--tftp-port") {
             if (!port(&options->tftpPort)) return false;
+        } else if (arg == "--tftp-address") {
+            if (!value(&options->tftpAddress)) return false;
+        } else if (arg == "--device-tftp-address") {
+            if (!value(&options->deviceTftpAddress)) return false;
         } else if (arg == "--probe-timeout") {
             if (!seconds(&options->probeTimeoutSeconds)) return false;
         } else if (arg == "--command-timeout") {
@@ -233,6 +245,16 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
         *error = std::string(options->git ? "--git" : "-j") + " goes with fleet-backup";
         return false;
     }
+    if (!options->tftpAddress.empty() && options->command == CliCommand::Probe) {
+        *error = "--tftp-address goes with backup, restore and fleet-backup";
+        return false;
+    }
+    if (!options->deviceTftpAddress.empty() && (options->command == CliCommand::Probe || fleet)) {
+        *error =
+            "--device-tftp-address goes with backup and restore (fleet-backup takes it from "
+            "the inventory's device_tftp_address column)";
+        return false;
+    }
     options->host = positional[1];
     if (wanted == 3) options->file = positional[2];
     if (options->safetyBackup.size() > 259) {
@@ -250,6 +272,22 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
     if (options->file.size() > 259 && !fleet) {
         *error = "FILE is longer than 259 characters";
         return false;
+    }
+    return true;
+}
+
+bool ResolveCliAddresses(CliOptions* options, std::string* error) {
+    for (const auto& [text, value, name] :
+         {std::tuple{&options->tftpAddress, &options->tftpAddressValue, "--tftp-address"},
+          std::tuple{&options->deviceTftpAddress, &options->deviceTftpAddressValue,
+                     "--device-tftp-address"}}) {
+        *value = 0;
+        if (text->empty()) continue;
+        if (!ResolveTftpAddress(*text, value)) {
+            *error = std::string(name) + " takes an IPv4 address or a name that resolves, not \"" +
+                     *text + "\"";
+            return false;
+        }
     }
     return true;
 }

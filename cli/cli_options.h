@@ -28,10 +28,20 @@ struct CliOptions {
     bool dryRun = false;       // restore: show what would change, send nothing
     bool verify = false;       // restore: read the configuration back before the reboot
     bool force = false;        // restore: send a file that does not look like a configuration
+    // The TFTP addresses as given (empty: none), and once ResolveCliAddresses has run, as
+    // addresses in host byte order (0: none; see DeviceSettings).
+    std::string tftpAddress;        // ours, as the device is told it
+    std::string deviceTftpAddress;  // backup, restore: the one the device's TFTP client sends from
+    std::uint32_t tftpAddressValue = 0;
+    std::uint32_t deviceTftpAddressValue = 0;
 };
 
 // Parses args (without the program name). On failure returns false with a one-line reason.
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
                      std::string* error);
+
+// Resolves the address options into their values, a look-up for a name. On failure returns false
+// with a one-line reason that names the option; a usage error like the parser's.
+bool ResolveCliAddresses(CliOptions* options, std::string* error);
 
 extern const char kCliUsage[];

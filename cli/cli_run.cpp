@@ -158,6 +158,10 @@ int RunCommand(const std::vector<std::string>& args, const CliIo& io) {
         io.writeOut("morvane-cli " MORVANE_VERSION "\n");
         return EXIT_OK;
     }
+    if (!ResolveCliAddresses(&options, &error)) {
+        io.writeErr("morvane-cli: " + error + "\n\n" + kCliUsage);
+        return EXIT_USAGE;
+    }
     if (options.command == CliCommand::FleetBackup) return RunFleetBackupCommand(options, io);
     if (SafetyBackupIsRestoreFile(options)) {
         io.writeErr("morvane-cli: --safety-backup needs a file other than the one to restore (" +

@@ -25,4 +25,6 @@ void StartCliSession(const CliOptions& options, const CliIo& io, bool quietRepor
     if (options.commandTimeoutSeconds > 0)
         DeviceSettings.CommandDeadlineMs = options.commandTimeoutSeconds * 1000;
     TftpSettings.Port = options.tftpPort;
+    DeviceSettings.TftpAddress = options.tftpAddressValue;
+    DeviceSettings.DeviceTftpAddress = options.deviceTftpAddressValue;
 }

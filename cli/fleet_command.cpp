@@ -69,9 +69,9 @@ FleetDeviceBackup BackUpOne(const FleetDevice& device, const std::string& scratc
                             void* context) {
     const auto& run = *static_cast<const FleetCommandRun*>(context);
     const std::size_t index = static_cast<std::size_t>(&device - run.devices.data());
-    return BackUpFleetDevice(FleetDeviceJob{device.host,
-                                            device.user.empty() ? run.options.user : device.user,
-                                            run.passwords[index], scratchPath});
+    return BackUpFleetDevice(FleetDeviceJob{
+        device.host, device.user.empty() ? run.options.user : device.user, run.passwords[index],
+        scratchPath, device.tftpAddress, device.deviceTftpAddress});
 }
 
 void ClearProgress(FleetCommandRun& run) {

@@ -1,7 +1,10 @@
 #include "cli/fleet_device_step.h"
 
+#include <tuple>
+
 #include "app/device_backup.h"
 #include "cli/cli_outcome.h"
+#include "cli/tftp_address.h"
 
 namespace {
 
@@ -38,8 +41,18 @@ std::string FailureCause(int exitCode, const std::string& panel) {
 }  // namespace
 
 FleetDeviceBackup BackUpFleetDevice(const FleetDeviceJob& job) {
-    const DeviceBackupResult result =
-        BackUpDevice(DeviceBackupJob{job.host, job.userName, job.password, job.targetPath});
+    DeviceBackupJob backupJob{job.host, job.userName, job.password, job.targetPath};
+    // An address that does not resolve fails its device as a host would: before it is contacted.
+    for (const auto& [text, value, column] :
+         {std::tuple{&job.tftpAddress, &backupJob.tftpAddress, "tftp_address"},
+          std::tuple{&job.deviceTftpAddress, &backupJob.deviceTftpAddress,
+                     "device_tftp_address"}}) {
+        if (!text->empty() && !ResolveTftpAddress(*text, value))
+            return FleetDeviceBackup{EXIT_NETWORK, 0,
+                                     "the " + std::string(column) + " " + *text +
+                                         " is no IPv4 address and no name that resolves"};
+    }
+    const DeviceBackupResult result = BackUpDevice(backupJob);
     FleetDeviceBackup backup;
     backup.exitCode = ExitCodeForCommand(result.result, result.lastError);
     backup.bytes = result.bytes;

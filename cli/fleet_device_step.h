@@ -14,6 +14,8 @@
 
 struct FleetDeviceJob {
     std::string host, userName, password, targetPath;
+    // The inventory's texts (FleetDevice); empty: the command's own.
+    std::string tftpAddress, deviceTftpAddress;
 };
 
 FleetDeviceBackup BackUpFleetDevice(const FleetDeviceJob& job);

@@ -29,7 +29,7 @@ constexpr std::string_view kRefusal = "unauthorized";
 // A device's answer to a command is a few lines; one that streams on past this is not waited out.
 constexpr std::size_t kReplyLimit = 1u << 20;
 
-enum class Argument { Credentials, UploadFileName, ImageFileName, LocalAddress };
+enum class Argument { Credentials, UploadFileName, ImageFileName, TftpAddress };
 
 // Each command: its request template, and the texts that replace the template's "%s"
 // placeholders, in placeholder order.
@@ -47,7 +47,7 @@ constexpr std::array<CommandRequest, 4> kCommandRequests{{
      1},
     {CMD_LIST_CHANGES,
      "GET /cli?LIST+CHANGES+>+%s+HOST+%s HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
-     {Argument::UploadFileName, Argument::LocalAddress, Argument::Credentials},
+     {Argument::UploadFileName, Argument::TftpAddress, Argument::Credentials},
      3},
     {CMD_INITIALIZE_FACTORY,
      "GET /cli?INITIALIZE+FACTORY HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
@@ -55,7 +55,7 @@ constexpr std::array<CommandRequest, 4> kCommandRequests{{
      1},
     {CMD_EXECUTE,
      "GET /cli?EXECUTE+%s+HOST+%s HTTP/1.0\r\nAuthorization: Basic %s\r\n\r\n",
-     {Argument::ImageFileName, Argument::LocalAddress, Argument::Credentials},
+     {Argument::ImageFileName, Argument::TftpAddress, Argument::Credentials},
      3},
 }};
 
@@ -65,8 +65,10 @@ const CommandRequest* FindCommand(int kind) {
     return nullptr;
 }
 
-// The dotted local address of the connected socket; 0.0.0.0 when it cannot be read.
-std::string LocalAddressText(plat::SocketHandle s) {
+// The dotted address the device is to send to or fetch from: the one we were given, else the
+// local address of the connected socket; 0.0.0.0 when that cannot be read.
+std::string TftpAddressText(std::uint32_t given, plat::SocketHandle s) {
+    if (given != 0) return plat::FormatIpv4(given);
     plat::Ipv4Endpoint local{};
     if (!plat::SocketLocalAddress(s, &local)) local = plat::Ipv4Endpoint{};
     return plat::FormatIpv4(local.address);
@@ -89,7 +91,8 @@ std::string FormatRequest(const char* requestTemplate, std::span<const std::stri
     return request;
 }
 
-std::string ArgumentText(Argument a, plat::SocketHandle s, const char* credentials) {
+std::string ArgumentText(Argument a, plat::SocketHandle s, std::uint32_t tftpAddress,
+                         const char* credentials) {
     switch (a) {
         case Argument::Credentials:
             return credentials;
@@ -97,8 +100,8 @@ std::string ArgumentText(Argument a, plat::SocketHandle s, const char* credentia
             return kUploadFileName;
         case Argument::ImageFileName:
             return kImageFileName;
-        case Argument::LocalAddress:
-            return LocalAddressText(s);
+        case Argument::TftpAddress:
+            return TftpAddressText(tftpAddress, s);
     }
     return {};
 }
@@ -194,7 +197,8 @@ int SendCommand(const DeviceCommandTarget& target, const char* requestTemplate, 
     CommandEnd ignored;
     if (end == nullptr) end = &ignored;
     *end = CommandEnd{CommandEnding::NotSent, deadline.EndMs()};
-    const DeviceConnection connection(ConnectToDevice(target.host, 0, target.reached));
+    const DeviceConnection connection(
+        ConnectToDevice(target.host, 0, target.reached, target.deviceTftpAddress));
     if (!connection.IsOpen()) return 0;
     const plat::SocketHandle s = connection.Socket();
 
@@ -205,9 +209,11 @@ int SendCommand(const DeviceCommandTarget& target, const char* requestTemplate, 
         plat::Log("No case to handle this TFTP command\n");
         return 0;
     }
+    const std::uint32_t tftpAddress =
+        target.tftpAddress != 0 ? target.tftpAddress : DeviceSettings.TftpAddress;
     std::array<std::string, 3> texts;
     for (int i = 0; i < row->count; ++i)
-        texts[i] = ArgumentText(row->arguments[i], s, credentials);
+        texts[i] = ArgumentText(row->arguments[i], s, tftpAddress, credentials);
     const std::string request = FormatRequest(
         requestTemplate,
         std::span<const std::string>(texts.data(), static_cast<std::size_t>(row->count)));

@@ -21,8 +21,9 @@ enum CommandKind : int {
 };
 
 // `requestTemplate`'s "%s" placeholders take the arguments of `kind`, in order: the encoded
-// credentials (REBOOT, INITIALIZE FACTORY); the file name, the dotted local address of the
-// connection and the encoded credentials (LIST CHANGES, EXECUTE).
+// credentials (REBOOT, INITIALIZE FACTORY); the file name, our dotted TFTP address
+// (DeviceSettings.TftpAddress, else the local address of the connection) and the encoded
+// credentials (LIST CHANGES, EXECUTE).
 int SendCliCommand(const char* host, const char* userName, const char* password,
                    const char* requestTemplate, int kind);
 
@@ -48,13 +49,17 @@ bool EndedByUs(CommandEnding how);
 const char* EndingText(CommandEnding how);
 
 // One device command with the caller's own host and credentials: the command's row of the
-// request table; the address the connection reached goes into *reached before the request is
-// sent (a TFTP booking reads it there).
+// request table; the address the device's TFTP requests are to come from goes into *reached
+// before the request is sent (a TFTP booking reads it there). The two addresses (host byte
+// order) are this device's own; 0 takes DeviceSettings' (TftpAddress, DeviceTftpAddress), and
+// 0 there takes the command connection's (ConnectToDevice).
 struct DeviceCommandTarget {
     const char* host;
     const char* userName;
     const char* password;
     std::atomic<std::uint32_t>* reached;
+    std::uint32_t tftpAddress = 0;        // the HOST the device is told to send to or fetch from
+    std::uint32_t deviceTftpAddress = 0;  // the address its TFTP requests are taken from
 };
 // `end`, when given, learns how the command ended (whatever the result).
 int SendDeviceCommand(const DeviceCommandTarget& target, int kind, CommandEnd* end = nullptr);

@@ -23,7 +23,7 @@ bool SetProbeTimeouts(plat::SocketHandle s) {
 }  // namespace
 
 plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts,
-                                   std::atomic<std::uint32_t>* reached) {
+                                   std::atomic<std::uint32_t>* reached, std::uint32_t acceptFrom) {
     if (const int code = plat::NetStartup(); code != 0) {
         RaiseError(ERR_SOCKETS_SETUP);
         plat::Log("Error in WSAStartup() call [errno=%d]\n", code);
@@ -64,10 +64,12 @@ plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts,
         plat::NetCleanup();
         return plat::kNoSocket;
     }
-    // The device's TFTP client talks from the address this connection reached; the server takes
-    // requests from that address only.
+    // The device's TFTP client talks from the address this connection reached, unless we were
+    // told another; the server takes requests from that address only.
     plat::Ipv4Endpoint peer = device;
     if (!plat::SocketPeerAddress(s, &peer)) peer = device;
-    (reached != nullptr ? *reached : DeviceAddress).store(peer.address);
+    if (acceptFrom == 0) acceptFrom = DeviceSettings.DeviceTftpAddress;
+    (reached != nullptr ? *reached : DeviceAddress)
+        .store(acceptFrom != 0 ? acceptFrom : peer.address);
     return s;
 }

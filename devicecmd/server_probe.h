@@ -15,5 +15,6 @@ enum ServerType : int {
 // Any thread; reports its failures itself, through the thread's hooks. Each read waits at most
 // DeviceSettings.ProbeTimeoutMs and the whole probe at most DeviceSettings.ProbeDeadlineMs; either
 // expiry is a failed receive (ERR_RECEIVE) and SERVER_UNRECOGNISED.
-// The address the connection reached goes into *reached (DeviceAddress when null).
+// The address the device's TFTP requests are taken from goes into *reached (DeviceAddress when
+// null), as ConnectToDevice stores it.
 ServerType ProbeServerType(const char* host, std::atomic<std::uint32_t>* reached = nullptr);

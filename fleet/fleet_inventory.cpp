@@ -4,20 +4,23 @@
 #include <array>
 #include <cctype>
 #include <set>
+#include <utility>
 
 namespace {
 
-enum class Column { Host, Name, User, PasswordFile, Count_ };
+enum class Column { Host, Name, User, PasswordFile, TftpAddress, DeviceTftpAddress, Count_ };
 
 struct ColumnName {
     Column column;
     std::string_view text;
 };
 
-constexpr std::array<ColumnName, 4> kColumns{{{Column::Host, "host"},
+constexpr std::array<ColumnName, 6> kColumns{{{Column::Host, "host"},
                                               {Column::Name, "name"},
                                               {Column::User, "user"},
-                                              {Column::PasswordFile, "password_file"}}};
+                                              {Column::PasswordFile, "password_file"},
+                                              {Column::TftpAddress, "tftp_address"},
+                                              {Column::DeviceTftpAddress, "device_tftp_address"}}};
 
 // The limits of the fields the single-device command takes (the text areas less their zero).
 constexpr std::size_t kHostLimit = 127;
@@ -145,11 +148,20 @@ bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* device
         device.name = get(Column::Name);
         device.user = get(Column::User);
         device.passwordFile = get(Column::PasswordFile);
+        device.tftpAddress = get(Column::TftpAddress);
+        device.deviceTftpAddress = get(Column::DeviceTftpAddress);
         if (device.host.empty()) return Fail(error, lineNumber, "the host is empty");
-        if (device.host.size() > kHostLimit)
-            return Fail(error, lineNumber, "the host is longer than 127 characters");
-        if (device.host.find_first_of(" \t\"") != std::string::npos)
-            return Fail(error, lineNumber, "the host holds a blank or a quote");
+        // The host and the addresses are names or dotted addresses alike.
+        for (const auto& [text, what] :
+             {std::pair{&device.host, "the host"},
+              std::pair{&device.tftpAddress, "the tftp_address"},
+              std::pair{&device.deviceTftpAddress, "the device_tftp_address"}}) {
+            if (text->size() > kHostLimit)
+                return Fail(error, lineNumber,
+                            std::string(what) + " is longer than 127 characters");
+            if (text->find_first_of(" \t\"") != std::string::npos)
+                return Fail(error, lineNumber, std::string(what) + " holds a blank or a quote");
+        }
         if (device.name.empty()) device.name = device.host;
         if (const char* problem = NameProblem(device.name)) return Fail(error, lineNumber, problem);
         std::string key = device.name;  // names that differ only in case share a file on some disks

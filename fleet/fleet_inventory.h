@@ -14,10 +14,15 @@ struct FleetDevice {
     std::string name;          // its file in the store is NAME.cfg; the host when not given
     std::string user;          // empty: the command's user name
     std::string passwordFile;  // empty: the command's usual password sources
+    // Address or name; empty: the command's own (--tftp-address; the address the device's
+    // connection reached).
+    std::string tftpAddress;        // ours, as this device is told it
+    std::string deviceTftpAddress;  // the one this device's TFTP requests come from
 };
 
-// Parses a CSV inventory: a header line naming the columns (host required; name, user and
-// password_file optional, in any order), then one device a line. Blank lines and lines whose
+// Parses a CSV inventory: a header line naming the columns (host required; name, user,
+// password_file, tftp_address and device_tftp_address optional, in any order), then one device
+// a line. Blank lines and lines whose
 // first non-blank character is '#' are skipped. Fields may be double-quoted ("" is a quote).
 // False on the first bad line, with "line N: reason" in *error; *devices is then unusable.
 bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* devices,

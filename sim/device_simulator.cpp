@@ -303,7 +303,9 @@ SimTftpOptions DeviceSimulator::TftpOptions() const {
     }
     tftp.PacketDelayMs = options_.PacketDelayMs;
     const std::uint32_t own = options_.Listen.address;
-    if (own != plat::kAnyAddress && own != plat::kLoopbackAddress) tftp.LocalAddress = own;
+    if (tftp.LocalAddress == plat::kAnyAddress && own != plat::kAnyAddress &&
+        own != plat::kLoopbackAddress)
+        tftp.LocalAddress = own;
     return tftp;
 }
 

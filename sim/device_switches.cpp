@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdint>
 
+#include "platform/net.h"
+
 bool ParseBoundedInt(const std::string& text, long long low, long long high, long long* value) {
     long long v = 0;
     const char* end = text.data() + text.size();
@@ -37,6 +39,16 @@ bool ToPacketList(const std::string& text, std::set<int>* list) {
 
 constexpr long long kMaxMs = 24 * 3600 * 1000;
 
+// The address a device's TFTP client sends from: dotted decimal, or a name that resolves.
+bool ToAddress(const std::string& text, std::uint32_t* address) {
+    if (plat::NetStartup() != 0) return false;
+    std::uint32_t resolved = 0;
+    const bool ok = !text.empty() && plat::ResolveIpv4(text.c_str(), &resolved) && resolved != 0;
+    plat::NetCleanup();
+    if (ok) *address = resolved;
+    return ok;
+}
+
 struct DeviceSwitch {
     std::string_view name;
     bool valued;
@@ -62,6 +74,7 @@ constexpr std::array kSwitches = {
     DeviceSwitch{"packet-delay", true, [](SimOptions& o, const std::string& v) { return ToNumber(v, 0, 60000, &o.PacketDelayMs); }},
     DeviceSwitch{"retransmit-ms", true, [](SimOptions& o, const std::string& v) { return ToNumber(v, 1, 600000, &o.Tftp.RetransmitMs); }},
     DeviceSwitch{"max-retransmits", true, [](SimOptions& o, const std::string& v) { return ToNumber(v, 0, 1000, &o.Tftp.MaxRetransmits); }},
+    DeviceSwitch{"tftp-source", true, [](SimOptions& o, const std::string& v) { return ToAddress(v, &o.Tftp.LocalAddress); }},
     DeviceSwitch{"dally-ms", true, [](SimOptions& o, const std::string& v) { return ToNumber(v, 0, 600000, &o.Tftp.DallyMs); }},
     DeviceSwitch{"server", true, [](SimOptions& o, const std::string& v) { return o.ServerHeader = v, true; }},
     DeviceSwitch{"user", true, [](SimOptions& o, const std::string& v) { return o.UserName = v, true; }},

@@ -41,6 +41,8 @@ const char* const kSimUsage =
     "  --silent-after N      send nothing after N TFTP packets (break off a transfer)\n"
     "  --request-once        the TFTP request is never repeated\n"
     "  --retransmit-ms MS, --max-retransmits N, --dally-ms MS   the TFTP client's timing\n"
+    "  --tftp-source ADDRESS the TFTP client sends from ADDRESS (default: the address\n"
+    "                        listened on, when that is neither 127.0.0.1 nor all)\n"
     "  --command-delay MS    pause before carrying out each command\n"
     "  --packet-delay MS     pause before each web reply and each TFTP packet sent\n"
     "\n"

@@ -30,7 +30,8 @@ struct SimTftpOptions {
                                          // transfer only (a restore's, not its read-back)
     bool RequestOnce = false;       // the request goes once only, never again (the wait stays)
     int PacketDelayMs = 0;          // > 0: pause before each packet sent (the network's delay)
-    std::uint32_t LocalAddress = plat::kAnyAddress;  // the address the packets are sent from
+    // The address the packets are sent from; kAnyAddress: the device's own (SimOptions::Listen).
+    std::uint32_t LocalAddress = plat::kAnyAddress;
     // Non-empty: each transfer is made by tftp-hpa's `tftp` program instead (at its own timers;
     // the packet faults above do not apply), through this scratch file, which the simulator
     // overwrites. For benchmarks against a client nobody here wrote.
@@ -51,7 +52,8 @@ struct SimFaults {
 
 struct SimOptions {
     // Port 0: any free port. On an address other than 127.0.0.1 and all addresses, the device's
-    // TFTP client sends from that address too, as a device with that address would.
+    // TFTP client sends from that address too, as a device with that address would, unless
+    // Tftp.LocalAddress names another.
     plat::Ipv4Endpoint Listen{plat::kLoopbackAddress, 0};
     std::string StatePath;  // the configuration text; empty keeps it in memory only
     std::string FactoryText = kDefaultFactoryText;  // LF line ends

@@ -2,6 +2,7 @@
 // --json, and a backup → restore round trip.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -206,6 +207,69 @@ TEST_F(CliAgainstSimulator, ARestoreDrawsItsProgressOnATerminalOnly) {
     const CliRun piped = RunCli(args, false);
     ASSERT_EQ(piped.exitCode, 0);
     EXPECT_EQ(piped.err.find('['), std::string::npos);
+}
+
+// Behind NAT or on a multi-homed device: the device is told the address of ours that
+// --tftp-address (or the inventory's tftp_address) names, and its TFTP requests are taken from the
+// address that --device-tftp-address (or device_tftp_address) names, and from there only. This
+// device's web server answers on 127.0.0.1; its TFTP client sends from 127.0.0.2. Told 127.0.0.3,
+// it sends there, but our answers come from 127.0.0.1 (no NAT on loopback) and it ignores them.
+TEST_F(CliAgainstSimulator, TheTftpAddressesFollowTheOptionsAndTheInventory) {
+    if (!LoopbackAliasesKeepTheirAddress()) GTEST_SKIP() << "loopback aliases lose their address";
+    options.Tftp.LocalAddress = 0x7f000002;
+    StartDevice();
+    const std::string file = dir + "/r.cfg", inventory = dir + "/fleet.csv";
+    WriteWholeFile(file, "hostname after\n");
+    WriteWholeFile(inventory,
+                   "host,name,device_tftp_address,tftp_address\n"
+                   "127.0.0.1,misdirected,127.0.0.2,127.0.0.3\n"
+                   "127.0.0.1,aliased,127.0.0.2,localhost\n"
+                   "localhost,plain,,\n"
+                   "127.0.0.9,unresolved,no-such-host.invalid,\n");
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* told;  // the HOST of the case's first LIST CHANGES or EXECUTE
+        std::vector<std::string> said;
+    };
+    const Case cases[] = {
+        {{"backup", "127.0.0.1", dir + "/a.cfg"}, 5, "127.0.0.1", {"Backup failed"}},
+        {{"backup", "127.0.0.1", dir + "/b.cfg", "--device-tftp-address", "127.0.0.2"},
+         0,
+         "127.0.0.1",
+         {"Backup complete"}},
+        {{"backup", "127.0.0.1", dir + "/c.cfg", "--device-tftp-address", "127.0.0.2",
+          "--tftp-address", "127.0.0.3"},
+         5,
+         "127.0.0.3",
+         {}},
+        {{"restore", "127.0.0.1", file, "--device-tftp-address", "127.0.0.3"}, 5, "127.0.0.1", {}},
+        {{"restore", "127.0.0.1", file, "--tftp-address", "localhost", "--device-tftp-address",
+          "127.0.0.2", "--verify"},
+         0,
+         "127.0.0.1",
+         {"Restore complete (verified)"}},
+        {{"fleet-backup", inventory, dir + "/store"},
+         8,
+         "127.0.0.3",
+         {"misdirected (127.0.0.1): failed", "aliased (127.0.0.1): stored",
+          "plain (localhost): failed",
+          "the device_tftp_address no-such-host.invalid is no IPv4 address"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        const std::size_t before = device->Requests().size();
+        const CliRun run = Cli(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+        for (const std::string& text : c.said)
+            EXPECT_NE((run.out + run.err).find(text), std::string::npos) << run.out << run.err;
+        const std::vector<std::string> lines = RequestLines(device->Requests());
+        const auto command =
+            std::find_if(lines.begin() + static_cast<long>(before), lines.end(),
+                         [](const std::string& l) { return l.find("+HOST+") != l.npos; });
+        ASSERT_NE(command, lines.end());
+        EXPECT_EQ(command->substr(command->rfind('+') + 1), c.told);
+    }
 }
 
 TEST_F(CliAgainstSimulator, VerboseShowsTheDiagnosticLinesButNeverThePassword) {

@@ -53,6 +53,13 @@ TEST(CliArguments, MistakesAreUsageErrorsWithAReason) {
         {{"probe", "h", "--force"}, "--force goes with restore"},
         {{"restore", "h", "f", "--dry-run", "--factory-reset"}, "--dry-run sends nothing"},
         {{"restore", "h", "f", "--dry-run", "--safety-backup", "s"}, "--dry-run sends nothing"},
+        {{"probe", "h", "--tftp-address", "10.0.0.1"}, "--tftp-address goes with backup, restore"},
+        {{"fleet-backup", "i", "s", "--device-tftp-address", "10.0.0.1"},
+         "--device-tftp-address goes with backup and restore"},
+        {{"backup", "h", "f", "--tftp-address", "no-such-host.invalid"},
+         "--tftp-address takes an IPv4 address"},
+        {{"restore", "h", "f", "--device-tftp-address", "0.0.0.0"},
+         "--device-tftp-address takes an IPv4 address"},
     };
     for (const Case& c : cases) {
         const auto run = RunCli(c.args);

@@ -192,7 +192,9 @@ TEST(SimCommandLine, TakesEveryOptionAndRejectsWhatItDoesNotKnow) {
                                      "--silent-after",
                                      "4",
                                      "--retransmit-ms",
-                                     "50"},
+                                     "50",
+                                     "--tftp-source",
+                                     "127.0.0.2"},
                                     &line, &error))
         << error;
     const SimOptions& o = line.Options;
@@ -209,6 +211,7 @@ TEST(SimCommandLine, TakesEveryOptionAndRejectsWhatItDoesNotKnow) {
     EXPECT_EQ(o.Tftp.DropSent, (std::set<int>{1, 3}));
     EXPECT_EQ(o.Tftp.DuplicateSent, (std::set<int>{2}));
     EXPECT_EQ(o.Tftp.SilentAfterSent, 4);
+    EXPECT_EQ(o.Tftp.LocalAddress, 0x7f000002u);
 
     SimCommandLine fleet;
     ASSERT_TRUE(ParseSimCommandLine({"--fleet",        "4",

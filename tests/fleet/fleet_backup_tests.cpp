@@ -46,6 +46,8 @@ TEST(FleetInventory, GoodAndBadLines) {
         {"host,name\na,Core\nb,core\n", "line 3: the name \"core\" is already taken", "", "", "",
          ""},
         {"host\na b\n", "line 2: the host holds a blank", "", "", "", ""},
+        {"host,tftp_address,device_tftp_address\na,10.0.0.1,b c\n",
+         "line 2: the device_tftp_address holds a blank", "", "", "", ""},
     };
     for (const Case& c : cases) {
         std::vector<FleetDevice> devices;
@@ -96,7 +98,9 @@ TEST(FleetRun, DevicesRunAtOnceButNeverTwiceOnOneAddress) {
     const auto onResult = [](const FleetDeviceResult&, const FleetTally&, void*) {};
     std::vector<FleetDevice> devices;
     for (const char* host : {"127.0.0.1", "localhost", "127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
-        FleetDevice device{0, host, std::to_string(devices.size()), "", ""};
+        FleetDevice device;
+        device.host = host;
+        device.name = std::to_string(devices.size());
         devices.push_back(device);
     }
     const std::string store = MakeTempDir();
