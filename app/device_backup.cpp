@@ -34,7 +34,9 @@ JobRecord& BoundJob() {
 
 bool CaptureError(int code, const void*) {
     JobRecord& job = BoundJob();
-    const bool socketSetup = code == ERR_SOCKETS_SETUP || code == ERR_TFTP_SOCKET || code == ERR_BIND;
+    // The system's error code of a socket set-up failure is the reporting thread's, and only now.
+    const bool socketSetup =
+        code == ERR_SOCKETS_SETUP || code == ERR_TFTP_SOCKET || code == ERR_BIND;
     job.systemError.store(socketSetup ? plat::LastSocketError() : 0);
     job.lastError.store(code);
     return true;

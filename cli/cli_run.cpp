@@ -65,7 +65,8 @@ int RunSafetyBackup(const CliOptions& options, const std::string& password) {
     FinishProgressLine();
     const int code = ExitCodeForCommand(report.Result, LastReportedError());
     destination.Deliver(code == EXIT_OK);
-    if (code == EXIT_TFTP_PORT) activeIo->writeErr("morvane-cli: " + TftpNotReadyCause(options) + "\n");
+    if (code == EXIT_TFTP_PORT)
+        activeIo->writeErr("morvane-cli: " + TftpNotReadyCause(options) + "\n");
     if (code != EXIT_OK) {
         activeIo->writeErr("The safety backup into " + options.safetyBackup +
                            " failed: the device was not restored.\n");

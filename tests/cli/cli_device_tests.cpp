@@ -161,7 +161,8 @@ TEST_F(CliAgainstSimulator, AnUnopenedTftpPortIsNamedWithItsCause) {
         {plat::Op::Count_, "backup", port + "bind: "},
         {plat::Op::Bind, "restore", port + "bind: failure injected by a test"},
         {plat::Op::SocketOpen, "backup", port + "socket: failure injected by a test"},
-        {plat::Op::NetStartup, "backup", port + "socket library start-up: failure injected by a test"},
+        {plat::Op::NetStartup, "backup",
+         port + "socket library start-up: failure injected by a test"},
     };
     const std::string file = dir + "/x.cfg";
     WriteWholeFile(file, "hostname x\n");
