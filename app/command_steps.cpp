@@ -14,6 +14,8 @@
 namespace {
 
 constexpr std::size_t kMessageArea = 1024;
+// A run with nothing left closes at once; this only bounds the wait for it.
+constexpr int kRunSettlesMs = 2000;
 
 template <std::size_t N>
 void ReadField(plat::WindowRef dialog, int id, char (&text)[N]) {
@@ -107,6 +109,8 @@ bool BookCommandTransfer(plat::WindowRef dialog, TftpBooking* booking) {
 TftpRunOutcome AwaitCommandTransfer(const TftpBooking& booking, const CommandEnd& end) {
     const TftpRunOutcome outcome =
         AwaitTftpBookingUntil(booking, CommandSettings.TransferGraceMs, end.deadlineAtMs);
+    // The run that served it ends now: the next command starts a server of its own.
+    AwaitTftpRunSettled(kRunSettlesMs);
     if (end.deadlineAtMs != 0 && outcome.Result == TftpRunResult::Failed &&
         plat::MonotonicMs() >= end.deadlineAtMs)
         plat::Log("The command's time-out ended the wait for its transfer.\n");

@@ -52,7 +52,8 @@ bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxTex
 bool BookCommandTransfer(plat::WindowRef dialog, TftpBooking* booking);
 
 // After the device closed the command connection: the outcome of the transfer the command asked
-// for. Nothing is waited for past the command's deadline (end.deadlineAtMs): a transfer still
+// for. When it returns, the run that served it has ended (unless other bookings keep it), so the
+// next command starts a fresh server. Nothing is waited for past the command's deadline (end.deadlineAtMs): a transfer still
 // running then is abandoned and counts as failed. A request refused while the command waited
 // (another address than the device's) is logged as such: it is why no transfer came.
 TftpRunOutcome AwaitCommandTransfer(const TftpBooking& booking, const CommandEnd& end);

@@ -12,6 +12,7 @@
 #include "devicecmd/cli_commands.h"
 #include "devicecmd/server_probe.h"
 #include "platform/log.h"
+#include "platform/net.h"
 #include "spine/events.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_booking.h"
@@ -24,6 +25,7 @@ namespace {
 struct JobRecord {
     std::string targetPath;
     std::atomic<int> lastError{0};
+    std::atomic<int> systemError{0};
     plat::FileHandle file = plat::kNoFile;
     BackupFileWriter writer{file, {}, {}};
 };
@@ -33,7 +35,12 @@ JobRecord& BoundJob() {
 }
 
 bool CaptureError(int code, const void*) {
-    BoundJob().lastError.store(code);
+    JobRecord& job = BoundJob();
+    // The system's error code of a socket set-up failure is the reporting thread's, and only now.
+    const bool socketSetup =
+        code == ERR_SOCKETS_SETUP || code == ERR_TFTP_SOCKET || code == ERR_BIND;
+    job.systemError.store(socketSetup ? plat::LastSocketError() : 0);
+    job.lastError.store(code);
     return true;
 }
 
@@ -67,7 +74,8 @@ DeviceBackupResult Finish(const DeviceBackupJob& job, JobRecord& record, Command
         panel = ComposePanelText(lastError, job.host.c_str(), job.userName.c_str());
         if (panel.empty() && box != nullptr) panel = BoxText(*box, fill);
     }
-    return DeviceBackupResult{result, lastError, bytes, std::move(panel)};
+    return DeviceBackupResult{result, lastError, bytes, std::move(panel),
+                              record.systemError.load()};
 }
 
 }  // namespace

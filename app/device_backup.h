@@ -29,6 +29,9 @@ struct DeviceBackupResult {
     int lastError;         // the last ErrorEvent reported for this device, 0 when none
     std::uint64_t bytes;   // bytes stored
     std::string panel;     // the operator-facing text of the failure, empty on success
+    // The system's error code (plat::LastSocketError) when lastError is a socket set-up failure
+    // (ERR_SOCKETS_SETUP, ERR_TFTP_SOCKET, ERR_BIND), taken on the thread that failed; else 0.
+    int systemError = 0;
 };
 
 // Backs one device up into job.targetPath (temporary file + atomic replace, as the backup

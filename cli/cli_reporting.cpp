@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/panel_texts.h"
+#include "platform/net.h"
 #include "spine/events.h"
 #include "spine/shared_state.h"
 
@@ -29,6 +30,7 @@ int lastError = 0;
 std::string lastPanel;
 bool progressShown = false;
 std::deque<HandedOver> handedOver;
+SocketSetupFailure socketFailure;
 
 bool OnMainThread() { return std::this_thread::get_id() == mainThread; }
 
@@ -99,6 +101,7 @@ void StartCliReporting(const CliIo& newIo, bool quiet) {
     lastPanel.clear();
     progressShown = false;
     handedOver.clear();
+    socketFailure = {};
 }
 
 void DeliverHandedOverReports() {
@@ -118,6 +121,11 @@ const char* LastReportedPanel() {
     return lastPanel.c_str();
 }
 
+SocketSetupFailure LastSocketSetupFailure() {
+    std::lock_guard lock(reportLock);
+    return socketFailure;
+}
+
 void FinishProgressLine() {
     std::lock_guard lock(reportLock);
     DeliverLocked();
@@ -128,7 +136,10 @@ void FinishProgressLine() {
 void WriteDiagnostic(std::string_view text) { WriteInOrder(text, false); }
 
 bool CliReportError(int code, const void*) {
+    // Before anything else can overwrite this thread's socket error.
+    SocketSetupFailure failure = DescribeSocketSetupFailure(code, plat::LastSocketError());
     std::lock_guard lock(reportLock);
+    if (failure.event != 0) socketFailure = std::move(failure);
     if (OnMainThread()) {
         DeliverLocked();
         WritePanel(code);

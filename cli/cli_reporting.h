@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "cli/cli_io.h"
+#include "cli/tftp_port_failure.h"
 
 void StartCliReporting(const CliIo& io, bool quiet);
 // Writes the reports handed over so far, in the order they were made.
@@ -20,6 +21,9 @@ void DeliverHandedOverReports();
 int LastReportedError();
 const char* LastReportedPanel();  // text of the last panel, for --json
 void FinishProgressLine();
+// The last socket set-up failure reported since StartCliReporting (event 0 when none), with the
+// system's words taken on the thread that reported it.
+SocketSetupFailure LastSocketSetupFailure();
 // A diagnostic line for standard error (--verbose); any thread.
 void WriteDiagnostic(std::string_view text);
 bool CliReportError(int code, const void* detail);

@@ -47,6 +47,14 @@ int RunProbe(const CliOptions& options, CliOutcome& outcome) {
     return type == SERVER_UNRECOGNISED || type == SERVER_UNSUPPORTED ? EXIT_NOT_TAVIO : EXIT_OK;
 }
 
+// Why the TFTP server could not be made ready: the socket step that failed, when one was the
+// run's last error, else the readiness bound that ran out.
+std::string TftpNotReadyCause(const CliOptions& options) {
+    SocketSetupFailure failure = LastSocketSetupFailure();
+    if (failure.event != LastReportedError()) failure = {};
+    return TftpPortFailureText(failure, options.tftpPort, TftpSettings.ReadyTimeoutMs);
+}
+
 // restore --safety-backup: the device's configuration as it is now, backed up into the safety
 // file before anything is sent to the device. EXIT_OK, or the failed backup's exit code.
 int RunSafetyBackup(const CliOptions& options, const std::string& password) {
@@ -57,6 +65,8 @@ int RunSafetyBackup(const CliOptions& options, const std::string& password) {
     FinishProgressLine();
     const int code = ExitCodeForCommand(report.Result, LastReportedError());
     destination.Deliver(code == EXIT_OK);
+    if (code == EXIT_TFTP_PORT)
+        activeIo->writeErr("morvane-cli: " + TftpNotReadyCause(options) + "\n");
     if (code != EXIT_OK) {
         activeIo->writeErr("The safety backup into " + options.safetyBackup +
                            " failed: the device was not restored.\n");
@@ -87,9 +97,8 @@ int RunTransferCommand(const CliOptions& options, CliOutcome& outcome) {
     }
     if (!backup) ReportRestoreFindings(report, options, *activeIo, outcome);
     if (code == EXIT_TFTP_PORT) {
-        activeIo->writeErr("The TFTP port " + std::to_string(options.tftpPort) +
-                           " cannot be opened: another program holds it, or binding it needs "
-                           "privileges (root, or setcap cap_net_bind_service=+ep on morvane-cli).\n");
+        outcome.detail = TftpNotReadyCause(options);
+        activeIo->writeErr("morvane-cli: " + outcome.detail + "\n");
     }
     return code;
 }
@@ -138,6 +147,8 @@ int RunDeviceCommand(const CliOptions& options, const CliIo& io) {
     outcome.exitCode = code;
     outcome.result = ResultWord(code);
     if (options.json) io.writeOut(OutcomeJson(outcome));
+    // The session's sink writes through `io`, which ends with the run; a line logged later (a
+    // dally that outlives the run) goes nowhere.
     plat::SetLogSink(nullptr);
     return code;
 }
@@ -175,6 +186,10 @@ int RunCommand(const std::vector<std::string>& args, const CliIo& io) {
 }  // namespace
 
 int RunMorvaneCli(const std::vector<std::string>& args, const CliIo& io) {
+    // Standard output carries the results (the JSON, a backup's text) and nothing else, to the
+    // process's end, whatever a lingering TFTP thread logs: diagnostic lines go where the
+    // session puts them (--verbose: standard error) or nowhere.
+    plat::KeepLogsOffStandardOutput();
     const int code = RunCommand(args, io);
     // A transfer still running when the command gave up on it leaves nothing behind.
     RemoveTemporaryFiles();

@@ -245,6 +245,6 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
         code = CommitAndReport(interrupt, outcome.tally, code, "");
     }
     SetCliInterruptAction(nullptr, nullptr);
-    plat::SetLogSink(nullptr);
+    plat::SetLogSink(nullptr);  // later lines go nowhere (RunMorvaneCli keeps them off stdout)
     return code;
 }

@@ -5,6 +5,8 @@
 #include "app/device_backup.h"
 #include "cli/cli_outcome.h"
 #include "cli/tftp_address.h"
+#include "cli/tftp_port_failure.h"
+#include "tftp/tftp_settings.h"
 
 namespace {
 
@@ -21,7 +23,6 @@ constexpr CauseRow kCauses[] = {
     {EXIT_NETWORK, "network failure"},
     {EXIT_TRANSFER, "the device never sent its configuration, or the transfer failed"},
     {EXIT_LOCAL_FILE, "the backup file cannot be written"},
-    {EXIT_TFTP_PORT, "the TFTP port cannot be opened"},
 };
 
 // One line: the panel's first paragraph (its advice is the same for every device), line ends as
@@ -56,6 +57,12 @@ FleetDeviceBackup BackUpFleetDevice(const FleetDeviceJob& job) {
     FleetDeviceBackup backup;
     backup.exitCode = ExitCodeForCommand(result.result, result.lastError);
     backup.bytes = result.bytes;
-    if (backup.exitCode != EXIT_OK) backup.cause = FailureCause(backup.exitCode, result.panel);
+    if (backup.exitCode == EXIT_TFTP_PORT) {
+        backup.cause =
+            TftpPortFailureText(DescribeSocketSetupFailure(result.lastError, result.systemError),
+                                TftpSettings.Port, TftpSettings.ReadyTimeoutMs);
+    } else if (backup.exitCode != EXIT_OK) {
+        backup.cause = FailureCause(backup.exitCode, result.panel);
+    }
     return backup;
 }

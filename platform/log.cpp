@@ -11,13 +11,20 @@ namespace {
 std::mutex outputLock;
 LogSink sink = nullptr;
 bool echoToStdout = true;
+bool stdoutClosedToLogs = false;
 
 }  // namespace
 
 void SetLogSink(LogSink newSink, bool echo) {
     std::lock_guard lock(outputLock);
     sink = newSink;
-    echoToStdout = newSink == nullptr || echo;
+    echoToStdout = !stdoutClosedToLogs && (newSink == nullptr || echo);
+}
+
+void KeepLogsOffStandardOutput() {
+    std::lock_guard lock(outputLock);
+    stdoutClosedToLogs = true;
+    echoToStdout = false;
 }
 
 void LogText(std::string_view text) {

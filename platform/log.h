@@ -1,7 +1,8 @@
 // Diagnostic output: the program's lines on standard output, exactly as given.
 //
-// Contract: callable from any thread; each call writes its text whole. Tests may install a sink
-// that receives every text instead of (or besides) standard output.
+// Contract: callable from any thread; each call writes its text whole. A program (or a test) may
+// install a sink that receives every text instead of (or besides) standard output. A program
+// whose standard output carries its results keeps diagnostic texts off it for good.
 #pragma once
 
 #include <string>
@@ -21,5 +22,11 @@ void LogText(std::string_view text);
 // standard output as well.
 using LogSink = void (*)(std::string_view text);
 void SetLogSink(LogSink sink, bool echo = false);
+
+// From this call until the process ends no text reaches standard output, whatever sink is
+// installed or removed later and whichever thread logs: without a sink a text goes nowhere, and
+// echo is ignored. For a program whose standard output is its result (morvane-cli: --json, a
+// backup's text); it calls this before anything of it can log. There is no way back.
+void KeepLogsOffStandardOutput();
 
 }  // namespace plat

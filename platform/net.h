@@ -72,8 +72,21 @@ bool SocketPeerAddress(SocketHandle s, Ipv4Endpoint* peer);
 bool SocketListen(SocketHandle s, int backlog);
 SocketHandle SocketAccept(SocketHandle s, Ipv4Endpoint* from, int timeoutMs);
 
-// The last socket error code of this thread (WSAGetLastError / errno).
+// The last socket error code of this thread (WSAGetLastError / errno); a failed NetStartup
+// leaves its code here too.
 int LastSocketError();
+// Makes `code` this thread's last socket error: for a failure learnt from another thread.
+void SetLastSocketError(int code);
+
+// What a socket error code (LastSocketError) says about the port a socket was bound to.
+enum class SocketErrorKind {
+    AddressInUse,    // another socket, of this program or another, holds the port
+    NeedsPrivilege,  // the port needs a privilege the process lacks
+    Other,
+};
+SocketErrorKind ClassifySocketError(int code);
+// The system's own words for a socket error code, one line without a final full stop.
+std::string SocketErrorText(int code);
 
 // Name to IPv4 address: a dotted-decimal text is converted without a look-up (the all-ones
 // address is looked up as a name); anything else is looked up and the first address taken.

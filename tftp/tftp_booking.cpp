@@ -37,13 +37,15 @@ TftpReadiness BookTftpTransfer(TftpDeviceAddress device, const TransferHooksTabl
     made->Device = std::move(device);
     made->Hooks = hooks;
     made->Record = std::move(record);
-    int openError = 0;
-    const TftpReadiness readiness = OwnerBook(made, boundMs, &openError);
+    TftpOpenFailure why{};
+    const TftpReadiness readiness = OwnerBook(made, boundMs, &why);
     if (readiness == TftpReadiness::Ready) {
         *booking = std::move(made);
-    } else if (readiness == TftpReadiness::NotOpened && openError != 0 &&
+    } else if (readiness == TftpReadiness::NotOpened && why.event != 0 &&
                ActiveTransferRecord() != nullptr) {
-        RaiseError(openError);  // a job's own capture learns the cause too
+        // A job's own capture learns the cause too, with the socket error behind it.
+        plat::SetLastSocketError(why.socketError);
+        RaiseError(why.event);
     }
     return readiness;
 }
@@ -65,3 +67,5 @@ TftpRunOutcome AwaitTftpBooking(const TftpBooking& booking, int graceMs) {
 void WithdrawTftpBooking(const TftpBooking& booking) {
     if (booking != nullptr) OwnerWithdraw(booking);
 }
+
+void AwaitTftpRunSettled(int boundMs) { OwnerAwaitRunSettled(boundMs); }

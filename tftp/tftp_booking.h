@@ -47,3 +47,7 @@ TftpRunOutcome AwaitTftpBooking(const TftpBooking& booking, int graceMs);
 // The command gives up before collecting: a waiting booking takes no request any more. A
 // transfer already taken for it is waited for, so that the hooks are no longer in use on return.
 void WithdrawTftpBooking(const TftpBooking& booking);
+// After a single-device command's booking is over: returns once the run that served it has
+// closed (TftpServerRunning back to 0, so the next command starts a fresh server), unless other
+// bookings or transfers keep it open; bounded by boundMs.
+void AwaitTftpRunSettled(int boundMs);

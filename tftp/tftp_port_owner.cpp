@@ -45,7 +45,7 @@ struct PortRecord {
     plat::Ipv4Endpoint wakeTo{};
 
     std::uint32_t runsEnded = 0;
-    int lastOpenError = 0;
+    TftpOpenFailure lastOpenError{};
     TftpRunOutcome runOutcome{};   // the current run's last transfer's outcome
     TftpRunOutcome lastRunOutcome{};
 
@@ -283,7 +283,7 @@ bool OwnerRunStarting() {
                             [&] { return p.state != TftpPortState::Closing; });
     if (p.state != TftpPortState::Closed || p.stopping) return false;
     p.state = TftpPortState::Opening;
-    p.lastOpenError = 0;
+    p.lastOpenError = TftpOpenFailure{};
     return true;
 }
 
@@ -299,11 +299,11 @@ bool OwnerStartRunThread(void (*entry)(void*), void* argument) {
     return false;
 }
 
-void OwnerRunNotOpened(int openError) {
+void OwnerRunNotOpened(const TftpOpenFailure& why) {
     PortRecord& p = Port();
     std::lock_guard guard(p.lock);
     p.state = TftpPortState::Closed;
-    p.lastOpenError = openError;
+    p.lastOpenError = why;
     ++p.runsEnded;
     p.lastRunOutcome = TftpRunOutcome{};
     p.stateChanged.notify_all();
@@ -577,7 +577,7 @@ void OwnerEndDallies() {
 
 // --- Bookings ---
 
-TftpReadiness OwnerBook(const TftpBooking& booking, int boundMs, int* openError) {
+TftpReadiness OwnerBook(const TftpBooking& booking, int boundMs, TftpOpenFailure* why) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
     PortRecord& p = Port();
     std::unique_lock held(p.lock);
@@ -602,7 +602,7 @@ TftpReadiness OwnerBook(const TftpBooking& booking, int boundMs, int* openError)
         if (p.stopping) return fail(TftpReadiness::NotReady);
         if (p.state == TftpPortState::Open) return TftpReadiness::Ready;
         if (started && p.runsEnded != endedBeforeStart) {
-            *openError = p.lastOpenError;
+            *why = p.lastOpenError;
             return fail(TftpReadiness::NotOpened);
         }
         if (!started && p.state == TftpPortState::Closed) {
@@ -616,7 +616,7 @@ TftpReadiness OwnerBook(const TftpBooking& booking, int boundMs, int* openError)
         if (p.stateChanged.wait_until(held, until) == std::cv_status::timeout &&
             p.state != TftpPortState::Open) {
             if (started && p.runsEnded != endedBeforeStart) {
-                *openError = p.lastOpenError;
+                *why = p.lastOpenError;
                 return fail(TftpReadiness::NotOpened);
             }
             return fail(TftpReadiness::NotReady);
@@ -674,6 +674,14 @@ void OwnerWithdraw(const TftpBooking& booking) {
     if (booking->Now == TftpBookingRecord::State::Waiting) SetBookingDoneLocked(p, *booking);
     booking->Changed.wait(held, [&] { return booking->Now != TftpBookingRecord::State::Taken; });
     EraseBookingLocked(p, booking);
+}
+
+void OwnerAwaitRunSettled(int boundMs) {
+    PortRecord& p = Port();
+    std::unique_lock held(p.lock);
+    p.stateChanged.wait_for(held, std::chrono::milliseconds(boundMs), [&] {
+        return p.state == TftpPortState::Closed || p.waitingBookings > 0 || p.transfers > 0;
+    });
 }
 
 // --- Process end ---

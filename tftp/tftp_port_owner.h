@@ -90,15 +90,21 @@ struct TftpTransferStart {
 // The body of a taken transfer's thread (tftp_booking.cpp): argument is a TftpTransferStart.
 void ServeBookedTransfer(void* argument);
 
+// Why a run's socket could not be opened: the event reported, and the socket error behind it.
+struct TftpOpenFailure {
+    int event = 0;
+    int socketError = 0;
+};
+
 // --- The run (tftp_server_thread.cpp) ---
 // StartTftpServer, before it creates the thread: Closed -> Opening (a closing run is waited for,
 // bounded). False when a run is already under way.
 bool OwnerRunStarting();
 // Creates the run thread; when it cannot, the run is over (Opening -> Closed).
 bool OwnerStartRunThread(void (*entry)(void*), void* argument);
-// The run thread could not open its socket (its cause reported through the registered hooks;
-// openError is that cause's event code): Opening -> Closed; waiting bookers learn NotOpened.
-void OwnerRunNotOpened(int openError);
+// The run thread could not open its socket (its cause reported through the registered hooks):
+// Opening -> Closed; waiting bookers learn NotOpened, and why.
+void OwnerRunNotOpened(const TftpOpenFailure& why);
 // The run thread opened `socket`: Opening -> Open. When no booking waits, the run books its own
 // request (the registered hooks, DeviceAddress) for FirstRequestTimeoutMs.
 void OwnerRunOpened(plat::SocketHandle socket, TftpPortSlot& runSlot);
@@ -137,10 +143,12 @@ void OwnerTransferLeft(TftpPortSlot& slot);
 void OwnerEndDallies();
 
 // --- Bookings (tftp_booking.h's procedures are built on these) ---
-// *openError: the event code of a socket failure, on NotOpened.
-TftpReadiness OwnerBook(const TftpBooking& booking, int boundMs, int* openError);
+// *why: the socket failure, on NotOpened.
+TftpReadiness OwnerBook(const TftpBooking& booking, int boundMs, TftpOpenFailure* why);
 TftpRunOutcome OwnerAwait(const TftpBooking& booking, int graceMs, std::uint64_t untilMs);
 void OwnerWithdraw(const TftpBooking& booking);
+// Waits until the run is Closed, or kept open by bookings or transfers, within boundMs.
+void OwnerAwaitRunSettled(int boundMs);
 
 // --- Process end ---
 // Ends every dally and transfer, wakes every wait, and joins the engine's threads (bounded), so

@@ -23,17 +23,17 @@ void ThreadEntry(void* argument) {
 
 // The socket's failure is reported through the registered hooks as always; the run also keeps
 // its code, for the bookers that wait on this run.
-thread_local int openErrorSeen = 0;
+thread_local TftpOpenFailure openErrorSeen{};
 
 bool NoteOpenError(int code, const void* detail) {
-    openErrorSeen = code;
+    openErrorSeen = TftpOpenFailure{code, plat::LastSocketError()};
     return TransferHooks.ReportError != nullptr && TransferHooks.ReportError(code, detail);
 }
 
-plat::SocketHandle OpenRunSocket(int* openError) {
+plat::SocketHandle OpenRunSocket(TftpOpenFailure* openError) {
     TransferHooksTable noting = ActiveTransferHooks();
     noting.ReportError = NoteOpenError;
-    openErrorSeen = 0;
+    openErrorSeen = TftpOpenFailure{};
     const ScopedTransferHooks bound(&noting, ActiveTransferRecord());
     const plat::SocketHandle socket = OpenTftpSocket();
     *openError = openErrorSeen;
@@ -85,7 +85,7 @@ int StartTftpServer(int ServeMode) {
 
 int TftpServerThread(int) {
     plat::Log("\ntftp server thread started...\n");
-    int openError = 0;
+    TftpOpenFailure openError{};
     const plat::SocketHandle socket = OpenRunSocket(&openError);
     TftpServerRunning.store(1);
     if (socket == plat::kNoSocket) {

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "platform/test_hooks.h"
 
@@ -66,7 +67,10 @@ SocketHandle Open(int type, int protocol) {
 }  // namespace
 
 int NetStartup() {
-    if (ShouldFail(Op::NetStartup)) return kInjectedError;
+    if (ShouldFail(Op::NetStartup)) {
+        Fail(kInjectedError);
+        return kInjectedError;
+    }
     CountNetStartups(+1);
     return 0;
 }
@@ -274,6 +278,19 @@ SocketHandle SocketAccept(SocketHandle s, Ipv4Endpoint* from, int timeoutMs) {
 }
 
 int LastSocketError() { return lastError; }
+
+void SetLastSocketError(int code) { lastError = code; }
+
+SocketErrorKind ClassifySocketError(int code) {
+    if (code == EADDRINUSE) return SocketErrorKind::AddressInUse;
+    if (code == EACCES || code == EPERM) return SocketErrorKind::NeedsPrivilege;
+    return SocketErrorKind::Other;
+}
+
+std::string SocketErrorText(int code) {
+    if (code == kInjectedError) return "failure injected by a test";
+    return std::generic_category().message(code);
+}
 
 bool ResolveIpv4(const char* host, std::uint32_t* address) {
     if (ShouldFail(Op::Resolve)) return false;

@@ -106,10 +106,16 @@ SocketHandle Open(int type, int protocol) {
 }  // namespace
 
 int NetStartup() {
-    if (ShouldFail(Op::NetStartup)) return kInjectedError;
+    if (ShouldFail(Op::NetStartup)) {
+        Fail(kInjectedError);
+        return kInjectedError;
+    }
     WSADATA data{};
     const int r = ::WSAStartup(kWinsockVersion, &data);
-    if (r != 0) return r;
+    if (r != 0) {
+        Fail(r);
+        return r;
+    }
     CountNetStartups(+1);
     return 0;
 }
@@ -315,6 +321,27 @@ SocketHandle SocketAccept(SocketHandle s, Ipv4Endpoint* from, int timeoutMs) {
 
 int LastSocketError() {
     return lastError;
+}
+
+void SetLastSocketError(int code) { lastError = code; }
+
+SocketErrorKind ClassifySocketError(int code) {
+    // A bind refused with WSAEACCES meets a socket that holds the port for its exclusive use.
+    if (code == WSAEADDRINUSE || code == WSAEACCES) return SocketErrorKind::AddressInUse;
+    return SocketErrorKind::Other;
+}
+
+std::string SocketErrorText(int code) {
+    if (code == kInjectedError) return "failure injected by a test";
+    char text[512];
+    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, static_cast<DWORD>(code), 0, text, sizeof text,
+                                    nullptr);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                          text[length - 1] == ' ' || text[length - 1] == '.'))
+        --length;
+    if (length == 0) return "error " + std::to_string(code);
+    return std::string(text, length);
 }
 
 bool ResolveIpv4(const char* host, std::uint32_t* address) {

@@ -13,6 +13,7 @@
 #include "cli/cli_reporting.h"
 #include "cli/cli_toolkit.h"
 #include "cli/password_source.h"
+#include "cli/tftp_port_failure.h"
 #include "morvane_version.h"
 #include "spine/events.h"
 #include "spine/shared_state.h"
@@ -187,6 +188,24 @@ TEST(CliOutcome, JsonKeepsUtf8AndEscapesEveryOtherHighByte) {
               "{\"command\":\"probe\",\"host\":\"caf\xc3\xa9-\xf0\x9f\x98\x80\","
               "\"file\":\"\\u00e9|\\u00e2\\u0082|\\u00c0\\u00af|\\u00ed\\u00a0\\u0080|\\u00ff\","
               "\"ok\":true,\"exit_code\":0,\"result\":\"completed\",\"bytes\":0}\n");
+}
+
+// The two causes the device tests cannot stage: a privileged port, and a server not ready in time
+// (a non-socket event says nothing about the port).
+TEST(CliOutcome, TftpPortFailuresNameTheirCause) {
+    using plat::SocketErrorKind;
+    struct Case {
+        SocketSetupFailure failure;
+        const char* line;
+    };
+    const Case cases[] = {
+        {{ERR_BIND, SocketErrorKind::NeedsPrivilege, "Permission denied"},
+         "UDP port 69: bind: Permission denied (ports below 1024 need root or "
+         "CAP_NET_BIND_SERVICE)"},
+        {DescribeSocketSetupFailure(ERR_CREDENTIALS, 13),
+         "the TFTP server was not ready within 3000 ms"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(TftpPortFailureText(c.failure, 69, 3000), c.line);
 }
 
 }  // namespace

@@ -296,5 +296,20 @@ TEST_F(FleetAgainstSimulators, EveryDeviceGetsItsFileAndLineAndNothingGoodIsLost
               "broken.cfg\nrefused.cfg\nsilent.cfg\nstored.cfg\nunchanged.cfg\n");
 }
 
+// The cause of a device's failure to get the TFTP port names the step and the system's words.
+TEST_F(FleetAgainstSimulators, AHeldTftpPortIsTheCauseInTheReport) {
+    const plat::SocketHandle holder = plat::UdpOpen();
+    ASSERT_TRUE(plat::SocketBind(holder, {plat::kAnyAddress, tftpPort}));
+    const CliRun fleet = Fleet("host,name\n127.0.0.1,stored\n");
+    plat::SocketClose(holder);
+    EXPECT_EQ(fleet.exitCode, 8);
+    const std::size_t at = fleet.out.find("stored (127.0.0.1): failed, ");
+    ASSERT_NE(at, std::string::npos) << fleet.out;
+    const std::string line = fleet.out.substr(at, fleet.out.find('\n', at) - at);
+    const std::string cause = "UDP port " + std::to_string(tftpPort) + ": bind: ";
+    EXPECT_NE(line.find(cause), std::string::npos) << line;
+    EXPECT_NE(line.find(" (another program holds it) (exit code 7)"), std::string::npos) << line;
+}
+
 }  // namespace
 }  // namespace testing_support

@@ -6,6 +6,13 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "platform/log.h"
 #include "platform/net.h"
@@ -66,6 +73,43 @@ std::string LogCapture::Text() const {
     std::lock_guard lock(logLock);
     return logText;
 }
+namespace {
+
+#ifdef _WIN32
+int Duplicate(int fd) { return _dup(fd); }
+int DuplicateOnto(int fd, int onto) { return _dup2(fd, onto); }
+int OpenForCapture(const char* path) {
+    return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
+}
+void CloseDescriptor(int fd) { _close(fd); }
+#else
+int Duplicate(int fd) { return ::dup(fd); }
+int DuplicateOnto(int fd, int onto) { return ::dup2(fd, onto); }
+int OpenForCapture(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600); }
+void CloseDescriptor(int fd) { ::close(fd); }
+#endif
+
+}  // namespace
+
+StandardOutputCapture::StandardOutputCapture() : path_(MakeTempDir() + "/stdout.txt") {
+    std::fflush(stdout);
+    const int file = OpenForCapture(path_.c_str());
+    if (file < 0) return;
+    saved_ = Duplicate(1);
+    DuplicateOnto(file, 1);
+    CloseDescriptor(file);
+}
+StandardOutputCapture::~StandardOutputCapture() { Text(); }
+std::string StandardOutputCapture::Text() {
+    if (saved_ >= 0) {
+        std::fflush(stdout);
+        DuplicateOnto(saved_, 1);
+        CloseDescriptor(saved_);
+        saved_ = -1;
+    }
+    return ReadWholeFile(path_);
+}
+
 bool LogCapture::Contains(const std::string& needle) const {
     return Text().find(needle) != std::string::npos;
 }

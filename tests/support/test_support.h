@@ -19,6 +19,19 @@ public:
     void Clear();
 };
 
+// Everything written to the process's standard output (file descriptor 1) while alive goes into
+// a file instead; Text() ends the capture and returns it. One at a time, main thread.
+class StandardOutputCapture {
+public:
+    StandardOutputCapture();
+    ~StandardOutputCapture();
+    std::string Text();
+
+private:
+    std::string path_;
+    int saved_ = -1;
+};
+
 // Records ReportError / ReportStatus calls made through TransferHooks (from any thread).
 struct HookEvent {
     bool isError;
