@@ -51,7 +51,7 @@ TftpReadiness BookTftpTransfer(TftpDeviceAddress device, const TransferHooksTabl
 }
 
 TftpReadiness BookSingleDeviceTransfer(int boundMs, TftpBooking* booking) {
-    return BookTftpTransfer(TftpDeviceAddress(std::shared_ptr<void>{}, &DeviceAddress),
+    return BookTftpTransfer(TftpDeviceAddressOf(DeviceAddress),
                             ActiveTransferHooks(), nullptr, boundMs, booking);
 }
 

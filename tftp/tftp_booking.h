@@ -26,6 +26,10 @@
 #include "tftp/tftp_port_owner.h"
 
 using TftpDeviceAddress = std::shared_ptr<const std::atomic<std::uint32_t>>;
+// An address that outlives every booking (a process-wide record), shared without an owner.
+inline TftpDeviceAddress TftpDeviceAddressOf(const std::atomic<std::uint32_t>& lasting) {
+    return TftpDeviceAddress(std::shared_ptr<void>{}, &lasting);
+}
 
 // Books the transfer on the running server, or starts a server (StartTftpServer(2), when none
 // runs) and waits for its socket, all within boundMs. On Ready, *booking holds the booking;

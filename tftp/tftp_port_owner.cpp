@@ -322,8 +322,7 @@ void OwnerRunOpened(plat::SocketHandle socket, TftpPortSlot& runSlot) {
     if (p.waitingBookings == 0) {
         // Started with nobody's booking: the run waits for its device's request on its own.
         auto own = std::make_shared<TftpBookingRecord>();
-        own->Device = std::shared_ptr<const std::atomic<std::uint32_t>>(std::shared_ptr<void>{},
-                                                                          &DeviceAddress);
+        own->Device = TftpDeviceAddressOf(DeviceAddress);
         own->Hooks = TransferHooks;
         own->RunsOwn = true;
         own->WaitsUntilMs =
