@@ -4,7 +4,9 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "platform/test_hooks.h"
 
@@ -14,6 +16,7 @@ namespace {
 struct Arming {
     int skip = 0;
     int count = 0;  // 0: not armed
+    int delayMs = 0;
 };
 
 std::mutex armingLock;
@@ -31,6 +34,12 @@ void InjectFailure(Op op, int skip, int count) {
     anyArmed = true;
 }
 
+void InjectLateFailure(Op op, int delayMs, int skip, int count) {
+    std::lock_guard lock(armingLock);
+    armings[static_cast<std::size_t>(op)] = Arming{skip, count, delayMs};
+    anyArmed = true;
+}
+
 void ClearInjectedFailures() {
     std::lock_guard lock(armingLock);
     armings = {};
@@ -42,14 +51,19 @@ bool ShouldFail(Op op) {
     const auto index = static_cast<std::size_t>(op);
     calls[index].fetch_add(1);
     if (!anyArmed.load()) return false;
-    std::lock_guard lock(armingLock);
-    Arming& a = armings[index];
-    if (a.count == 0) return false;
-    if (a.skip > 0) {
-        --a.skip;
-        return false;
+    int delayMs = 0;
+    {
+        std::lock_guard lock(armingLock);
+        Arming& a = armings[index];
+        if (a.count == 0) return false;
+        if (a.skip > 0) {
+            --a.skip;
+            return false;
+        }
+        if (a.count > 0) --a.count;
+        delayMs = a.delayMs;
     }
-    if (a.count > 0) --a.count;
+    if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     return true;
 }
 

@@ -42,6 +42,8 @@ enum class Op {
 inline constexpr int kAlways = -1;
 
 void InjectFailure(Op op, int skip = 0, int count = 1);
+// As InjectFailure, and each failing call first waits delayMs: a failure that comes late.
+void InjectLateFailure(Op op, int delayMs, int skip = 0, int count = 1);
 // Disarms every operation and zeroes the call counts (not the two counts of things open).
 void ClearInjectedFailures();
 // How many calls of op were made since the last ClearInjectedFailures.

@@ -8,7 +8,9 @@
 #include "app/config_file_hooks.h"
 #include "app/device_backup.h"
 #include "app/panel_texts.h"
+#include "platform/fault_injection.h"
 #include "platform/net.h"
+#include "sim/device_simulator.h"
 #include "sim/sim_fleet.h"
 #include "spine/events.h"
 #include "spine/shared_state.h"
@@ -17,6 +19,8 @@
 #include "tests/support/simulated_device_run.h"
 #include "tests/support/test_support.h"
 #include "tftp/tftp_dally.h"
+#include "tftp/tftp_outcome.h"
+#include "tftp/tftp_settings.h"
 #include "tftp/tftp_server.h"
 
 namespace testing_support {
@@ -141,6 +145,62 @@ TEST(DeviceBackup, AFleetBacksUpAtOnceThroughOnePortEachByteExactAndStrangersAre
     EndTftpDally();
     for (int i = 0; i < 200 && IsTftpServerRunning() != 0; ++i) plat::SleepMs(10);
     EXPECT_EQ(IsTftpServerRunning(), 0);
+}
+
+// What a job's transfer works on lives as long as the transfer, not as long as the job: a job
+// that gave up waiting for the server's socket is never written to when the socket fails later,
+// and a write's dally answers a repeated last block after its job has returned.
+TEST(DeviceBackup, NoJobIsWrittenToAfterItReturned) {
+    RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, nullptr, nullptr);
+    InstallRecordingReporters();
+    ClearRecordedEvents();
+    const std::uint16_t tftpPort = PickFreeUdpPort();
+    UseShortTimeouts(tftpPort);
+    const std::string dir = MakeTempDir();
+    SimOptions options = SimulatorOptions(dir, tftpPort);
+    options.Tftp.DropReceived = {2};  // the ACK of the last block: the device sends it again
+    options.Tftp.RetransmitMs = 300;
+    options.Tftp.DallyMs = 1000;
+    options.FactoryText = std::string(700, 'x') + "\n";  // two blocks
+    DeviceSimulator device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(&error)) << error;
+    DeviceSettings.Port = device.Endpoint().port;
+    const auto job = [&](int n) {
+        return DeviceBackupJob{"127.0.0.1", "root", "tundra",
+                               dir + "/device-" + std::to_string(n) + ".cfg"};
+    };
+
+    // The server's bind fails only after every job has stopped waiting for it.
+    const int readyBefore = TftpSettings.ReadyTimeoutMs;
+    TftpSettings.ReadyTimeoutMs = 200;
+    const std::uint32_t runsBefore = TftpRunsEnded();
+    plat::InjectLateFailure(plat::Op::Bind, 600);
+    std::vector<DeviceBackupResult> results(8);
+    {
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 8; ++i) threads.emplace_back([&, i] { results[i] = BackUpDevice(job(i)); });
+        for (std::thread& t : threads) t.join();
+    }
+    for (const DeviceBackupResult& r : results) EXPECT_EQ(r.result, CommandResult::PortUnavailable);
+    for (int i = 0; i < 300 && TftpRunsEnded() == runsBefore; ++i) plat::SleepMs(10);
+    EXPECT_EQ(RecordedErrors(), std::vector<int>{ERR_BIND}) << "reported once, to nobody's job";
+    plat::ClearInjectedFailures();
+    TftpSettings.ReadyTimeoutMs = readyBefore;
+
+    // The device's transfer ends only once the dally has repeated the lost last ACK, after the
+    // job has its result.
+    const DeviceBackupResult stored = BackUpDevice(job(9));
+    EXPECT_EQ(stored.result, CommandResult::Completed);
+    const auto deviceDone = [&] {
+        const auto transfers = device.Transfers();
+        return !transfers.empty() && transfers.back().find(" ok: ") != std::string::npos;
+    };
+    for (int i = 0; i < 300 && !deviceDone(); ++i) plat::SleepMs(10);
+    EXPECT_TRUE(deviceDone());
+    device.Stop();
+    EndTftpDally();
+    for (int i = 0; i < 200 && IsTftpServerRunning() != 0; ++i) plat::SleepMs(10);
 }
 
 }  // namespace
