@@ -13,6 +13,11 @@ bool IsRequest(std::span<const std::uint8_t> datagram) {
     return opcode == TFTP_RRQ || opcode == TFTP_WRQ;
 }
 
+bool WantsDirection(const TftpBookingRecord& booking, std::span<const std::uint8_t> request) {
+    return TftpGet16(request.data()) == TFTP_WRQ ? booking.Hooks.UploadConfig != nullptr
+                                                 : booking.Hooks.DownloadConfig != nullptr;
+}
+
 // Rule 3 for a request from the booked device.
 TftpRouting JudgeRequest(const TftpBookingRecord& booking, std::size_t index,
                          std::span<const std::uint8_t> request) {
@@ -46,6 +51,7 @@ TftpRouting RouteTftpDatagram(std::span<TftpPortSlot* const> slots,
         return {TftpRoute::Mail, i};
     }
     bool anyWaiting = false;
+    std::size_t named = bookings.size();  // the newest waiting booking that names the sender
     for (std::size_t i = bookings.size(); i-- > 0;) {
         const TftpBookingRecord& booking = *bookings[i];
         if (booking.Now != TftpBookingRecord::State::Waiting) continue;
@@ -55,8 +61,12 @@ TftpRouting RouteTftpDatagram(std::span<TftpPortSlot* const> slots,
         if (received < 0 || !IsRequest(datagram) ||
             datagram.size() > static_cast<std::size_t>(kTftpPacketSize))
             return {TftpRoute::NotARequest, i};
-        return JudgeRequest(booking, i, datagram);
+        // A device with a backup and a restore booked at once: each request to the booking
+        // that wants its direction.
+        if (named == bookings.size()) named = i;
+        if (WantsDirection(booking, datagram)) return JudgeRequest(booking, i, datagram);
     }
+    if (named != bookings.size()) return JudgeRequest(*bookings[named], named, datagram);
     if (anyWaiting || (received >= 0 && IsRequest(datagram))) return {TftpRoute::Foreign};
     const bool anyRunning = std::any_of(slots.begin(), slots.end(), [](const auto* slot) {
         return !slot->RunReader && !slot->Dallying;

@@ -5,7 +5,8 @@
 // 1. From the owner's own wake-up socket: nothing but a reason to look again.
 // 2. From the peer (address and port) of a transfer on the port, running or dallying: that
 //    transfer's (the reader's own, or mail for it).
-// 3. From the device of a waiting booking (the newest, when several name it): a valid request
+// 3. From the device of a waiting booking (the newest, when several name it, among those that
+//    want the request's direction, a read or a write): a valid request
 //    starts its transfer; a request the booking cannot take (wrong name, mode or direction,
 //    malformed) is answered with its ERROR and the booking goes on waiting; anything else
 //    (empty, short, oversized, not a request) is dropped with a log line.
