@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
+#include "platform/receive_timeouts.h"
 #include "platform/test_hooks.h"
 
 namespace plat {
@@ -59,8 +61,29 @@ SocketHandle Open(int type, int protocol) {
         lastError = errno;
         return kNoSocket;
     }
+    ForgetRecvTimeouts(fd);
     CountOpenSockets(+1);
     return fd;
+}
+
+timeval ToTimeval(std::int64_t us) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(us / 1000000);
+    tv.tv_usec = static_cast<suseconds_t>(us % 1000000);
+    return tv;
+}
+
+// Gives fd the receive time-out us (0: none) unless the table says it has it already.
+bool ApplyRecvTimeout(int fd, std::int64_t us) {
+    if (RecvTimeoutsOf(fd).inForceUs == us) return true;
+    const timeval tv = ToTimeval(us);
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+        lastError = errno;
+        NoteRecvTimeoutInForce(fd, kUnknownRecvTimeout);
+        return false;
+    }
+    NoteRecvTimeoutInForce(fd, us);
+    return true;
 }
 
 }  // namespace
@@ -78,6 +101,7 @@ SocketHandle TcpOpen() { return Open(SOCK_STREAM, IPPROTO_TCP); }
 
 void SocketClose(SocketHandle s) {
     if (s == kNoSocket) return;
+    ForgetRecvTimeouts(s);
     ::close(static_cast<int>(s));
     CountOpenSockets(-1);
 }
@@ -119,15 +143,14 @@ bool SocketConnect(SocketHandle s, Ipv4Endpoint remote, int timeoutMs) {
 
 static bool SetTimeout(SocketHandle s, int option, int timeoutMs) {
     if (ShouldFail(Op::SetTimeout)) return Fail(kInjectedError), false;
-    timeval tv{};
-    if (timeoutMs > 0) {
-        tv.tv_sec = timeoutMs / 1000;
-        tv.tv_usec = (timeoutMs % 1000) * 1000;
-    }
+    const std::int64_t us = timeoutMs > 0 ? std::int64_t{timeoutMs} * 1000 : 0;
+    const timeval tv = ToTimeval(us);
     if (::setsockopt(static_cast<int>(s), SOL_SOCKET, option, &tv, sizeof tv) != 0) {
         lastError = errno;
+        if (option == SO_RCVTIMEO) NoteRecvTimeoutInForce(s, kUnknownRecvTimeout);
         return false;
     }
+    if (option == SO_RCVTIMEO) NoteOwnRecvTimeout(s, us);
     return true;
 }
 
@@ -158,6 +181,8 @@ int SocketRecv(SocketHandle s, std::span<std::uint8_t> buffer, int timeoutMs) {
             lastError = ETIMEDOUT;
             return kTimedOut;
         }
+    } else if (!ApplyRecvTimeout(fd, RecvTimeoutsOf(s).ownUs)) {
+        return kSocketError;  // a bounded datagram receive left its own wait in force
     }
     for (;;) {
         const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
@@ -189,28 +214,34 @@ int SocketRecvFrom(SocketHandle s, std::span<std::uint8_t> buffer, Ipv4Endpoint*
                    int timeoutMs) {
     if (ShouldFail(Op::RecvFrom)) return Fail(kInjectedError);
     const int fd = static_cast<int>(s);
-    // A bounded wait first takes what is already waiting, without blocking, and polls only
-    // when nothing is: in a lock-step exchange the answer is often there already.
-    bool waited = timeoutMs == kWaitForever;
+    // A bounded wait blocks in the receive itself, bounded by the socket's receive time-out,
+    // which is set only when the wanted wait differs from the last one: one system call per
+    // datagram where waiting for readiness first and receiving after takes two (three when
+    // nothing is waiting yet). Without a bound the owner's own time-out is the one in force.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point started = timeoutMs > 0 ? Clock::now() : Clock::time_point{};
+    const std::int64_t boundUs = std::int64_t{timeoutMs} * 1000;
+    std::int64_t waitUs = timeoutMs > 0 ? boundUs : RecvTimeoutsOf(s).ownUs;
     sockaddr_in a{};
     socklen_t len = sizeof a;
     for (;;) {
+        if (timeoutMs != 0 && !ApplyRecvTimeout(fd, waitUs)) return kSocketError;
         const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(),
-                                     waited ? MSG_TRUNC : MSG_TRUNC | MSG_DONTWAIT,
+                                     timeoutMs == 0 ? MSG_TRUNC | MSG_DONTWAIT : MSG_TRUNC,
                                      reinterpret_cast<sockaddr*>(&a), &len);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            const bool nothingWaiting = errno == EAGAIN || errno == EWOULDBLOCK;
-            if (nothingWaiting && !waited) {
-                waited = true;
-                const int ready = WaitReady(fd, POLLIN, timeoutMs);
-                if (ready < 0) return kSocketError;
-                if (ready == 0) return kTimedOut;
-                len = sizeof a;
-                continue;
-            }
-            if (nothingWaiting) return kTimedOut;
-            return Fail(errno);
+            if (errno != EAGAIN && errno != EWOULDBLOCK) return Fail(errno);
+            if (timeoutMs <= 0) return kTimedOut;
+            // The system counts the time-out in clock ticks and can end it up to a tick early;
+            // the rest of the wait is waited out, so a time-out always means the whole bound.
+            const std::int64_t waitedUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                              Clock::now() - started)
+                                              .count();
+            if (waitedUs >= boundUs) return kTimedOut;
+            waitUs = boundUs - waitedUs;
+            len = sizeof a;
+            continue;
         }
         if (from) *from = FromSockaddr(a);
         if (static_cast<std::size_t>(n) > buffer.size()) return Fail(EMSGSIZE);
@@ -268,6 +299,7 @@ SocketHandle SocketAccept(SocketHandle s, Ipv4Endpoint* from, int timeoutMs) {
         lastError = errno;
         return kNoSocket;
     }
+    InheritRecvTimeouts(s, c);
     CountOpenSockets(+1);
     if (from) *from = FromSockaddr(a);
     return c;
