@@ -73,6 +73,15 @@ timeval ToTimeval(std::int64_t us) {
     return tv;
 }
 
+// Waits up to this long are polled for; longer ones block in the receive (SocketRecvFrom).
+constexpr int kShortestSocketWaitMs = 40;
+
+// The receive time-out that ends no later than timeoutMs (> kShortestSocketWaitMs) on the
+// system's timer: shorter by the timer's coarseness, an eighth of the wait and two ticks.
+std::int64_t SocketWaitUs(int timeoutMs) {
+    return (std::int64_t{timeoutMs} - timeoutMs / 8 - 25) * 1000;
+}
+
 // Gives fd the receive time-out us (0: none) unless the table says it has it already.
 bool ApplyRecvTimeout(int fd, std::int64_t us) {
     if (RecvTimeoutsOf(fd).inForceUs == us) return true;
@@ -214,32 +223,39 @@ int SocketRecvFrom(SocketHandle s, std::span<std::uint8_t> buffer, Ipv4Endpoint*
                    int timeoutMs) {
     if (ShouldFail(Op::RecvFrom)) return Fail(kInjectedError);
     const int fd = static_cast<int>(s);
-    // A bounded wait blocks in the receive itself, bounded by the socket's receive time-out,
-    // which is set only when the wanted wait differs from the last one: one system call per
-    // datagram where waiting for readiness first and receiving after takes two (three when
-    // nothing is waiting yet). Without a bound the owner's own time-out is the one in force.
+    // A wait of some length blocks in the receive itself, bounded by the socket's receive
+    // time-out, which is set only when the wanted wait differs from the last one: one system call
+    // per datagram, where a readiness wait and a receive after it take two, three when a first
+    // look finds nothing yet. The system keeps that time-out on a coarse timer, which can end it
+    // later than asked by up to an eighth of the wait and a tick or two; so it is set that much
+    // shorter, and a wait that ends with nothing has its rest waited out with poll, which keeps
+    // to the bound. A short wait (a deadline's last milliseconds) is polled for from the start,
+    // after a first look. Without a bound the owner's own time-out is the one in force.
     using Clock = std::chrono::steady_clock;
+    const bool blockInReceive = timeoutMs < 0 || timeoutMs > kShortestSocketWaitMs;
     const Clock::time_point started = timeoutMs > 0 ? Clock::now() : Clock::time_point{};
-    const std::int64_t boundUs = std::int64_t{timeoutMs} * 1000;
-    std::int64_t waitUs = timeoutMs > 0 ? boundUs : RecvTimeoutsOf(s).ownUs;
+    if (blockInReceive &&
+        !ApplyRecvTimeout(fd, timeoutMs < 0 ? RecvTimeoutsOf(s).ownUs : SocketWaitUs(timeoutMs)))
+        return kSocketError;
+    int flags = blockInReceive ? MSG_TRUNC : MSG_TRUNC | MSG_DONTWAIT;
     sockaddr_in a{};
     socklen_t len = sizeof a;
     for (;;) {
-        if (timeoutMs != 0 && !ApplyRecvTimeout(fd, waitUs)) return kSocketError;
-        const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(),
-                                     timeoutMs == 0 ? MSG_TRUNC | MSG_DONTWAIT : MSG_TRUNC,
+        const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), flags,
                                      reinterpret_cast<sockaddr*>(&a), &len);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK) return Fail(errno);
-            if (timeoutMs <= 0) return kTimedOut;
-            // The system counts the time-out in clock ticks and can end it up to a tick early;
-            // the rest of the wait is waited out, so a time-out always means the whole bound.
-            const std::int64_t waitedUs = std::chrono::duration_cast<std::chrono::microseconds>(
-                                              Clock::now() - started)
-                                              .count();
-            if (waitedUs >= boundUs) return kTimedOut;
-            waitUs = boundUs - waitedUs;
+            if (timeoutMs <= 0) return kTimedOut;  // nothing waiting, or the owner's time-out
+            const std::int64_t leftUs =
+                std::int64_t{timeoutMs} * 1000 -
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)
+                    .count();
+            if (leftUs <= 0) return kTimedOut;
+            const int ready = WaitReady(fd, POLLIN, static_cast<int>((leftUs + 999) / 1000));
+            if (ready < 0) return kSocketError;
+            if (ready == 0) return kTimedOut;
+            flags = MSG_TRUNC | MSG_DONTWAIT;  // what poll saw may be taken by another receiver
             len = sizeof a;
             continue;
         }
