@@ -11,9 +11,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <system_error>
 
+#include "platform/receive_timeouts.h"
 #include "platform/test_hooks.h"
 
 namespace plat {
@@ -60,8 +62,38 @@ SocketHandle Open(int type, int protocol) {
         lastError = errno;
         return kNoSocket;
     }
+    ForgetRecvTimeouts(fd);
     CountOpenSockets(+1);
     return fd;
+}
+
+timeval ToTimeval(std::int64_t us) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(us / 1000000);
+    tv.tv_usec = static_cast<suseconds_t>(us % 1000000);
+    return tv;
+}
+
+// Waits up to this long are polled for; longer ones block in the receive (SocketRecvFrom).
+constexpr int kShortestSocketWaitMs = 40;
+
+// The receive time-out that ends no later than timeoutMs (> kShortestSocketWaitMs) on the
+// system's timer: shorter by the timer's coarseness, an eighth of the wait and two ticks.
+std::int64_t SocketWaitUs(int timeoutMs) {
+    return (std::int64_t{timeoutMs} - timeoutMs / 8 - 25) * 1000;
+}
+
+// Gives fd the receive time-out us (0: none) unless the table says it has it already.
+bool ApplyRecvTimeout(int fd, std::int64_t us) {
+    if (RecvTimeoutsOf(fd).inForceUs == us) return true;
+    const timeval tv = ToTimeval(us);
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+        lastError = errno;
+        NoteRecvTimeoutInForce(fd, kUnknownRecvTimeout);
+        return false;
+    }
+    NoteRecvTimeoutInForce(fd, us);
+    return true;
 }
 
 }  // namespace
@@ -82,6 +114,7 @@ SocketHandle TcpOpen() { return Open(SOCK_STREAM, IPPROTO_TCP); }
 
 void SocketClose(SocketHandle s) {
     if (s == kNoSocket) return;
+    ForgetRecvTimeouts(s);
     ::close(static_cast<int>(s));
     CountOpenSockets(-1);
 }
@@ -123,15 +156,14 @@ bool SocketConnect(SocketHandle s, Ipv4Endpoint remote, int timeoutMs) {
 
 static bool SetTimeout(SocketHandle s, int option, int timeoutMs) {
     if (ShouldFail(Op::SetTimeout)) return Fail(kInjectedError), false;
-    timeval tv{};
-    if (timeoutMs > 0) {
-        tv.tv_sec = timeoutMs / 1000;
-        tv.tv_usec = (timeoutMs % 1000) * 1000;
-    }
+    const std::int64_t us = timeoutMs > 0 ? std::int64_t{timeoutMs} * 1000 : 0;
+    const timeval tv = ToTimeval(us);
     if (::setsockopt(static_cast<int>(s), SOL_SOCKET, option, &tv, sizeof tv) != 0) {
         lastError = errno;
+        if (option == SO_RCVTIMEO) NoteRecvTimeoutInForce(s, kUnknownRecvTimeout);
         return false;
     }
+    if (option == SO_RCVTIMEO) NoteOwnRecvTimeout(s, us);
     return true;
 }
 
@@ -162,6 +194,8 @@ int SocketRecv(SocketHandle s, std::span<std::uint8_t> buffer, int timeoutMs) {
             lastError = ETIMEDOUT;
             return kTimedOut;
         }
+    } else if (!ApplyRecvTimeout(fd, RecvTimeoutsOf(s).ownUs)) {
+        return kSocketError;  // a bounded datagram receive left its own wait in force
     }
     for (;;) {
         const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
@@ -193,28 +227,41 @@ int SocketRecvFrom(SocketHandle s, std::span<std::uint8_t> buffer, Ipv4Endpoint*
                    int timeoutMs) {
     if (ShouldFail(Op::RecvFrom)) return Fail(kInjectedError);
     const int fd = static_cast<int>(s);
-    // A bounded wait first takes what is already waiting, without blocking, and polls only
-    // when nothing is: in a lock-step exchange the answer is often there already.
-    bool waited = timeoutMs == kWaitForever;
+    // A wait of some length blocks in the receive itself, bounded by the socket's receive
+    // time-out, which is set only when the wanted wait differs from the last one: one system call
+    // per datagram, where a readiness wait and a receive after it take two, three when a first
+    // look finds nothing yet. The system keeps that time-out on a coarse timer, which can end it
+    // later than asked by up to an eighth of the wait and a tick or two; so it is set that much
+    // shorter, and a wait that ends with nothing has its rest waited out with poll, which keeps
+    // to the bound. A short wait (a deadline's last milliseconds) is polled for from the start,
+    // after a first look. Without a bound the owner's own time-out is the one in force.
+    using Clock = std::chrono::steady_clock;
+    const bool blockInReceive = timeoutMs < 0 || timeoutMs > kShortestSocketWaitMs;
+    const Clock::time_point started = timeoutMs > 0 ? Clock::now() : Clock::time_point{};
+    if (blockInReceive &&
+        !ApplyRecvTimeout(fd, timeoutMs < 0 ? RecvTimeoutsOf(s).ownUs : SocketWaitUs(timeoutMs)))
+        return kSocketError;
+    int flags = blockInReceive ? MSG_TRUNC : MSG_TRUNC | MSG_DONTWAIT;
     sockaddr_in a{};
     socklen_t len = sizeof a;
     for (;;) {
-        const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(),
-                                     waited ? MSG_TRUNC : MSG_TRUNC | MSG_DONTWAIT,
+        const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), flags,
                                      reinterpret_cast<sockaddr*>(&a), &len);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            const bool nothingWaiting = errno == EAGAIN || errno == EWOULDBLOCK;
-            if (nothingWaiting && !waited) {
-                waited = true;
-                const int ready = WaitReady(fd, POLLIN, timeoutMs);
-                if (ready < 0) return kSocketError;
-                if (ready == 0) return kTimedOut;
-                len = sizeof a;
-                continue;
-            }
-            if (nothingWaiting) return kTimedOut;
-            return Fail(errno);
+            if (errno != EAGAIN && errno != EWOULDBLOCK) return Fail(errno);
+            if (timeoutMs <= 0) return kTimedOut;  // nothing waiting, or the owner's time-out
+            const std::int64_t leftUs =
+                std::int64_t{timeoutMs} * 1000 -
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)
+                    .count();
+            if (leftUs <= 0) return kTimedOut;
+            const int ready = WaitReady(fd, POLLIN, static_cast<int>((leftUs + 999) / 1000));
+            if (ready < 0) return kSocketError;
+            if (ready == 0) return kTimedOut;
+            flags = MSG_TRUNC | MSG_DONTWAIT;  // what poll saw may be taken by another receiver
+            len = sizeof a;
+            continue;
         }
         if (from) *from = FromSockaddr(a);
         if (static_cast<std::size_t>(n) > buffer.size()) return Fail(EMSGSIZE);
@@ -272,6 +319,7 @@ SocketHandle SocketAccept(SocketHandle s, Ipv4Endpoint* from, int timeoutMs) {
         lastError = errno;
         return kNoSocket;
     }
+    InheritRecvTimeouts(s, c);
     CountOpenSockets(+1);
     if (from) *from = FromSockaddr(a);
     return c;

@@ -14,6 +14,9 @@
 #include <windows.h>
 // clang-format on
 
+#include <chrono>
+
+#include "platform/receive_timeouts.h"
 #include "platform/test_hooks.h"
 
 namespace plat {
@@ -99,8 +102,25 @@ SocketHandle Open(int type, int protocol) {
         ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
                    nullptr);
     }
+    ForgetRecvTimeouts(static_cast<SocketHandle>(s));
     CountOpenSockets(+1);
     return static_cast<SocketHandle>(s);
+}
+
+// Gives s the receive time-out us (0: none), in the whole milliseconds the system counts,
+// unless the table says it has it already.
+bool ApplyRecvTimeout(SocketHandle s, std::int64_t us) {
+    const std::int64_t ms = (us + 999) / 1000;
+    if (RecvTimeoutsOf(s).inForceUs == ms * 1000) return true;
+    const DWORD value = static_cast<DWORD>(ms);
+    if (::setsockopt(Raw(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value),
+                     sizeof value) == SOCKET_ERROR) {
+        FailWithLast();
+        NoteRecvTimeoutInForce(s, kUnknownRecvTimeout);
+        return false;
+    }
+    NoteRecvTimeoutInForce(s, ms * 1000);
+    return true;
 }
 
 }  // namespace
@@ -134,6 +154,7 @@ SocketHandle TcpOpen() {
 
 void SocketClose(SocketHandle s) {
     if (s == kNoSocket) return;
+    ForgetRecvTimeouts(s);
     ::closesocket(Raw(s));
     CountOpenSockets(-1);
 }
@@ -184,8 +205,10 @@ static bool SetTimeout(SocketHandle s, int option, int timeoutMs) {
     if (::setsockopt(Raw(s), SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
                      sizeof value) == SOCKET_ERROR) {
         FailWithLast();
+        if (option == SO_RCVTIMEO) NoteRecvTimeoutInForce(s, kUnknownRecvTimeout);
         return false;
     }
+    if (option == SO_RCVTIMEO) NoteOwnRecvTimeout(s, std::int64_t{value} * 1000);
     return true;
 }
 
@@ -214,6 +237,8 @@ int SocketRecv(SocketHandle s, std::span<std::uint8_t> buffer, int timeoutMs) {
             lastError = WSAETIMEDOUT;
             return kTimedOut;
         }
+    } else if (!ApplyRecvTimeout(s, RecvTimeoutsOf(s).ownUs)) {
+        return kSocketError;  // a bounded datagram receive left its own wait in force
     }
     const int n =
         ::recv(raw, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0);
@@ -242,25 +267,43 @@ int SocketRecvFrom(SocketHandle s, std::span<std::uint8_t> buffer, Ipv4Endpoint*
                    int timeoutMs) {
     if (ShouldFail(Op::RecvFrom)) return Fail(kInjectedError);
     const SOCKET raw = Raw(s);
-    if (timeoutMs != kWaitForever) {
-        const int ready = WaitReady(raw, false, timeoutMs);
+    // A bounded wait blocks in the receive itself, bounded by the socket's receive time-out,
+    // which is set only when the wanted wait differs from the last one (posix/net.cpp says
+    // why). A wait of 0 only looks whether a datagram is waiting; without a bound the owner's
+    // own time-out is the one in force.
+    if (timeoutMs == 0) {
+        const int ready = WaitReady(raw, false, 0);
         if (ready < 0) return kSocketError;
         if (ready == 0) return kTimedOut;
     }
-    sockaddr_in a{};
-    int len = sizeof a;
-    const int n =
-        ::recvfrom(raw, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0,
-                   reinterpret_cast<sockaddr*>(&a), &len);
-    if (n == SOCKET_ERROR) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point started = timeoutMs > 0 ? Clock::now() : Clock::time_point{};
+    const std::int64_t boundUs = std::int64_t{timeoutMs} * 1000;
+    std::int64_t waitUs = timeoutMs > 0 ? boundUs : RecvTimeoutsOf(s).ownUs;
+    for (;;) {
+        if (timeoutMs != 0 && !ApplyRecvTimeout(s, waitUs)) return kSocketError;
+        sockaddr_in a{};
+        int len = sizeof a;
+        const int n = ::recvfrom(raw, reinterpret_cast<char*>(buffer.data()),
+                                 static_cast<int>(buffer.size()), 0,
+                                 reinterpret_cast<sockaddr*>(&a), &len);
+        if (n != SOCKET_ERROR) {
+            if (from) *from = FromSockaddr(a);
+            return n;
+        }
         const int error = WSAGetLastError();
         // A datagram longer than the buffer (WSAEMSGSIZE) is a failed receive like any other.
-        if (error == WSAETIMEDOUT) return kTimedOut;
-        if (error == WSAEMSGSIZE && from) *from = FromSockaddr(a);
-        return Fail(error);
+        if (error != WSAETIMEDOUT) {
+            if (error == WSAEMSGSIZE && from) *from = FromSockaddr(a);
+            return Fail(error);
+        }
+        if (timeoutMs <= 0) return kTimedOut;
+        // The system's timer can end the time-out early; the rest of the wait is waited out.
+        const std::int64_t waitedUs =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started).count();
+        if (waitedUs >= boundUs) return kTimedOut;
+        waitUs = boundUs - waitedUs;
     }
-    if (from) *from = FromSockaddr(a);
-    return n;
 }
 
 int SocketPending(SocketHandle s) {
@@ -314,6 +357,7 @@ SocketHandle SocketAccept(SocketHandle s, Ipv4Endpoint* from, int timeoutMs) {
         return kNoSocket;
     }
     ::SetHandleInformation(reinterpret_cast<HANDLE>(c), HANDLE_FLAG_INHERIT, 0);
+    InheritRecvTimeouts(s, static_cast<SocketHandle>(c));
     CountOpenSockets(+1);
     if (from) *from = FromSockaddr(a);
     return static_cast<SocketHandle>(c);

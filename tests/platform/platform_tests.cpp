@@ -56,6 +56,27 @@ TEST_F(Datagrams, OversizedDatagramIsAFailedReceiveAndEmptyOneIsZero) {
     EXPECT_EQ(SocketRecvFrom(p.b, buf, &from, 20), kTimedOut);
 }
 
+// A bounded wait sets the socket's receive time-out behind its owner's back: a later wait without
+// a bound keeps to the owner's own, and a socket opened on a closed one's handle starts with none
+// (were the closed one's time-out still taken as set, the last receive would never end).
+TEST_F(Datagrams, BoundedWaitsLeaveTheOwnersTimeOutAndNothingToTheNextSocket) {
+    std::vector<std::uint8_t> buf(516);
+    Ipv4Endpoint from{};
+    const SocketHandle s = UdpOpen();
+    ASSERT_TRUE(SocketBind(s, {kLoopbackAddress, 0}));
+    ASSERT_TRUE(SocketSetRecvTimeout(s, 400));
+    EXPECT_EQ(SocketRecvFrom(s, buf, &from, 60), kTimedOut);
+    const std::uint64_t started = MonotonicMs();
+    EXPECT_EQ(SocketRecvFrom(s, buf, &from, kWaitForever), kTimedOut);
+    EXPECT_GE(MonotonicMs() - started, 390u);
+    EXPECT_EQ(SocketRecvFrom(s, buf, &from, 60), kTimedOut);
+    SocketClose(s);
+    const SocketHandle again = UdpOpen();
+    ASSERT_TRUE(SocketBind(again, {kLoopbackAddress, 0}));
+    EXPECT_EQ(SocketRecvFrom(again, buf, &from, 60), kTimedOut);
+    SocketClose(again);
+}
+
 TEST_F(Datagrams, PendingCountsWaitingBytes) {
     UdpPair p;
     std::vector<std::uint8_t> four(4, 1);
