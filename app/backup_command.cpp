@@ -51,22 +51,22 @@ CommandReport RunBackupCommand(plat::WindowRef dialog, ConnectionSettingsRecord*
     CommandResult refusal{};
     if (!DeviceIsTavio(dialog, fields.host, command_text::kUnsupportedBackup, &refusal))
         return CommandReport{refusal};
-    TftpBooking booking;
-    if (!BookCommandTransfer(dialog, &booking)) return CommandReport{CommandResult::PortUnavailable};
-    CommandEnd end;
-    if (SendListChangesCommand(&end) == 0) {
-        WithdrawTftpBooking(booking);
+    const DeviceTransfer step = TransferThroughDevice(TransferOwner{}, CMD_LIST_CHANGES);
+    if (step.stage == DeviceTransfer::Stage::NotReady) {
+        ShowServerNotReady(dialog);
+        return CommandReport{CommandResult::PortUnavailable};
+    }
+    if (step.stage == DeviceTransfer::Stage::CommandFailed) {
         SoundInformationBeep();
         return CommandReport{CommandResult::DeviceCommandFailed};
     }
-    const TftpRunOutcome transfer = AwaitCommandTransfer(booking, end);
+    const TftpRunOutcome& transfer = step.transfer;
     const std::string target = GetTargetPath();
     SoundInformationBeep();
-    if (transfer.Result != TftpRunResult::FileStored) {
+    const CommandResult result = BackupTransferResult(transfer);
+    if (result != CommandResult::Completed) {
         ShowCommandBox(dialog, command_text::kBackupFailed, target.c_str());
-        return CommandReport{transfer.Result == TftpRunResult::StoreFailed
-                                 ? CommandResult::FileUnusable
-                                 : CommandResult::TransferFailed};
+        return CommandReport{result};
     }
     ShowCommandBox(dialog, command_text::kBackupComplete, target.c_str());
     return CommandReport{CommandResult::Completed, transfer.Bytes};

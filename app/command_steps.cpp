@@ -6,16 +6,12 @@
 #include "devicecmd/server_probe.h"
 #include "platform/log.h"
 #include "platform/threads.h"
-#include "spine/events.h"
-#include "spine/transfer_hooks.h"
 #include "tftp/tftp_server.h"
 #include "tftp/tftp_settings.h"
 
 namespace {
 
 constexpr std::size_t kMessageArea = 1024;
-// A run with nothing left closes at once; this only bounds the wait for it.
-constexpr int kRunSettlesMs = 2000;
 
 template <std::size_t N>
 void ReadField(plat::WindowRef dialog, int id, char (&text)[N]) {
@@ -90,33 +86,7 @@ bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxTex
     return true;
 }
 
-bool BookCommandTransfer(plat::WindowRef dialog, TftpBooking* booking) {
-    switch (BookSingleDeviceTransfer(TftpSettings.ReadyTimeoutMs, booking)) {
-        case TftpReadiness::Ready:
-            return true;
-        case TftpReadiness::NotOpened:
-            plat::Log("Error, could not open the TFTP port.\n");
-            break;
-        case TftpReadiness::NotReady:
-            plat::Log("The TFTP server was not ready within %d ms.\n", TftpSettings.ReadyTimeoutMs);
-            break;
-    }
+void ShowServerNotReady(plat::WindowRef dialog) {
     SoundInformationBeep();
     ShowCommandBox(dialog, command_text::kPortWarning);
-    return false;
-}
-
-TftpRunOutcome AwaitCommandTransfer(const TftpBooking& booking, const CommandEnd& end) {
-    const TftpRunOutcome outcome =
-        AwaitTftpBookingUntil(booking, CommandSettings.TransferGraceMs, end.deadlineAtMs);
-    // The run that served it ends now: the next command starts a server of its own.
-    AwaitTftpRunSettled(kRunSettlesMs);
-    if (end.deadlineAtMs != 0 && outcome.Result == TftpRunResult::Failed &&
-        plat::MonotonicMs() >= end.deadlineAtMs)
-        plat::Log("The command's time-out ended the wait for its transfer.\n");
-    if (outcome.Result == TftpRunResult::NoRequest && !outcome.Note.empty()) {
-        plat::Log("%s\n", outcome.Note.c_str());
-        RaiseError(ERR_FOREIGN_TFTP_REQUEST);
-    }
-    return outcome;
 }

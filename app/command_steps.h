@@ -9,7 +9,7 @@
 #include "devicecmd/cli_commands.h"
 #include "platform/dialog_toolkit.h"
 #include "spine/shared_state.h"
-#include "tftp/tftp_booking.h"
+#include "app/device_transfer.h"
 
 // The three connection fields as one command read them.
 struct CommandFields {
@@ -44,16 +44,6 @@ bool ChooseCommandFile(plat::WindowRef dialog, FileChooser chooser,
 bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxText& unsupportedBox,
                    CommandResult* refusal);
 
-// Just before the device command: the booking of the transfer the command is about to ask its
-// device for, on a TFTP server whose socket is open (a fresh server when none runs), within
-// TftpSettings.ReadyTimeoutMs. False: the command must send nothing; the cause is logged and
-// told to the operator (the port box, after the cause reported through ReportError when the
-// socket could not be opened); the command ends as PortUnavailable.
-bool BookCommandTransfer(plat::WindowRef dialog, TftpBooking* booking);
-
-// After the device closed the command connection: the outcome of the transfer the command asked
-// for. When it returns, the run that served it has ended (unless other bookings keep it), so the
-// next command starts a fresh server. Nothing is waited for past the command's deadline (end.deadlineAtMs): a transfer still
-// running then is abandoned and counts as failed. A request refused while the command waited
-// (another address than the device's) is logged as such: it is why no transfer came.
-TftpRunOutcome AwaitCommandTransfer(const TftpBooking& booking, const CommandEnd& end);
+// The dialog's side of a server that could not be made ready (the step has logged why): a beep
+// and the port box, after the cause the server reported through ReportError.
+void ShowServerNotReady(plat::WindowRef dialog);

@@ -13,13 +13,12 @@
 #include "spine/events.h"
 #include "spine/shared_state.h"
 #include "spine/transfer_hooks.h"
+#include "spine/transfer_names.h"
 
 plat::FileHandle TargetFile = plat::kNoFile;
 
 namespace {
 
-constexpr std::string_view kReadImageName = "image";
-constexpr std::string_view kWriteImageName = "upload-image";
 constexpr std::string_view kTransferMode = "octet";
 constexpr int kFullPacketLength = 516;
 

@@ -8,6 +8,7 @@
 
 #include "app/command_texts.h"
 #include "app/config_file_hooks.h"
+#include "app/device_transfer.h"
 #include "app/panel_texts.h"
 #include "devicecmd/cli_commands.h"
 #include "devicecmd/server_probe.h"
@@ -15,8 +16,6 @@
 #include "platform/net.h"
 #include "spine/events.h"
 #include "spine/transfer_hooks.h"
-#include "tftp/tftp_booking.h"
-#include "tftp/tftp_settings.h"
 
 namespace {
 
@@ -105,38 +104,23 @@ DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
 
     // A device whose TFTP client sends from another of its addresses is booked under that one.
     if (job.deviceTftpAddress != 0) reached->store(job.deviceTftpAddress);
-    TftpBooking booking;
-    const TftpReadiness ready =
-        BookTftpTransfer(reached, kJobHooks, shared, TftpSettings.ReadyTimeoutMs, &booking);
-    if (ready != TftpReadiness::Ready) {
-        if (ready == TftpReadiness::NotOpened)
-            plat::Log("Error, could not open the TFTP port.\n");
-        else
-            plat::Log("The TFTP server was not ready within %d ms.\n", TftpSettings.ReadyTimeoutMs);
-        return Finish(job, record, CommandResult::PortUnavailable, 0, &command_text::kPortWarning,
-                      {});
-    }
     const DeviceCommandTarget target{job.host.c_str(), job.userName.c_str(), job.password.c_str(),
                                      reached.get(), job.tftpAddress, job.deviceTftpAddress};
-    CommandEnd end;
-    if (SendDeviceCommand(target, CMD_LIST_CHANGES, &end) == 0) {
-        WithdrawTftpBooking(booking);
+    const DeviceTransfer step =
+        TransferThroughDevice(TransferOwner{reached, kJobHooks, shared, &target}, CMD_LIST_CHANGES);
+    if (step.stage == DeviceTransfer::Stage::NotReady)
+        return Finish(job, record, CommandResult::PortUnavailable, 0, &command_text::kPortWarning,
+                      {});
+    if (step.stage == DeviceTransfer::Stage::CommandFailed)
         return Finish(job, record, CommandResult::DeviceCommandFailed, 0, nullptr, {});
-    }
-    // The command's deadline bounds its transfer too.
-    const TftpRunOutcome transfer =
-        AwaitTftpBookingUntil(booking, CommandSettings.TransferGraceMs, end.deadlineAtMs);
-    if (transfer.Result == TftpRunResult::FileStored)
-        return Finish(job, record, CommandResult::Completed, transfer.Bytes, nullptr, {});
-    if (transfer.Result == TftpRunResult::NoRequest && !transfer.Note.empty()) {
-        plat::Log("%s\n", transfer.Note.c_str());
-        RaiseError(ERR_FOREIGN_TFTP_REQUEST);
-        DeviceBackupResult refused = Finish(job, record, CommandResult::TransferFailed, 0, nullptr, {});
-        refused.panel = transfer.Note;
-        return refused;
-    }
-    return Finish(job, record,
-                  transfer.Result == TftpRunResult::StoreFailed ? CommandResult::FileUnusable
-                                                                : CommandResult::TransferFailed,
-                  0, &command_text::kBackupFailed, job.targetPath);
+    const TftpRunOutcome& transfer = step.transfer;
+    const CommandResult result = BackupTransferResult(transfer);
+    if (result == CommandResult::Completed)
+        return Finish(job, record, result, transfer.Bytes, nullptr, {});
+    DeviceBackupResult failed =
+        Finish(job, record, result, 0, &command_text::kBackupFailed, job.targetPath);
+    // A refused request is the likeliest cause, and says more than any box.
+    if (transfer.Result == TftpRunResult::NoRequest && !transfer.Note.empty())
+        failed.panel = transfer.Note;
+    return failed;
 }

@@ -124,14 +124,14 @@ CommandReport RunRestoreCommand(plat::WindowRef dialog, ConnectionSettingsRecord
         SendFactoryResetCommand() == 0)
         return DeviceCommandFailed();
 
-    TftpBooking booking;
-    if (!BookCommandTransfer(dialog, &booking)) return CommandReport{CommandResult::PortUnavailable};
-    CommandEnd end;
-    if (SendExecuteCommand(&end) == 0) {
-        WithdrawTftpBooking(booking);
-        return DeviceCommandFailed();
+    const DeviceTransfer step = TransferThroughDevice(TransferOwner{}, CMD_EXECUTE);
+    if (step.stage == DeviceTransfer::Stage::NotReady) {
+        ShowServerNotReady(dialog);
+        return CommandReport{CommandResult::PortUnavailable};
     }
-    const TftpRunOutcome transfer = AwaitCommandTransfer(booking, end);
+    if (step.stage == DeviceTransfer::Stage::CommandFailed) return DeviceCommandFailed();
+    const CommandEnd& end = step.end;
+    const TftpRunOutcome& transfer = step.transfer;
     const bool served = transfer.Result == TftpRunResult::FileServed;
     if (!served && transfer.Result != TftpRunResult::LastAckMissing) {
         SoundInformationBeep();

@@ -16,12 +16,11 @@
 #include "spine/events.h"
 #include "spine/shared_state.h"
 #include "spine/transfer_hooks.h"
+#include "spine/transfer_names.h"
 
 namespace {
 
 // The file names the device is told to write (backup) and to read (restore).
-constexpr const char* kUploadFileName = "upload-image";
-constexpr const char* kImageFileName = "image";
 
 constexpr std::size_t kRequestLimit = 1023;
 constexpr int kReplyChunkSize = 1024;
@@ -97,9 +96,9 @@ std::string ArgumentText(Argument a, plat::SocketHandle s, std::uint32_t tftpAdd
         case Argument::Credentials:
             return credentials;
         case Argument::UploadFileName:
-            return kUploadFileName;
+            return kWriteImageName;
         case Argument::ImageFileName:
-            return kImageFileName;
+            return kReadImageName;
         case Argument::TftpAddress:
             return TftpAddressText(tftpAddress, s);
     }
