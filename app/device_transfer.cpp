@@ -47,7 +47,7 @@ DeviceTransfer TransferThroughDevice(const TransferOwner& owner, int commandKind
         plat::Log("The command's time-out ended the wait for its transfer.\n");
     if (step.transfer.Result == TftpRunResult::NoRequest && !step.transfer.Note.empty()) {
         plat::Log("%s\n", step.transfer.Note.c_str());
-        RaiseError(ERR_FOREIGN_TFTP_REQUEST);
+        ActiveTransferHooks().ReportError(ERR_FOREIGN_TFTP_REQUEST, step.transfer.Note.c_str());
     }
     return step;
 }

@@ -46,10 +46,11 @@ std::string ProgressLine(const TransferProgress& p) {
     return line;
 }
 
-// Main thread, lock held.
-void WritePanel(int code) {
+// Main thread, lock held. `told`: the event's own text, which says more than the panel's.
+void WritePanel(int code, const std::string& told = {}) {
     const std::string panel =
-        ComposePanelText(code, ConnectionSettings.Host, ConnectionSettings.UserName);
+        !told.empty() ? told
+                      : ComposePanelText(code, ConnectionSettings.Host, ConnectionSettings.UserName);
     if (panel.empty()) return;
     lastError = code;
     lastPanel = panel;
@@ -70,7 +71,7 @@ void DeliverLocked() {
         const HandedOver next = std::move(handedOver.front());
         handedOver.pop_front();
         if (next.kind == HandedOver::Report)
-            WritePanel(next.code);
+            WritePanel(next.code, next.text);
         else
             WriteText(next.text, next.kind == HandedOver::Progress);
     }
@@ -135,16 +136,19 @@ void FinishProgressLine() {
 
 void WriteDiagnostic(std::string_view text) { WriteInOrder(text, false); }
 
-bool CliReportError(int code, const void*) {
+bool CliReportError(int code, const void* detail) {
     // Before anything else can overwrite this thread's socket error.
     SocketSetupFailure failure = DescribeSocketSetupFailure(code, plat::LastSocketError());
+    const std::string told = code == ERR_FOREIGN_TFTP_REQUEST && detail != nullptr
+                                 ? std::string(static_cast<const char*>(detail))
+                                 : std::string();
     std::lock_guard lock(reportLock);
     if (failure.event != 0) socketFailure = std::move(failure);
     if (OnMainThread()) {
         DeliverLocked();
-        WritePanel(code);
+        WritePanel(code, told);
     } else {
-        handedOver.push_back(HandedOver{HandedOver::Report, code, {}});
+        handedOver.push_back(HandedOver{HandedOver::Report, code, told});
     }
     return true;
 }

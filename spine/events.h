@@ -16,6 +16,7 @@ enum ErrorEvent : int {
     ERR_CREDENTIALS = 10,
     // The device's transfer never came, and a request from another address was refused while
     // the command waited for it: most likely the device's own, sent from an address of its own.
+    // Its detail, when given, is the whole story as a text (const char*, alive for the call).
     ERR_FOREIGN_TFTP_REQUEST = 11,
 };
 

@@ -302,7 +302,11 @@ TEST_F(CliAgainstSimulator, TheTftpAddressesFollowTheOptionsAndTheInventory) {
         std::vector<std::string> said;
     };
     const Case cases[] = {
-        {{"backup", "127.0.0.1", dir + "/a.cfg"}, 5, "127.0.0.1", {"Backup failed"}},
+        {{"backup", "127.0.0.1", dir + "/a.cfg"},
+         5,
+         "127.0.0.1",
+         {"Backup failed", "A TFTP request for upload-image came from 127.0.0.2, not from the "
+                           "device (127.0.0.1); it was refused."}},
         {{"backup", "127.0.0.1", dir + "/b.cfg", "--device-tftp-address", "127.0.0.2"},
          0,
          "127.0.0.1",
@@ -322,6 +326,7 @@ TEST_F(CliAgainstSimulator, TheTftpAddressesFollowTheOptionsAndTheInventory) {
          8,
          "127.0.0.3",
          {"misdirected (127.0.0.1): failed", "aliased (127.0.0.1): stored",
+          "refused. (exit code 5)",
           "plain (localhost): failed",
           "the device_tftp_address no-such-host.invalid is no IPv4 address"}},
     };
