@@ -23,18 +23,6 @@ void* Trampoline(void* p) {
 
 }  // namespace
 
-bool ThreadStart(void (*entry)(void*), void* argument) {
-    if (ShouldFail(Op::ThreadStart)) return false;
-    auto* start = new Start{entry, argument};
-    pthread_t thread;
-    if (::pthread_create(&thread, nullptr, Trampoline, start) != 0) {
-        delete start;
-        return false;
-    }
-    ::pthread_detach(thread);
-    return true;
-}
-
 ThreadHandle ThreadStartJoinable(void (*entry)(void*), void* argument) {
     if (ShouldFail(Op::ThreadStart)) return kNoThread;
     auto* start = new Start{entry, argument};
@@ -45,6 +33,15 @@ ThreadHandle ThreadStartJoinable(void (*entry)(void*), void* argument) {
         return kNoThread;
     }
     return reinterpret_cast<ThreadHandle>(thread);
+}
+
+bool ThreadStart(void (*entry)(void*), void* argument) {
+    const ThreadHandle thread = ThreadStartJoinable(entry, argument);
+    if (thread == kNoThread) return false;
+    auto* handle = reinterpret_cast<pthread_t*>(thread);
+    ::pthread_detach(*handle);  // detached: nobody waits on it
+    delete handle;
+    return true;
 }
 
 void ThreadJoin(ThreadHandle thread) {

@@ -22,18 +22,6 @@ DWORD WINAPI Trampoline(LPVOID p) {
 
 }  // namespace
 
-bool ThreadStart(void (*entry)(void*), void* argument) {
-    if (ShouldFail(Op::ThreadStart)) return false;
-    auto* start = new Start{entry, argument};
-    const HANDLE thread = ::CreateThread(nullptr, 0, Trampoline, start, 0, nullptr);
-    if (thread == nullptr) {
-        delete start;
-        return false;
-    }
-    ::CloseHandle(thread);  // detached: nobody waits on it
-    return true;
-}
-
 ThreadHandle ThreadStartJoinable(void (*entry)(void*), void* argument) {
     if (ShouldFail(Op::ThreadStart)) return kNoThread;
     auto* start = new Start{entry, argument};
@@ -43,6 +31,13 @@ ThreadHandle ThreadStartJoinable(void (*entry)(void*), void* argument) {
         return kNoThread;
     }
     return reinterpret_cast<ThreadHandle>(thread);
+}
+
+bool ThreadStart(void (*entry)(void*), void* argument) {
+    const ThreadHandle thread = ThreadStartJoinable(entry, argument);
+    if (thread == kNoThread) return false;
+    ::CloseHandle(reinterpret_cast<HANDLE>(thread));  // detached: nobody waits on it
+    return true;
 }
 
 void ThreadJoin(ThreadHandle thread) {

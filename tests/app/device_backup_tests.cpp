@@ -67,14 +67,22 @@ struct Stranger {
     int otherAnswers = 0;
 };
 
-TEST(DeviceBackup, AFleetBacksUpAtOnceThroughOnePortEachByteExactAndStrangersAreRefused) {
-    if (!LoopbackAliasesKeepTheirAddress()) GTEST_SKIP() << "127.0.0.x is sent from 127.0.0.1 here";
+// The file hooks, recording reporters, short time-outs on a TFTP port of the test's own, and a
+// folder for the backups; returns the port.
+std::uint16_t PrepareJobs(std::string* dir) {
     RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, nullptr, nullptr);
     InstallRecordingReporters();
     ClearRecordedEvents();
     const std::uint16_t tftpPort = PickFreeUdpPort();
     UseShortTimeouts(tftpPort);
-    const std::string dir = MakeTempDir();
+    *dir = MakeTempDir();
+    return tftpPort;
+}
+
+TEST(DeviceBackup, AFleetBacksUpAtOnceThroughOnePortEachByteExactAndStrangersAreRefused) {
+    if (!LoopbackAliasesKeepTheirAddress()) GTEST_SKIP() << "127.0.0.x is sent from 127.0.0.1 here";
+    std::string dir;
+    const std::uint16_t tftpPort = PrepareJobs(&dir);
 
     // Four good devices whose packets interleave (each waits before every packet), one that
     // refuses the credentials, one that never answers the probe, one that breaks off.
@@ -151,12 +159,8 @@ TEST(DeviceBackup, AFleetBacksUpAtOnceThroughOnePortEachByteExactAndStrangersAre
 // that gave up waiting for the server's socket is never written to when the socket fails later,
 // and a write's dally answers a repeated last block after its job has returned.
 TEST(DeviceBackup, NoJobIsWrittenToAfterItReturned) {
-    RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, nullptr, nullptr);
-    InstallRecordingReporters();
-    ClearRecordedEvents();
-    const std::uint16_t tftpPort = PickFreeUdpPort();
-    UseShortTimeouts(tftpPort);
-    const std::string dir = MakeTempDir();
+    std::string dir;
+    const std::uint16_t tftpPort = PrepareJobs(&dir);
     SimOptions options = SimulatorOptions(dir, tftpPort);
     options.Tftp.DropReceived = {2};  // the ACK of the last block: the device sends it again
     options.Tftp.RetransmitMs = 300;
