@@ -6,6 +6,7 @@
 #include "app/dialog_ids.h"
 #include "platform/dialog_toolkit.h"
 #include "platform/log.h"
+#include "spine/events.h"
 #include "ui/dialog_faces.h"
 #include "ui/help.h"
 #include "ui/resource_ids.h"

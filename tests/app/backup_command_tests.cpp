@@ -1,6 +1,8 @@
 // The Backup command end to end: operator, device simulator, TFTP server, file.
 #include "tests/app/command_fixture.h"
 
+#include "platform/fault_injection.h"
+#include "platform/files.h"
 #include "spine/events.h"
 #include "tftp/tftp_server.h"
 
@@ -130,6 +132,17 @@ TEST_F(Backup, AServerLeftWaitingByAnEarlierCommandTakesThisTransfer) {
     EXPECT_TRUE(RecordedErrors().empty());
     EXPECT_EQ(OnlyBox().caption, "Backup complete");
     EXPECT_EQ(ReadWholeFile(target), WithCrLf(kDefaultFactoryText));
+}
+
+TEST_F(Backup, AServerThatCannotOpenItsPortIsShownWithItsCause) {
+    StartDevice();
+    plat::InjectFailure(plat::Op::Bind, 1, 1);  // the port test binds; the server's run does not
+    RunBackup(dir + "/x.cfg");
+    EXPECT_EQ(report.Result, CommandResult::PortUnavailable);
+    EXPECT_EQ(RecordedErrors(), std::vector<int>{ERR_BIND}) << "the panel's cause";
+    EXPECT_EQ(OnlyBox().caption, "Morvane TFTP Warning");
+    EXPECT_EQ(dialog.beeps, 1);
+    EXPECT_FALSE(plat::FileExists((dir + "/x.cfg").c_str()));
 }
 
 TEST_F(Backup, TwoBackupsInARowEachGetTheirOwnServerRun) {
