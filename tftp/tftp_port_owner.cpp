@@ -105,19 +105,17 @@ void OpenWakeSocketLocked(PortRecord& p) {
 }
 
 // The last holder lets go of the socket: it and the wake-up socket close, and the socket's
-// NetStartup is released. Called with the lock held; closes after letting go of it.
-void LetGoOfSocket(PortRecord& p, std::unique_lock<std::mutex>& held) {
+// NetStartup is released. Closed under the lock, so that whoever waits for the port to be free
+// finds it free once the record says so; no thread can be in a receive on it by then (every
+// transfer, dally and the run have left).
+void LetGoOfSocket(PortRecord& p) {
     if (--p.socketHolders > 0 || p.socket == plat::kNoSocket) return;
-    const plat::SocketHandle socket = p.socket;
-    const plat::SocketHandle wake = p.wakeSocket;
+    if (p.wakeSocket != plat::kNoSocket) plat::SocketClose(p.wakeSocket);
+    plat::SocketClose(p.socket);
+    plat::NetCleanup();
     p.socket = plat::kNoSocket;
     p.wakeSocket = plat::kNoSocket;
     p.wakeFrom = p.wakeTo = plat::Ipv4Endpoint{};
-    held.unlock();
-    if (wake != plat::kNoSocket) plat::SocketClose(wake);
-    plat::SocketClose(socket);
-    plat::NetCleanup();
-    held.lock();
     p.stateChanged.notify_all();
 }
 
@@ -387,7 +385,7 @@ void OwnerRunLetsGo(TftpPortSlot& runSlot) {
         EraseBookingLocked(p, p.runsOwn);
         p.runsOwn.reset();
     }
-    LetGoOfSocket(p, held);
+    LetGoOfSocket(p);
 }
 
 void OwnerRunClosed() {
@@ -555,7 +553,7 @@ void OwnerTransferLeft(TftpPortSlot& slot) {
     if (slot.Dallying) {
         slot.Dallying = false;
         --p.dallies;
-        LetGoOfSocket(p, held);
+        LetGoOfSocket(p);
     }
     p.stateChanged.notify_all();
     p.runWake.notify_one();

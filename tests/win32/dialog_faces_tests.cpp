@@ -293,7 +293,7 @@ TEST_F(MainDialog, EveryErrorCodeShowsItsPanelWithHostAndUserOfTheLastCommand) {
 
 TEST_F(MainDialog, CodesOutsideTheTableAndStatusReportsChangeNothing) {
     RunMainDialog(&settings, [](HWND dialog) {
-        for (int code : {0, 11, -1}) EXPECT_TRUE(ReportError(code, nullptr));
+        for (int code : {0, 12, -1}) EXPECT_TRUE(ReportError(code, nullptr));
         for (int code :
              {int{STATUS_COMMAND_DONE}, int{STATUS_PROGRESS}, int{STATUS_SERVER_DONE}, 99}) {
             const TransferProgress progress{512, 1000};
@@ -305,7 +305,7 @@ TEST_F(MainDialog, CodesOutsideTheTableAndStatusReportsChangeNothing) {
 
         ReportError(ERR_BIND, nullptr);
         PumpMessages(dialog);
-        ReportError(11, nullptr);
+        ReportError(12, nullptr);
         ReportStatus(STATUS_SERVER_DONE, nullptr);
         PumpMessages(dialog);
         EXPECT_EQ(ControlText(dialog, IDC_PANEL_TEXT), ComposePanelText(ERR_BIND, "", ""));
