@@ -21,10 +21,9 @@ DeviceTransfer TransferThroughDevice(const TransferOwner& owner, int commandKind
     DeviceTransfer step;
     TftpBooking booking;
     const bool single = owner.device == nullptr;
-    step.readiness =
-        single ? BookSingleDeviceTransfer(TftpSettings.ReadyTimeoutMs, &booking)
-               : BookTftpTransfer(owner.device, owner.hooks, owner.record,
-                                  TftpSettings.ReadyTimeoutMs, &booking);
+    step.readiness = single ? BookSingleDeviceTransfer(TftpSettings.ReadyTimeoutMs, &booking)
+                            : BookTftpTransfer(owner.device, owner.hooks, owner.record,
+                                               TftpSettings.ReadyTimeoutMs, &booking);
     if (step.readiness != TftpReadiness::Ready) {
         if (step.readiness == TftpReadiness::NotOpened)
             plat::Log("Error, could not open the TFTP port.\n");

@@ -51,8 +51,8 @@ TftpReadiness BookTftpTransfer(TftpDeviceAddress device, const TransferHooksTabl
 }
 
 TftpReadiness BookSingleDeviceTransfer(int boundMs, TftpBooking* booking) {
-    return BookTftpTransfer(TftpDeviceAddressOf(DeviceAddress),
-                            ActiveTransferHooks(), nullptr, boundMs, booking);
+    return BookTftpTransfer(TftpDeviceAddressOf(DeviceAddress), ActiveTransferHooks(), nullptr,
+                            boundMs, booking);
 }
 
 TftpRunOutcome AwaitTftpBookingUntil(const TftpBooking& booking, int graceMs,
@@ -68,4 +68,6 @@ void WithdrawTftpBooking(const TftpBooking& booking) {
     if (booking != nullptr) OwnerWithdraw(booking);
 }
 
-void AwaitTftpRunSettled(int boundMs) { OwnerAwaitRunSettled(boundMs); }
+void AwaitTftpRunSettled(int boundMs) {
+    OwnerAwaitRunSettled(boundMs);
+}

@@ -47,4 +47,6 @@ void RunTftpDally(TftpContext& context) {
     }
 }
 
-void EndTftpDally() { OwnerEndDallies(); }
+void EndTftpDally() {
+    OwnerEndDallies();
+}

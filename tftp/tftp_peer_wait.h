@@ -32,8 +32,8 @@ void StartTftpTimer(TftpTransferTimer& timer);
 bool SoonAfterLastSend(const TftpTransferTimer& timer);
 
 // Waits within context.Timer for a datagram from context.PeerAddress, on the transfer's port slot
-// (tftp_port_owner.h). A datagram from any other address or port is answered with ERROR 5 and ignored
-// (while the port's reader hands the transfer only its peer's, this is the last line of defence); one shorter than 4 or longer than 516
-// bytes is ignored. On Retransmit the timer has already taken the new send time and the doubled
+// (tftp_port_owner.h). A datagram from any other address or port is answered with ERROR 5 and
+// ignored (while the port's reader hands the transfer only its peer's, this is the last line of
+// defence); one shorter than 4 or longer than 516 bytes is ignored. On Retransmit the timer has already taken the new send time and the doubled
 // time-out; the caller sends its packet again.
 PeerWait WaitForPeerDatagram(TftpContext& context, std::span<std::uint8_t> buffer, int* length);

@@ -46,7 +46,7 @@ struct PortRecord {
 
     std::uint32_t runsEnded = 0;
     TftpOpenFailure lastOpenError{};
-    TftpRunOutcome runOutcome{};   // the current run's last transfer's outcome
+    TftpRunOutcome runOutcome{};  // the current run's last transfer's outcome
     TftpRunOutcome lastRunOutcome{};
 
     // The reader's turn.
@@ -151,8 +151,7 @@ void SetBookingDoneLocked(PortRecord& p, TftpBookingRecord& booking) {
     booking.Changed.notify_all();
     p.runWake.notify_one();
     // A run whose reader waits only for this booking has nothing left to read for.
-    if (p.waitingBookings == 0 && p.reader != nullptr && p.reader->RunReader)
-        WakeReaderLocked(p);
+    if (p.waitingBookings == 0 && p.reader != nullptr && p.reader->RunReader) WakeReaderLocked(p);
 }
 
 void EraseBookingLocked(PortRecord& p, const TftpBooking& booking) {
@@ -207,9 +206,8 @@ void ReapEndedThreads() {
         std::lock_guard guard(p.lock);
         for (const EngineThread& thread : p.threads)
             if (thread.done && thread.handle != plat::kNoThread) ended.push_back(thread.handle);
-        std::erase_if(p.threads, [](const EngineThread& t) {
-            return t.done && t.handle != plat::kNoThread;
-        });
+        std::erase_if(p.threads,
+                      [](const EngineThread& t) { return t.done && t.handle != plat::kNoThread; });
     }
     for (plat::ThreadHandle handle : ended) plat::ThreadJoin(handle);
 }
@@ -242,8 +240,9 @@ void StartTransferLocked(PortRecord& p, const TftpBooking& booking, plat::Ipv4En
     auto slot = std::make_unique<TftpPortSlot>();
     slot->Peer = from;
     TftpPortSlot* attached = slot.get();
-    auto* start = new TftpTransferStart{booking, std::move(slot), p.socket, from,
-                                        {request.begin(), request.end()}, ++p.requestsTaken};
+    std::vector<std::uint8_t> bytes(request.begin(), request.end());
+    auto* start = new TftpTransferStart{booking, std::move(slot),  p.socket,
+                                        from,    std::move(bytes), ++p.requestsTaken};
     --p.waitingBookings;
     booking->Now = TftpBookingRecord::State::Taken;
     booking->Slot = attached;
@@ -356,8 +355,8 @@ TftpRunStep OwnerRunNextStep(TftpPortSlot& runSlot, int* waitMs) {
         }
         const bool ownWaits = own != nullptr && own->Now == TftpBookingRecord::State::Waiting;
         if (RunWantsToReadLocked(p) && p.reader == nullptr) {
-            std::uint64_t until = now + static_cast<std::uint64_t>(
-                                            std::max(1, TftpSettings.FirstRequestTimeoutMs));
+            std::uint64_t until =
+                now + static_cast<std::uint64_t>(std::max(1, TftpSettings.FirstRequestTimeoutMs));
             if (ownWaits) until = std::min(until, own->WaitsUntilMs);
             *waitMs = static_cast<int>(until - now);
             return TftpRunStep::Read;
@@ -396,7 +395,6 @@ void OwnerRunClosed() {
     p.lastRunOutcome = p.runOutcome;
     p.stateChanged.notify_all();
 }
-
 
 std::uint32_t TftpRunsEnded() {
     PortRecord& p = Port();
@@ -477,7 +475,8 @@ int ReceiveOnTftpPort(TftpPortSlot& slot, std::span<std::uint8_t> buffer, plat::
                 return leave(received);
             case TftpRoute::Mail: {
                 TftpPortSlot& owner = *p.slots[routing.index];
-                owner.Mailbox.push_back(TftpMailedDatagram{sender, {datagram.begin(), datagram.end()}});
+                owner.Mailbox.push_back(
+                    TftpMailedDatagram{sender, {datagram.begin(), datagram.end()}});
                 owner.Wake.notify_one();
                 continue;
             }
@@ -567,8 +566,7 @@ void OwnerEndDallies() {
         if (slot->Dallying) EndSlotLocked(p, *slot);
     // Over once the dallies have gone, and with them a closed run's socket.
     p.stateChanged.wait_for(held, std::chrono::milliseconds(kDallyEndBoundMs), [&] {
-        return p.dallies == 0 &&
-               (p.state != TftpPortState::Closed || p.socket == plat::kNoSocket);
+        return p.dallies == 0 && (p.state != TftpPortState::Closed || p.socket == plat::kNoSocket);
     });
 }
 

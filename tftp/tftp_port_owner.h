@@ -73,7 +73,7 @@ struct TftpBookingRecord {
     std::uint64_t WaitsUntilMs = 0;  // the own booking's end; 0 for a command's
     enum class State { Waiting, Taken, Done } Now = State::Waiting;
     TftpRunOutcome Outcome{};
-    TftpPortSlot* Slot = nullptr;  // the transfer's slot while it is Taken
+    TftpPortSlot* Slot = nullptr;     // the transfer's slot while it is Taken
     std::condition_variable Changed;  // the booker's own wake-up
 };
 using TftpBooking = std::shared_ptr<TftpBookingRecord>;

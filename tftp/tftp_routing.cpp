@@ -30,8 +30,7 @@ TftpRouting JudgeRequest(const TftpBookingRecord& booking, std::size_t index,
                 "Read received and rejected.\n"};
     const int kind = write ? REQUEST_WRITE : REQUEST_READ;
     if (booking.Hooks.CheckFilename != nullptr &&
-        booking.Hooks.CheckFilename(request.data() + 2, request.data() + request.size(), kind) ==
-            0)
+        booking.Hooks.CheckFilename(request.data() + 2, request.data() + request.size(), kind) == 0)
         return {TftpRoute::RefuseRequest, index, TftpRefusalCode(request), nullptr};
     return {TftpRoute::StartBooked, index, 0, nullptr};
 }

@@ -36,9 +36,10 @@ int Supply(std::uint8_t* destination, std::uint32_t* blockLength, std::uint32_t*
            std::uint32_t blockSize) {
     const Side& side = Bound();
     const std::size_t from = std::size_t{*blockNumber} * blockSize;
-    const std::size_t n = from >= side.image.size() ? 0 : std::min<std::size_t>(blockSize, side.image.size() - from);
-    std::copy_n(side.image.begin() + static_cast<std::ptrdiff_t>(std::min(from, side.image.size())), n,
-                destination);
+    const std::size_t n =
+        from >= side.image.size() ? 0 : std::min<std::size_t>(blockSize, side.image.size() - from);
+    std::copy_n(side.image.begin() + static_cast<std::ptrdiff_t>(std::min(from, side.image.size())),
+                n, destination);
     *blockLength = static_cast<std::uint32_t>(n);
     ++*blockNumber;
     return 1;
@@ -58,13 +59,16 @@ int Store(const std::uint8_t* bytes, int count, std::uint32_t* written, int pack
     return 1;
 }
 
-bool Ignore(int, const void*) { return true; }
+bool Ignore(int, const void*) {
+    return true;
+}
 
 constexpr TransferHooksTable kReadHooks{CheckFilename, Supply, nullptr, Ignore, Ignore};
 constexpr TransferHooksTable kWriteHooks{CheckFilename, nullptr, Store, Ignore, Ignore};
 
 std::string TextOf(int n) {
-    return "transfer " + std::to_string(n) + ": " + std::string(1500 + 97 * n, static_cast<char>('a' + n % 26));
+    return "transfer " + std::to_string(n) + ": " +
+           std::string(1500 + 97 * n, static_cast<char>('a' + n % 26));
 }
 
 class Interleaving : public TftpServerTest {};
@@ -80,8 +84,8 @@ TEST_F(Interleaving, ManyReadsAndWritesAtOnceEachGetTheirOwnBytes) {
         const bool read = n < kEach;
         if (read) side->image = TextOf(n);
         TftpBooking booking;
-        ASSERT_EQ(BookTftpTransfer(TftpDeviceAddressOf(DeviceAddress), read ? kReadHooks : kWriteHooks,
-                                   side, 3000, &booking),
+        ASSERT_EQ(BookTftpTransfer(TftpDeviceAddressOf(DeviceAddress),
+                                   read ? kReadHooks : kWriteHooks, side, 3000, &booking),
                   TftpReadiness::Ready);
         sides.push_back(side);
         bookings.push_back(booking);
@@ -101,7 +105,8 @@ TEST_F(Interleaving, ManyReadsAndWritesAtOnceEachGetTheirOwnBytes) {
         SCOPED_TRACE(n);
         EXPECT_TRUE(got[n].complete);
         const TftpRunOutcome outcome = AwaitTftpBooking(bookings[n], 3000);
-        EXPECT_EQ(outcome.Result, n < kEach ? TftpRunResult::FileServed : TftpRunResult::FileStored);
+        EXPECT_EQ(outcome.Result,
+                  n < kEach ? TftpRunResult::FileServed : TftpRunResult::FileStored);
         if (n < kEach) served.push_back(got[n].data);
         if (n >= kEach) stored.push_back(sides[n]->stored);
     }

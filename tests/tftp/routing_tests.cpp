@@ -14,8 +14,8 @@ using namespace testing_support;
 
 namespace {
 
-constexpr std::uint32_t kDevice = 0x0a000005;   // 10.0.0.5, booked
-constexpr std::uint32_t kOther = 0x0a000006;    // 10.0.0.6, booked too, newer
+constexpr std::uint32_t kDevice = 0x0a000005;  // 10.0.0.5, booked
+constexpr std::uint32_t kOther = 0x0a000006;   // 10.0.0.6, booked too, newer
 constexpr std::uint32_t kStranger = 0x0a000007;
 constexpr plat::Ipv4Endpoint kWake{plat::kLoopbackAddress, 40001};
 constexpr plat::Ipv4Endpoint kReaderPeer{0x0a000010, 1001};
@@ -68,26 +68,80 @@ TEST(PortRouting, EachDatagramGoesWhereTheRulesSay) {
         {"the newer booking's device", {}, {kOther, 5000}, wrq, 0, TftpRoute::StartBooked, 1, 0},
         {"the device's empty datagram", {}, {kDevice, 5000}, {}, 0, TftpRoute::NotARequest, 0, 0},
         {"the device's ACK", {}, {kDevice, 5000}, TftpAck(0), 4, TftpRoute::NotARequest, 0, 0},
-        {"the device's 3 bytes", {}, {kDevice, 5000}, Bytes{0, 2, 'u'}, 3,
-         TftpRoute::RefuseRequest, 0, 4},
-        {"the device's oversized request", {}, {kDevice, 5000}, Wrq(std::string(600, 'u')), 0,
-         TftpRoute::NotARequest, 0, 0},
+        {"the device's 3 bytes",
+         {},
+         {kDevice, 5000},
+         Bytes{0, 2, 'u'},
+         3,
+         TftpRoute::RefuseRequest,
+         0,
+         4},
+        {"the device's oversized request",
+         {},
+         {kDevice, 5000},
+         Wrq(std::string(600, 'u')),
+         0,
+         TftpRoute::NotARequest,
+         0,
+         0},
         {"the device's failed receive", {}, {kDevice, 5000}, {}, -1, TftpRoute::NotARequest, 0, 0},
-        {"the device asks for another file", {}, {kDevice, 5000}, Wrq("image"), 0,
-         TftpRoute::RefuseRequest, 0, 1},
-        {"the device asks in netascii", {}, {kDevice, 5000}, Wrq("upload-image", "netascii"), 0,
-         TftpRoute::RefuseRequest, 0, 4},
-        {"the device reads from a backup", {}, {kDevice, 5000}, TftpRequest(1, "image", "octet"),
-         0, TftpRoute::RefuseRequest, 0, 2},
+        {"the device asks for another file",
+         {},
+         {kDevice, 5000},
+         Wrq("image"),
+         0,
+         TftpRoute::RefuseRequest,
+         0,
+         1},
+        {"the device asks in netascii",
+         {},
+         {kDevice, 5000},
+         Wrq("upload-image", "netascii"),
+         0,
+         TftpRoute::RefuseRequest,
+         0,
+         4},
+        {"the device reads from a backup",
+         {},
+         {kDevice, 5000},
+         TftpRequest(1, "image", "octet"),
+         0,
+         TftpRoute::RefuseRequest,
+         0,
+         2},
         {"a stranger's request", {}, {kStranger, 5000}, wrq, 0, TftpRoute::Foreign, 0, 0},
-        {"a stranger's ACK while bookings wait", {}, {kStranger, 5000}, TftpAck(1), 4,
-         TftpRoute::Foreign, 0, 0},
-        {"a stranger among transfers", {true, false}, {kStranger, 5000}, TftpAck(1), 4,
-         TftpRoute::UnknownPeer, 0, 0},
-        {"a stranger among dallies", {false, false}, {kStranger, 5000}, TftpAck(1), 4,
-         TftpRoute::Drop, 0, 0},
-        {"a stranger's request with nothing booked", {false, false}, {kStranger, 5000}, wrq, 0,
-         TftpRoute::Foreign, 0, 0},
+        {"a stranger's ACK while bookings wait",
+         {},
+         {kStranger, 5000},
+         TftpAck(1),
+         4,
+         TftpRoute::Foreign,
+         0,
+         0},
+        {"a stranger among transfers",
+         {true, false},
+         {kStranger, 5000},
+         TftpAck(1),
+         4,
+         TftpRoute::UnknownPeer,
+         0,
+         0},
+        {"a stranger among dallies",
+         {false, false},
+         {kStranger, 5000},
+         TftpAck(1),
+         4,
+         TftpRoute::Drop,
+         0,
+         0},
+        {"a stranger's request with nothing booked",
+         {false, false},
+         {kStranger, 5000},
+         wrq,
+         0,
+         TftpRoute::Foreign,
+         0,
+         0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -103,11 +157,11 @@ TEST(PortRouting, EachDatagramGoesWhereTheRulesSay) {
         if (row.scene.bookings)
             bookings = {Booked(deviceAddress, true), Booked(otherAddress, true),
                         Booked(unknownAddress, true)};
-        const int received = row.received != 0 ? row.received
-                                                : static_cast<int>(row.datagram.size());
-        const TftpRouting routing = RouteTftpDatagram(slots, bookings,
-                                                      row.scene.transfers ? reader : run, kWake,
-                                                      row.from, row.datagram, received);
+        const int received =
+            row.received != 0 ? row.received : static_cast<int>(row.datagram.size());
+        const TftpRouting routing =
+            RouteTftpDatagram(slots, bookings, row.scene.transfers ? reader : run, kWake, row.from,
+                              row.datagram, received);
         EXPECT_EQ(routing.route, row.route);
         if (row.route == TftpRoute::Mail || row.route == TftpRoute::StartBooked ||
             row.route == TftpRoute::RefuseRequest) {
