@@ -14,7 +14,7 @@ const char kCliUsage[] =
     "  morvane-cli restore HOST FILE --dry-run [options]\n"
     "                                           show what restoring FILE would change\n"
     "  morvane-cli probe HOST [options]         tell what answers at HOST\n"
-    "  morvane-cli fleet-backup INVENTORY STORE [-j N] [--git] [options]\n"
+    "  morvane-cli fleet-backup INVENTORY STORE [-j N] [--git] [--git-push] [options]\n"
     "                                           back every device of INVENTORY up into STORE\n"
     "\n"
     "Options:\n"
@@ -31,8 +31,10 @@ const char kCliUsage[] =
     "                         configuration to FILE\n"
     "  --force                restore: send FILE even if it is empty or not a text\n"
     "  -j N                   fleet-backup: up to N devices at once (default 8)\n"
-    "  --git                  fleet-backup: record each run as a commit in STORE (a git work\n"
-    "                         tree, created if need be)\n"
+    "  --git                  fleet-backup: record each run that adds or changes a file as a\n"
+    "                         commit in STORE's git work tree (STORE's own, created if need\n"
+    "                         be, or one that encloses STORE)\n"
+    "  --git-push             fleet-backup: --git, and push each commit to the upstream\n"
     "  --http-port N          the device's web port (default 80)\n"
     "  --tftp-port N          the UDP port of our TFTP server (default 69)\n"
     "  --tftp-address ADDR    the address of ours the device sends to or fetches from\n"
@@ -60,7 +62,8 @@ const char kCliUsage[] =
     "  6  local file error (restore file unreadable, too large, empty or not a text; backup\n"
     "     file not writable)\n"
     "  7  the TFTP port cannot be opened (held by another program, or no permission)\n"
-    "  8  fleet-backup: one or more devices failed, or the history commit failed\n";
+    "  8  fleet-backup: one or more devices failed, or the history's commit\n"
+    "     or push failed, or its HEAD is detached (the files are stored all the same)\n";
 
 namespace {
 
@@ -164,6 +167,11 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
             }
         } else if (arg == "--git") {
             options->git = true;
+        // The store's history: --git-push pushes each commit (and implies --git).
+        } else if (arg == "--git-push") {
+            options->git = true;
+            options->gitPush = true;
+        // End of the history's options.
         } else if (arg == "--http-port") {
             if (!port(&options->httpPort)) return false;
         } else if (arg == "--tftp-port") {

@@ -24,6 +24,7 @@ struct CliOptions {
     int commandTimeoutSeconds = 0;
     int parallel = 8;          // fleet-backup: devices at once
     bool git = false;          // fleet-backup: keep the store's history, creating it if need be
+    bool gitPush = false;      // fleet-backup: push each history commit to its upstream (implies git)
     std::string safetyBackup;  // restore: back the device up into this file first
     bool dryRun = false;       // restore: show what would change, send nothing
     bool verify = false;       // restore: read the configuration back before the reboot

@@ -15,7 +15,7 @@ enum CliExitCode : int {
     EXIT_TRANSFER = 5,
     EXIT_LOCAL_FILE = 6,
     EXIT_TFTP_PORT = 7,
-    EXIT_FLEET_FAILED = 8,  // fleet-backup: a device failed, or the history commit
+    EXIT_FLEET_FAILED = 8,  // fleet-backup: a device failed, or the history's commit or push
 };
 
 struct CliOutcome {

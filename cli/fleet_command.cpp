@@ -31,6 +31,7 @@ struct FleetCommandRun {
     std::vector<std::string> passwords;  // by device, in inventory order
     const std::vector<FleetDevice>& devices;
     bool progressShown = false;
+    std::vector<FleetDeviceResult> failed;  // for the history commit's message
 };
 
 bool ReadWholeText(const std::string& path, std::string* text) {
@@ -83,6 +84,7 @@ void ClearProgress(FleetCommandRun& run) {
 void OnResult(const FleetDeviceResult& result, const FleetTally& tally, void* context) {
     auto& run = *static_cast<FleetCommandRun*>(context);
     ClearProgress(run);
+    if (result.status == FleetDeviceStatus::Failed) run.failed.push_back(result);
     run.io.writeOut(run.options.json ? FleetDeviceJson(result, JsonString)
                                      : FleetDeviceLine(result));
     if (run.io.errIsTerminal) {
@@ -147,16 +149,73 @@ struct FleetInterruptRecord {
     std::mutex finishing;  // held by the main thread from the run's end to its summary
 };
 
-// The history commit and the summary line; the run's exit code (a failed commit fails a run
-// that would have succeeded).
+// A line of the report about the history: on standard output beside the summary, on standard
+// error when standard output carries JSON.
+void HistoryNote(const FleetCommandRun& run, const std::string& text) {
+    if (run.options.json)
+        run.io.writeErr("morvane-cli: " + text + "\n");
+    else
+        run.io.writeOut("History: " + text + "\n");
+}
+
+std::vector<std::string> DeviceNames(std::vector<std::string> files) {
+    for (std::string& file : files)
+        if (file.size() > 4 && file.ends_with(".cfg")) file.resize(file.size() - 4);
+    return files;
+}
+
+// The history commit (only when a device's file was added or changed) and its push; false when
+// either failed, reported.
+bool RecordHistory(FleetInterruptRecord& record, const FleetTally& tally,
+                   const std::string& note) {
+    const FleetCommandRun& run = record.run;
+    std::string error;
+    HistoryChanges changes;
+    if (!StageStoreFiles(record.store, RecordedFiles(record.devices, record.store), &changes,
+                         &error)) {
+        run.io.writeErr("morvane-cli: the history commit failed: " + error + "\n");
+        return false;
+    }
+    const std::string message = FleetCommitMessage(tally, DeviceNames(changes.added),
+                                                   DeviceNames(changes.changed), run.failed) +
+                                note;
+    switch (CommitStoreHistory(record.store, changes, message, &error)) {
+        case HistoryCommit::NothingChanged:
+            HistoryNote(run, "nothing was added or changed, so no commit");
+            return true;
+        case HistoryCommit::Detached:
+            run.io.writeErr("morvane-cli: the history of " + record.store +
+                            " has a detached HEAD: the files are stored, but not committed "
+                            "(check out a branch to record the next run)\n");
+            return false;
+        case HistoryCommit::Failed:
+            run.io.writeErr("morvane-cli: the history commit failed: " + error + "\n");
+            return false;
+        case HistoryCommit::Made:
+            break;
+    }
+    const std::string counts = std::to_string(changes.added.size()) + " added, " +
+                               std::to_string(changes.changed.size()) + " changed";
+    if (!run.options.gitPush) {
+        HistoryNote(run, "committed (" + counts + ")");
+        return true;
+    }
+    if (!PushStoreHistory(record.store, &error)) {
+        HistoryNote(run, "committed (" + counts + ")");
+        run.io.writeErr("morvane-cli: the push of the history failed, the commit stays in " +
+                        record.store + ": " + error + "\n");
+        return false;
+    }
+    HistoryNote(run, "committed (" + counts + ") and pushed");
+    return true;
+}
+
+// The history commit and the summary line; the run's exit code (a failed commit or push, or a
+// detached HEAD, fails a run that would have succeeded).
 int CommitAndReport(FleetInterruptRecord& record, const FleetTally& tally, int code,
                     const std::string& note) {
-    std::string error;
-    if (record.history && !CommitStoreHistory(record.store, RecordedFiles(record.devices, record.store),
-                                              FleetCommitMessage(tally) + note, &error)) {
-        record.run.io.writeErr("morvane-cli: the history commit failed: " + error + "\n");
-        if (code == EXIT_OK) code = EXIT_FLEET_FAILED;
-    }
+    if (record.history && !RecordHistory(record, tally, note) && code == EXIT_OK)
+        code = EXIT_FLEET_FAILED;
     record.run.io.writeOut(record.run.options.json ? FleetSummaryJson(tally, code, JsonString)
                                                    : FleetSummaryLine(tally));
     return code;
@@ -202,7 +261,7 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
         return Refuse(io, inventoryPath + ": " + error);
     if (options.git && !GitProgramAvailable())
         return Refuse(io, "--git needs the git program, which cannot be run here");
-    FleetCommandRun run{options, io, {}, devices};
+    FleetCommandRun run{options, io, {}, devices, false, {}};
     if (!GatherPasswords(options, devices, &run.passwords, &error)) {
         const bool fromInventory = error.rfind("line ", 0) == 0;
         return Refuse(io, fromInventory ? inventoryPath + ": " + error : error);
@@ -214,6 +273,8 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
         return Refuse(io, refusal);
     SweepFleetScratch(store);
     bool history = StoreHasHistory(store);
+    if (options.git && !history && StoreInWorkTree(store))
+        history = true;  // an enclosing work tree records the store's paths
     if (options.git && !history) {
         if (!StartStoreHistory(store, &error))
             return Refuse(io, "cannot start the history of " + store + ": " + error);

@@ -49,6 +49,12 @@ bool StoreHasHistory(const std::string& store) {
     return plat::FileExists((store + "/.git").c_str());
 }
 
+bool StoreInWorkTree(const std::string& store) {
+    std::string output;
+    return Git(store, {"rev-parse", "--is-inside-work-tree"}, &output) == 0 &&
+           WithoutLineEnds(output) == "true";
+}
+
 bool StartStoreHistory(const std::string& store, std::string* error) {
     return GitOk(store, {"init", "-q", "--shared=0600"}, error);
 }
@@ -89,17 +95,49 @@ std::string HistoryPrivacyWarning(const std::string& store) {
            "    git -C '" + store + "' config core.sharedRepository 0600\n";
 }
 
-bool CommitStoreHistory(const std::string& store, const std::vector<std::string>& changedFiles,
-                        const std::string& message, std::string* error) {
-    if (!changedFiles.empty()) {
-        std::vector<std::string> add{"add", "--"};
-        add.insert(add.end(), changedFiles.begin(), changedFiles.end());
-        if (!GitOk(store, add, error)) return false;
+bool StageStoreFiles(const std::string& store, const std::vector<std::string>& files,
+                     HistoryChanges* changes, std::string* error) {
+    if (files.empty()) return true;
+    std::vector<std::string> add{"add", "--"};
+    add.insert(add.end(), files.begin(), files.end());
+    if (!GitOk(store, add, error)) return false;
+    std::vector<std::string> diff{"diff", "--cached", "--name-status", "--no-renames",
+                                  "--relative", "--"};
+    diff.insert(diff.end(), files.begin(), files.end());
+    std::string output;
+    if (Git(store, diff, &output) != 0) {
+        output = WithoutLineEnds(std::move(output));
+        *error = output.empty() ? "git could not be run" : output;
+        return false;
     }
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        line = WithoutLineEnds(std::move(line));
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        (line[0] == 'A' ? changes->added : changes->changed).push_back(line.substr(tab + 1));
+    }
+    return true;
+}
+
+bool StoreHistoryDetached(const std::string& store) {
+    return Git(store, {"symbolic-ref", "-q", "HEAD"}, nullptr) != 0;
+}
+
+HistoryCommit CommitStoreHistory(const std::string& store, const HistoryChanges& changes,
+                                 const std::string& message, std::string* error) {
+    if (changes.Empty()) return HistoryCommit::NothingChanged;
+    if (StoreHistoryDetached(store)) return HistoryCommit::Detached;
     std::vector<std::string> commit;
     std::string configured;
     if (Git(store, {"config", "user.email"}, &configured) != 0)
         commit = {"-c", "user.name=morvane-cli", "-c", "user.email=morvane-cli@localhost"};
-    commit.insert(commit.end(), {"commit", "-q", "--allow-empty", "-m", message});
-    return GitOk(store, commit, error);
+    commit.insert(commit.end(), {"commit", "-q", "-m", message, "--"});
+    commit.insert(commit.end(), changes.added.begin(), changes.added.end());
+    commit.insert(commit.end(), changes.changed.begin(), changes.changed.end());
+    return GitOk(store, commit, error) ? HistoryCommit::Made : HistoryCommit::Failed;
+}
+
+bool PushStoreHistory(const std::string& store, std::string* error) {
+    return GitOk(store, {"-c", "credential.interactive=never", "push", "-q"}, error);
 }

@@ -61,10 +61,20 @@ std::string FleetProgressText(const FleetTally& tally) {
            std::to_string(tally.failed) + " failed";
 }
 
-std::string FleetCommitMessage(const FleetTally& tally) {
-    return "Fleet backup: " + std::to_string(tally.stored) + " changed, " +
-           std::to_string(tally.unchanged) + " unchanged, " + std::to_string(tally.failed) +
-           " failed";
+std::string FleetCommitMessage(const FleetTally& tally, const std::vector<std::string>& added,
+                               const std::vector<std::string>& changed,
+                               const std::vector<FleetDeviceResult>& failed) {
+    std::string message = "Fleet backup: " + std::to_string(tally.stored) + " changed, " +
+                          std::to_string(tally.unchanged) + " unchanged, " +
+                          std::to_string(tally.failed) + " failed";
+    std::string body;
+    for (const std::string& name : added) body += "added: " + name + "\n";
+    for (const std::string& name : changed) body += "changed: " + name + "\n";
+    for (const FleetDeviceResult& result : failed)
+        body += "failed: " + result.device.name + " (" + result.device.host +
+                "): " + result.cause + "\n";
+    if (!body.empty()) message += "\n\n" + body.substr(0, body.size() - 1);
+    return message;
 }
 
 std::string FleetDeviceJson(const FleetDeviceResult& result,

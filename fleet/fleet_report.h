@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fleet/fleet_inventory.h"
 
@@ -35,8 +36,12 @@ std::string FleetDeviceLine(const FleetDeviceResult& result);
 std::string FleetSummaryLine(const FleetTally& tally);
 // "37/120 done, 2 failed", without a line end.
 std::string FleetProgressText(const FleetTally& tally);
-// The history commit's message.
-std::string FleetCommitMessage(const FleetTally& tally);
+// The history commit's message: the counts as its subject; its body a line for each added,
+// changed and failed device (a failed one with its cause). `added` and `changed` are device
+// names, `failed` the results of the failed devices.
+std::string FleetCommitMessage(const FleetTally& tally, const std::vector<std::string>& added,
+                               const std::vector<std::string>& changed,
+                               const std::vector<FleetDeviceResult>& failed);
 
 // `escape` turns a text into a JSON string literal, quotes included.
 std::string FleetDeviceJson(const FleetDeviceResult& result,

@@ -290,10 +290,105 @@ TEST_F(FleetAgainstSimulators, EveryDeviceGetsItsFileAndLineAndNothingGoodIsLost
     if (!git) return;
     std::string log, files;
     ASSERT_EQ(plat::RunProgram({"git", "-C", store, "log", "--format=%s", "--name-only"}, &log), 0);
-    EXPECT_EQ(log,
-              "Fleet backup: 0 changed, 2 unchanged, 4 failed\n"
+    EXPECT_EQ(log,  // the second run added and changed nothing: no commit
               "Fleet backup: 1 changed, 1 unchanged, 4 failed\n\n"
               "broken.cfg\nrefused.cfg\nsilent.cfg\nstored.cfg\nunchanged.cfg\n");
+}
+
+int GitIn(const std::string& folder, std::vector<std::string> args, std::string* output = nullptr) {
+    args.insert(args.begin(), {"git", "-C", folder});
+    return plat::RunProgram(args, output);
+}
+
+int CommitCount(const std::string& repository) {
+    std::string count;
+    return GitIn(repository, {"rev-list", "--count", "HEAD"}, &count) == 0 ? std::stoi(count) : 0;
+}
+
+// The store's history over runs: what is committed, where, with which message, and when a run
+// refuses to commit or fails to push.
+TEST_F(FleetAgainstSimulators, TheHistoryRecordsWhatChangedAndOnlyThat) {
+    if (!GitProgramAvailable()) GTEST_SKIP() << "no git program";
+    enum class Before { Nothing, OneRun, OneRunThenOldText, EnclosingTree, Detached, Upstream };
+    struct Case {
+        const char* what;
+        Before before;
+        bool withUnreachable;  // a failed device in the run
+        bool push;
+        int exitCode;
+        int newCommits;
+        const char* message;  // held by the new commit's message, or else by the output
+        const char* err;      // held by standard error; empty: nothing asked of it
+    };
+    const Case cases[] = {
+        {"first run", Before::Nothing, true, false, 8, 1,
+         "Fleet backup: 1 changed, 0 unchanged, 1 failed\n\nadded: stored\nfailed: unreachable "
+         "(127.0.0.9): ",
+         ""},
+        {"nothing changed", Before::OneRun, false, false, 0, 0,
+         "History: nothing was added or changed, so no commit", ""},
+        {"a changed file", Before::OneRunThenOldText, false, false, 0, 1,
+         "Fleet backup: 1 changed, 0 unchanged, 0 failed\n\nchanged: stored\n", ""},
+        {"enclosing work tree", Before::EnclosingTree, false, false, 0, 1, "added: stored", ""},
+        {"detached HEAD", Before::Detached, false, false, 8, 0, "", "has a detached HEAD"},
+        {"push", Before::Upstream, false, true, 0, 1, "History: committed (1 added, 0 changed) and pushed", ""},
+        {"push without upstream", Before::Nothing, false, true, 8, 1, "added: stored",
+         "the push of the history failed"},
+    };
+    namespace fs = std::filesystem;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(store);
+        fs::remove_all(dir + "/.git");
+        fs::remove_all(dir + "/up.git");
+        const std::string inventory =
+            std::string("host,name\n127.0.0.1,stored\n") +
+            (c.withUnreachable ? "127.0.0.9,unreachable\n" : "");
+        std::string repository = store;
+        if (c.before == Before::EnclosingTree) {
+            ASSERT_EQ(GitIn(dir, {"init", "-q"}), 0);
+            repository = dir;
+        }
+        if (c.before == Before::Upstream) {
+            ASSERT_EQ(GitIn(dir, {"init", "-q", "--bare", "up.git"}), 0);
+            ASSERT_EQ(GitIn(dir, {"clone", "-q", "up.git", "store"}), 0);
+        }
+        if (c.before == Before::OneRun || c.before == Before::OneRunThenOldText ||
+            c.before == Before::Detached) {
+            ASSERT_EQ(Fleet(inventory, {"--git"}).exitCode, 0);
+            WriteWholeFile(store + "/stored.cfg", "hostname old\r\n");
+            if (c.before != Before::OneRun) {  // the history holds an older text
+                ASSERT_EQ(GitIn(store, {"-c", "user.name=t", "-c", "user.email=t@localhost",
+                                        "commit", "-q", "-am", "old"}),
+                          0);
+            }
+        }
+        if (c.before == Before::OneRun) {
+            ASSERT_EQ(Fleet(inventory, {"--git"}).exitCode, 0);
+        }
+        if (c.before == Before::Detached) {
+            ASSERT_EQ(GitIn(store, {"checkout", "-q", "--detach"}), 0);
+        }
+        const int commitsBefore = CommitCount(repository);
+
+        const CliRun run = Fleet(inventory, {c.push ? "--git-push" : "--git"});
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+        EXPECT_EQ(ReadWholeFile(store + "/stored.cfg"), AsStored(DeviceText("stored")));
+        EXPECT_EQ(CommitCount(repository), commitsBefore + c.newCommits);
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        std::string message;
+        if (c.newCommits > 0) GitIn(repository, {"log", "-1", "--format=%B"}, &message);
+        EXPECT_NE((message + run.out).find(c.message), std::string::npos) << message << run.out;
+        if (c.before == Before::EnclosingTree) {
+            std::string files, untracked;
+            GitIn(dir, {"show", "--format=", "--name-only", "HEAD"}, &files);
+            EXPECT_EQ(files, "store/stored.cfg\n");  // nothing else of the enclosing tree
+            EXPECT_FALSE(fs::exists(store + "/.git"));
+        }
+        if (c.before == Before::Upstream) {
+            EXPECT_EQ(CommitCount(dir + "/up.git"), 1);
+        }
+    }
 }
 
 // The cause of a device's failure to get the TFTP port names the step and the system's words.
