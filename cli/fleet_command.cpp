@@ -1,6 +1,8 @@
 #include "cli/fleet_command.h"
 
 #include <fstream>
+#include <iostream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 
@@ -41,6 +43,30 @@ bool ReadWholeText(const std::string& path, std::string* text) {
     whole << in.rdbuf();
     *text = whole.str();
     return !in.bad();
+}
+
+// The inventory's text: "-" is standard input.
+bool ReadInventory(const std::string& path, std::string* text) {
+    if (path != "-") return ReadWholeText(path, text);
+    text->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    return !std::cin.bad();
+}
+
+bool IsAbsolutePath(const std::string& path) {
+    if (!path.empty() && (path[0] == '/' || path[0] == '\\')) return true;
+    return path.size() >= 2 && path[1] == ':';  // a drive letter
+}
+
+// A relative password_file is taken from the inventory's folder (standard input: the working
+// directory), so that a run does not depend on where it was started from.
+void AnchorPasswordFiles(const std::string& inventoryPath, std::vector<FleetDevice>* devices) {
+    if (inventoryPath == "-") return;
+    const std::size_t slash = inventoryPath.find_last_of("/\\");
+    if (slash == std::string::npos) return;
+    const std::string folder = inventoryPath.substr(0, slash + 1);
+    for (FleetDevice& device : *devices)
+        if (!device.passwordFile.empty() && !IsAbsolutePath(device.passwordFile))
+            device.passwordFile = folder + device.passwordFile;
 }
 
 // Every device's password: its password_file, else the command's usual sources (asked once,
@@ -254,11 +280,14 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
     const std::string& inventoryPath = options.host;
     const std::string& store = options.file;
     std::string text, error;
-    if (!ReadWholeText(inventoryPath, &text))
+    if (!ReadInventory(inventoryPath, &text))
         return Refuse(io, "cannot read the inventory " + inventoryPath);
     std::vector<FleetDevice> devices;
-    if (!ParseFleetInventory(text, &devices, &error))
+    std::string warning;
+    if (!ParseFleetInventory(text, &devices, &error, &warning))
         return Refuse(io, inventoryPath + ": " + error);
+    if (!warning.empty()) io.writeErr("morvane-cli: " + inventoryPath + ": " + warning + "\n");
+    AnchorPasswordFiles(inventoryPath, &devices);
     if (options.git && !GitProgramAvailable())
         return Refuse(io, "--git needs the git program, which cannot be run here");
     FleetCommandRun run{options, io, {}, devices, false, {}};

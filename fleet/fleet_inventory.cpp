@@ -25,6 +25,31 @@ constexpr std::array<ColumnName, 6> kColumns{{{Column::Host, "host"},
 // The limits of the fields the single-device command takes (the text areas less their zero).
 constexpr std::size_t kHostLimit = 127;
 constexpr std::size_t kUserLimit = 79;
+// A name becomes NAME.cfg, and a file name holds at most 255 bytes.
+constexpr std::size_t kNameLimit = 255 - 4;
+
+// The text as a message may quote it: bytes that do not print become \xNN.
+std::string Printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7f) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xf];
+        }
+    }
+    return out;
+}
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
 
 std::string_view Trim(std::string_view text) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
@@ -79,6 +104,7 @@ bool SplitCsvLine(std::string_view line, std::vector<std::string>* fields, std::
 // A name becomes a file in the store: it must stay a plain file name on every platform.
 const char* NameProblem(std::string_view name) {
     if (name.empty()) return "the name is empty";
+    if (name.size() > kNameLimit) return "the name is longer than a file name may be";
     if (name == "." || name == ".." || name.front() == '.') return "the name starts with a dot";
     for (const unsigned char c : name) {
         if (c < 0x20 || c == 0x7f) return "the name holds a control character";
@@ -97,14 +123,18 @@ bool Fail(std::string* error, int line, const std::string& reason) {
 }  // namespace
 
 bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* devices,
-                         std::string* error) {
+                         std::string* error, std::string* warning) {
     devices->clear();
+    if (warning) warning->clear();
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a byte order mark
+    std::vector<std::string> unknown;
     std::array<int, static_cast<std::size_t>(Column::Count_)> where;
     where.fill(-1);
     bool haveHeader = false;
     std::set<std::string> names;
     std::vector<std::string> fields;
     int lineNumber = 0;
+    std::size_t columns = 0;  // in the header, known or not
     while (!text.empty()) {
         const std::size_t end = std::min(text.find('\n'), text.size());
         const std::string_view line = text.substr(0, end);
@@ -118,23 +148,27 @@ bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* device
         if (!haveHeader) {
             haveHeader = true;
             for (std::size_t i = 0; i < fields.size(); ++i) {
+                const std::string column = Lower(fields[i]);
                 const auto known =
                     std::find_if(kColumns.begin(), kColumns.end(),
-                                 [&](const ColumnName& c) { return c.text == fields[i]; });
-                if (known == kColumns.end())
-                    return Fail(error, lineNumber, "unknown column \"" + fields[i] + "\"");
+                                 [&](const ColumnName& c) { return c.text == column; });
+                if (known == kColumns.end()) {
+                    unknown.push_back("\"" + Printable(fields[i]) + "\"");
+                    continue;
+                }
                 int& slot = where[static_cast<std::size_t>(known->column)];
                 if (slot != -1)
-                    return Fail(error, lineNumber, "column \"" + fields[i] + "\" given twice");
+                    return Fail(error, lineNumber,
+                                "column \"" + Printable(fields[i]) + "\" given twice");
                 slot = static_cast<int>(i);
             }
+            columns = fields.size();
             if (where[static_cast<std::size_t>(Column::Host)] == -1)
                 return Fail(error, lineNumber, "the header has no \"host\" column");
             continue;
         }
 
-        if (fields.size() > static_cast<std::size_t>(std::count_if(where.begin(), where.end(),
-                                                                   [](int w) { return w >= 0; })))
+        if (fields.size() > columns)
             return Fail(error, lineNumber, "more fields than the header names");
         const auto get = [&](Column column) -> std::string {
             const int at = where[static_cast<std::size_t>(column)];
@@ -164,15 +198,23 @@ bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* device
         }
         if (device.name.empty()) device.name = device.host;
         if (const char* problem = NameProblem(device.name)) return Fail(error, lineNumber, problem);
-        std::string key = device.name;  // names that differ only in case share a file on some disks
-        std::transform(key.begin(), key.end(), key.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const std::string key = Lower(device.name);  // names that differ only in case share a file on some disks
         if (!names.insert(key).second)
-            return Fail(error, lineNumber, "the name \"" + device.name + "\" is already taken");
+            return Fail(error, lineNumber,
+                        "the name \"" + Printable(device.name) + "\" is already taken");
         if (device.user.size() > kUserLimit)
             return Fail(error, lineNumber, "the user name is longer than 79 characters");
         devices->push_back(std::move(device));
     }
-    if (!haveHeader) return Fail(error, lineNumber, "the inventory has no header line");
+    if (!haveHeader) {
+        *error = lineNumber == 0 ? "the inventory is empty" : "the inventory has no header line";
+        return false;
+    }
+    if (warning && !unknown.empty()) {
+        *warning = unknown.size() == 1 ? "unknown column " : "unknown columns ";
+        for (std::size_t i = 0; i < unknown.size(); ++i)
+            *warning += (i ? ", " : "") + unknown[i];
+        *warning += " ignored";
+    }
     return true;
 }

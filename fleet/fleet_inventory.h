@@ -21,9 +21,12 @@ struct FleetDevice {
 };
 
 // Parses a CSV inventory: a header line naming the columns (host required; name, user,
-// password_file, tftp_address and device_tftp_address optional, in any order), then one device
-// a line. Blank lines and lines whose
-// first non-blank character is '#' are skipped. Fields may be double-quoted ("" is a quote).
-// False on the first bad line, with "line N: reason" in *error; *devices is then unusable.
+// password_file, tftp_address and device_tftp_address optional, in any order, in any case;
+// other columns are ignored), then one device a line. A byte order mark before the header is
+// skipped. Blank lines and lines whose first non-blank character is '#' are skipped. Fields may
+// be double-quoted ("" is a quote). False on the first bad line, with "line N: reason" in *error
+// (a text with no line at all: "the inventory is empty"); *devices is then unusable. Messages
+// show bytes that do not print as \xNN. *warning, when given, names the ignored columns in one
+// text (empty when there are none).
 bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* devices,
-                         std::string* error);
+                         std::string* error, std::string* warning = nullptr);
