@@ -35,6 +35,13 @@ const char kCliUsage[] =
     "                         commit in STORE's git work tree (STORE's own, created if need\n"
     "                         be, or one that encloses STORE)\n"
     "  --git-push             fleet-backup: --git, and push each commit to the upstream\n"
+    "  --diff                 fleet-backup: print a diff of each changed device (secrets masked)\n"
+    "  --max-age HOURS        fleet-backup: mark a device stale whose last good backup is\n"
+    "                         older than HOURS\n"
+    "  --metrics-file FILE    fleet-backup: write the run's metrics into FILE (node exporter\n"
+    "                         textfile format)\n"
+    "  --html FILE            fleet-backup: write a page of the run into FILE\n"
+    "  --only NAME[,NAME...]  fleet-backup: back up only these devices of INVENTORY\n"
     "  --http-port N          the device's web port (default 80)\n"
     "  --tftp-port N          the UDP port of our TFTP server (default 69)\n"
     "  --tftp-address ADDR    the address of ours the device sends to or fetches from\n"
@@ -78,15 +85,29 @@ bool ParsePort(const std::string& text, std::uint16_t* port) {
 
 constexpr int kLongestTimeoutSeconds = 86400;
 constexpr int kMostDevicesAtOnce = 256;
+constexpr int kLongestMaxAgeHours = 24 * 365 * 10;
 
-bool ParseCount(const std::string& text, int* count) {
+// A whole number from 1 to `most`.
+bool ParseCount(const std::string& text, int* count, int most = kMostDevicesAtOnce) {
     int value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 1 ||
-        value > kMostDevicesAtOnce)
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > most)
         return false;
     *count = value;
     return true;
+}
+
+// "a,b,c" into names; false when a name is empty.
+bool SplitNames(const std::string& text, std::vector<std::string>* names) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string name = text.substr(start, comma - start);
+        if (name.empty()) return false;
+        names->push_back(name);
+        if (comma == std::string::npos) return true;
+        start = comma + 1;
+    }
 }
 
 bool ParseSeconds(const std::string& text, int* seconds) {
@@ -105,6 +126,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
                      std::string* error) {
     std::vector<std::string> positional;
     bool parallelGiven = false;
+    std::string fleetOnly;  // the first option given that only fleet-backup takes
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const auto value = [&](std::string* out) {
@@ -171,7 +193,31 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
         } else if (arg == "--git-push") {
             options->git = true;
             options->gitPush = true;
-        // End of the history's options.
+        // End of the history's options. The fleet's report and records:
+        } else if (arg == "--diff") {
+            options->diff = true;
+            fleetOnly = fleetOnly.empty() ? arg : fleetOnly;
+        } else if (arg == "--max-age") {
+            std::string text;
+            if (!value(&text)) return false;
+            if (!ParseCount(text, &options->maxAgeHours, kLongestMaxAgeHours)) {
+                *error = arg + " takes a number of hours from 1 to " +
+                         std::to_string(kLongestMaxAgeHours);
+                return false;
+            }
+            fleetOnly = fleetOnly.empty() ? arg : fleetOnly;
+        } else if (arg == "--metrics-file" || arg == "--html") {
+            if (!value(arg == "--html" ? &options->htmlFile : &options->metricsFile)) return false;
+            fleetOnly = fleetOnly.empty() ? arg : fleetOnly;
+        } else if (arg == "--only") {
+            std::string text;
+            if (!value(&text)) return false;
+            if (!SplitNames(text, &options->only)) {
+                *error = arg + " takes device names separated by commas";
+                return false;
+            }
+            fleetOnly = fleetOnly.empty() ? arg : fleetOnly;
+        // End of the fleet's report and records.
         } else if (arg == "--http-port") {
             if (!port(&options->httpPort)) return false;
         } else if (arg == "--tftp-port") {
@@ -251,6 +297,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
     }
     if (!fleet && (options->git || parallelGiven)) {
         *error = std::string(options->git ? "--git" : "-j") + " goes with fleet-backup";
+        return false;
+    }
+    if (!fleet && !fleetOnly.empty()) {
+        *error = fleetOnly + " goes with fleet-backup";
         return false;
     }
     if (!options->tftpAddress.empty() && options->command == CliCommand::Probe) {

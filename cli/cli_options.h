@@ -25,6 +25,12 @@ struct CliOptions {
     int parallel = 8;          // fleet-backup: devices at once
     bool git = false;          // fleet-backup: keep the store's history, creating it if need be
     bool gitPush = false;      // fleet-backup: push each history commit to its upstream (implies git)
+    // fleet-backup's report and records.
+    bool diff = false;              // print each changed device's diff
+    int maxAgeHours = 0;            // a last good backup older than this is stale; 0: no limit
+    std::string metricsFile;        // write the run's metrics here (textfile format)
+    std::string htmlFile;           // write the run's page here
+    std::vector<std::string> only;  // back up just these devices of the inventory (by name)
     std::string safetyBackup;  // restore: back the device up into this file first
     bool dryRun = false;       // restore: show what would change, send nothing
     bool verify = false;       // restore: read the configuration back before the reboot

@@ -33,7 +33,9 @@ struct FleetCommandRun {
     std::vector<std::string> passwords;  // by device, in inventory order
     const std::vector<FleetDevice>& devices;
     bool progressShown = false;
-    std::vector<FleetDeviceResult> failed;  // for the history commit's message
+    // Every device's result, in finishing order: for the history commit's message and the
+    // run's records.
+    std::vector<FleetDeviceResult> results;
 };
 
 bool ReadWholeText(const std::string& path, std::string* text) {
@@ -110,7 +112,7 @@ void ClearProgress(FleetCommandRun& run) {
 void OnResult(const FleetDeviceResult& result, const FleetTally& tally, void* context) {
     auto& run = *static_cast<FleetCommandRun*>(context);
     ClearProgress(run);
-    if (result.status == FleetDeviceStatus::Failed) run.failed.push_back(result);
+    run.results.push_back(result);
     run.io.writeOut(run.options.json ? FleetDeviceJson(result, JsonString)
                                      : FleetDeviceLine(result));
     if (run.io.errIsTerminal) {
@@ -202,8 +204,11 @@ bool RecordHistory(FleetInterruptRecord& record, const FleetTally& tally,
         run.io.writeErr("morvane-cli: the history commit failed: " + error + "\n");
         return false;
     }
+    std::vector<FleetDeviceResult> failed;
+    for (const FleetDeviceResult& result : run.results)
+        if (result.status == FleetDeviceStatus::Failed) failed.push_back(result);
     const std::string message = FleetCommitMessage(tally, DeviceNames(changes.added),
-                                                   DeviceNames(changes.changed), run.failed) +
+                                                   DeviceNames(changes.changed), failed) +
                                 note;
     switch (CommitStoreHistory(record.store, changes, message, &error)) {
         case HistoryCommit::NothingChanged:

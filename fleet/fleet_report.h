@@ -19,6 +19,16 @@ struct FleetDeviceResult {
     double seconds = 0;
     int exitCode = 0;   // what the single-device backup would have exited with
     std::string cause;  // for a failure: what went wrong, in the operator's words
+    // What the new text changed against the stored one (Stored only; a new device's file counts
+    // all its lines as added and has no diff). `diff` is unified, with secrets masked.
+    std::size_t linesAdded = 0;
+    std::size_t linesRemoved = 0;
+    std::string diff;
+    // From the store's state, in seconds since 1970 (0: none): when this attempt was made, and
+    // when the device's last good backup was (this one, when it succeeded).
+    std::int64_t attemptTime = 0;
+    std::int64_t lastGoodTime = 0;
+    bool stale = false;  // its last good backup is older than --max-age allows
 };
 
 struct FleetTally {
@@ -26,6 +36,7 @@ struct FleetTally {
     int stored = 0;
     int unchanged = 0;
     int failed = 0;
+    int stale = 0;  // devices marked stale (any result)
     double seconds = 0;
     int Done() const { return stored + unchanged + failed; }
 };
