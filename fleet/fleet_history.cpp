@@ -9,9 +9,10 @@
 
 namespace {
 
-int Git(const std::string& store, std::vector<std::string> args, std::string* output) {
+int Git(const std::string& store, std::vector<std::string> args, std::string* output,
+        std::uint64_t timeoutMs = 0) {
     args.insert(args.begin(), {"git", "-C", store});
-    return plat::RunProgram(args, output);
+    return plat::RunProgram(args, output, timeoutMs);
 }
 
 std::string WithoutLineEnds(std::string text) {
@@ -138,6 +139,16 @@ HistoryCommit CommitStoreHistory(const std::string& store, const HistoryChanges&
     return GitOk(store, commit, error) ? HistoryCommit::Made : HistoryCommit::Failed;
 }
 
-bool PushStoreHistory(const std::string& store, std::string* error) {
-    return GitOk(store, {"-c", "credential.interactive=never", "push", "-q"}, error);
+bool PushStoreHistory(const std::string& store, std::string* error, std::uint64_t timeoutMs) {
+    std::string output;
+    const int status =
+        Git(store, {"-c", "credential.interactive=never", "push", "-q"}, &output, timeoutMs);
+    if (status == 0) return true;
+    output = WithoutLineEnds(std::move(output));
+    if (status == plat::kProgramTimedOut)
+        *error = "git push did not finish within " + std::to_string(timeoutMs / 1000) +
+                 " s; the remote did not answer in time" + (output.empty() ? "" : ": " + output);
+    else
+        *error = output.empty() ? "git could not be run" : output;
+    return false;
 }

@@ -4,6 +4,7 @@
 // through platform/process.h. Nothing here is needed for a store without history.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -46,5 +47,8 @@ HistoryCommit CommitStoreHistory(const std::string& store, const HistoryChanges&
 // The history's HEAD is on no branch.
 bool StoreHistoryDetached(const std::string& store);
 // git push to the current branch's upstream; false with git's words in *error. Never asks for a
-// password: a remote that wants one fails the push.
-bool PushStoreHistory(const std::string& store, std::string* error);
+// password: a remote that wants one fails the push. A push still running after timeoutMs is
+// ended and fails (a remote that never answers).
+inline constexpr std::uint64_t kHistoryPushTimeoutMs = 120'000;
+bool PushStoreHistory(const std::string& store, std::string* error,
+                      std::uint64_t timeoutMs = kHistoryPushTimeoutMs);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "platform/test_hooks.h"
 
@@ -34,7 +35,8 @@ void AppendQuoted(std::string& line, const std::string& arg) {
 
 }  // namespace
 
-int RunProgram(const std::vector<std::string>& argv, std::string* output) {
+int RunProgram(const std::vector<std::string>& argv, std::string* output,
+               std::uint64_t timeoutMs) {
     if (argv.empty() || ShouldFail(Op::RunProgram)) return kProgramNotStarted;
     std::string line;
     for (const std::string& arg : argv) {
@@ -53,24 +55,44 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
     startup.hStdError = writeEnd;
     startup.hStdInput = INVALID_HANDLE_VALUE;
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+    // A job holds the program and every program it starts, so that the limit ends them all.
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    const BOOL started =
+        CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE,
+                       CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);
+        if (job) CloseHandle(job);
         return kProgramNotStarted;
     }
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        if (output) output->append(buffer, got);
+    if (job) AssignProcessToJobObject(job, process.hProcess);
+    ResumeThread(process.hThread);
+    // The output is read on a thread of its own, so that the wait below can be bounded.
+    std::string got;
+    std::thread reader([readEnd, &got] {
+        char buffer[4096];
+        DWORD n = 0;
+        while (ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0) got.append(buffer, n);
+    });
+    const DWORD wait = timeoutMs == 0 ? INFINITE
+                       : timeoutMs >= INFINITE - 1 ? INFINITE - 1
+                                                   : static_cast<DWORD>(timeoutMs);
+    const bool timedOut = WaitForSingleObject(process.hProcess, wait) == WAIT_TIMEOUT;
+    if (timedOut) {
+        if (job) TerminateJobObject(job, 1);
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    reader.join();  // to the end of the output: every writer of the pipe has closed it
     CloseHandle(readEnd);
-    WaitForSingleObject(process.hProcess, INFINITE);
+    if (output) output->append(got);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+    if (job) CloseHandle(job);
+    return timedOut ? kProgramTimedOut : static_cast<int>(code);
 }
 
 bool TakeEnvironmentVariable(const char* name, std::string* value) {

@@ -394,6 +394,30 @@ TEST_F(FleetAgainstSimulators, TheHistoryRecordsWhatChangedAndOnlyThat) {
     }
 }
 
+// A push to a remote that never answers ends at its limit with a cause, rather than holding the
+// nightly run (and the store's lock) for ever.
+TEST(FleetHistoryPush, ARemoteThatNeverAnswersEndsThePushAtItsLimit) {
+    if (!GitProgramAvailable() || plat::RunProgram({"sleep", "0"}, nullptr) != 0)
+        GTEST_SKIP() << "no git or sleep program";
+    const std::string repository = testing::TempDir() + "/silent-remote";
+    std::filesystem::remove_all(repository);
+    for (const std::vector<std::string>& step : std::vector<std::vector<std::string>>{
+             {"init", "-q", "-b", "main", repository},
+             {"-C", repository, "-c", "user.name=t", "-c", "user.email=t@localhost", "commit",
+              "-q", "--allow-empty", "-m", "first"},
+             {"-C", repository, "remote", "add", "origin", "ssh://nobody.invalid/store"},
+             {"-C", repository, "config", "core.sshCommand", "sleep 600; :"},
+             {"-C", repository, "config", "branch.main.remote", "origin"},
+             {"-C", repository, "config", "branch.main.merge", "refs/heads/main"}}) {
+        std::vector<std::string> argv{"git"};
+        argv.insert(argv.end(), step.begin(), step.end());
+        ASSERT_EQ(plat::RunProgram(argv, nullptr), 0) << step.back();
+    }
+    std::string error;
+    EXPECT_FALSE(PushStoreHistory(repository, &error, 1000));
+    EXPECT_NE(error.find("git push did not finish within 1 s"), std::string::npos) << error;
+}
+
 // The cause of a device's failure to get the TFTP port names the step and the system's words.
 TEST_F(FleetAgainstSimulators, AHeldTftpPortIsTheCauseInTheReport) {
     const plat::SocketHandle holder = plat::UdpOpen();
