@@ -5,6 +5,7 @@
 #include "app/config_file_hooks.h"
 #include "app/device_backup.h"
 #include "app/restore_file_check.h"
+#include "app/secret_mask.h"
 #include "app/text_diff.h"
 #include "cli/cli_reporting.h"
 #include "platform/files.h"
@@ -56,8 +57,9 @@ int RunRestoreDryRun(const CliOptions& options, const std::string& password, con
         io.writeErr("The device's configuration could not be read: " + read.panel + "\n");
         return ExitCodeForCommand(read.result, read.lastError);
     }
-    const TextDiff diff =
+    TextDiff diff =
         DiffTexts(deviceText, LoadedImageText(), options.host + " (device)", options.file);
+    diff.text = MaskSecretsInDiff(diff.text);
     outcome.extraJson += ",\"added\":" + std::to_string(diff.added) +
                          ",\"removed\":" + std::to_string(diff.removed) +
                          ",\"diff\":" + JsonString(diff.text);

@@ -113,8 +113,10 @@ void OnResult(const FleetDeviceResult& result, const FleetTally& tally, void* co
     auto& run = *static_cast<FleetCommandRun*>(context);
     ClearProgress(run);
     run.results.push_back(result);
-    run.io.writeOut(run.options.json ? FleetDeviceJson(result, JsonString)
-                                     : FleetDeviceLine(result));
+    // A changed device's diff goes out with its line, so that parallel devices never interleave.
+    run.io.writeOut(run.options.json ? FleetDeviceJson(result, JsonString, run.options.diff)
+                    : run.options.diff ? FleetDeviceLine(result) + result.diff
+                                       : FleetDeviceLine(result));
     if (run.io.errIsTerminal) {
         run.io.writeErr("\r" + FleetProgressText(tally));
         run.progressShown = true;

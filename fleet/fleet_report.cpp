@@ -78,13 +78,16 @@ std::string FleetCommitMessage(const FleetTally& tally, const std::vector<std::s
 }
 
 std::string FleetDeviceJson(const FleetDeviceResult& result,
-                            std::string (*escape)(const std::string&)) {
+                            std::string (*escape)(const std::string&), bool withDiff) {
     std::string json = "{\"name\":" + escape(result.device.name) +
                        ",\"host\":" + escape(result.device.host) + ",\"result\":\"" +
                        StatusWord(result.status) + "\",\"bytes\":" + std::to_string(result.bytes) +
                        ",\"seconds\":" + Seconds(result.seconds) +
                        ",\"exit_code\":" + std::to_string(result.exitCode);
     if (result.status == FleetDeviceStatus::Failed) json += ",\"cause\":" + escape(result.cause);
+    json += ",\"lines_added\":" + std::to_string(result.linesAdded) +
+            ",\"lines_removed\":" + std::to_string(result.linesRemoved);
+    if (withDiff && !result.diff.empty()) json += ",\"diff\":" + escape(result.diff);
     return json + "}\n";
 }
 

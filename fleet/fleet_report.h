@@ -54,8 +54,9 @@ std::string FleetCommitMessage(const FleetTally& tally, const std::vector<std::s
                                const std::vector<std::string>& changed,
                                const std::vector<FleetDeviceResult>& failed);
 
-// `escape` turns a text into a JSON string literal, quotes included.
+// `escape` turns a text into a JSON string literal, quotes included. The line counts are always
+// there; a changed device's diff only `withDiff`.
 std::string FleetDeviceJson(const FleetDeviceResult& result,
-                            std::string (*escape)(const std::string&));
+                            std::string (*escape)(const std::string&), bool withDiff = false);
 std::string FleetSummaryJson(const FleetTally& tally, int exitCode,
                              std::string (*escape)(const std::string&));

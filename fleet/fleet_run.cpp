@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/temporary_files.h"
+#include "fleet/fleet_change.h"
 #include "fleet/fleet_store.h"
 #include "platform/files.h"
 #include "platform/net.h"
@@ -126,8 +127,19 @@ void Work(FleetRunShared& run) {
             const std::uint64_t startMs = plat::MonotonicMs();
             const std::string scratch = FleetScratchPath(run.store, device.name);
             const FleetDeviceBackup backup = TransferDevice(device, scratch, run.hooks);
+            // What the new text changes, while the store still holds the old one.
+            FleetFileChange change;
+            if (backup.exitCode == 0)
+                change = CompareWithStoredFile(device, FleetFilePath(run.store, device.name),
+                                               scratch);
             std::lock_guard guard(run.lock);
-            Record(run, SettleDevice(device, run.store, scratch, backup, startMs));
+            FleetDeviceResult result = SettleDevice(device, run.store, scratch, backup, startMs);
+            if (result.status == FleetDeviceStatus::Stored) {
+                result.linesAdded = change.linesAdded;
+                result.linesRemoved = change.linesRemoved;
+                result.diff = std::move(change.diff);
+            }
+            Record(run, result);
             std::deque<std::size_t>& waiting = run.busy[key];
             if (waiting.empty()) {
                 run.busy.erase(key);

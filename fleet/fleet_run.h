@@ -9,7 +9,8 @@
 // scratch path it is given and says how it went) and where the report goes (onResult, once per
 // device as it finishes, in finishing order, one call at a time, on a worker thread; the tally it
 // gets already counts that device). A device's file is settled into the store and recorded under
-// one lock, so that the store and the record agree whenever that lock is held.
+// one lock, so that the store and the record agree whenever that lock is held. What a stored
+// device's new text changed (fleet_change.h) is worked out on its worker before that lock.
 #pragma once
 
 #include <string>

@@ -454,6 +454,16 @@ TEST_F(CliAgainstSimulator, DryRunAndVerifyCompareTheFileWithTheDevice) {
         EXPECT_EQ(failed.err.find("... and 2 more") != std::string::npos, !verbose);
         EXPECT_NE(RequestLines(device->Requests()).back(), "GET /cli?REBOOT");
     }
+
+    // The printed diff masks a secret's value; the file is sent as it is.
+    WriteWholeFile(file, "hostname after\nuser root password hunter2\n");
+    for (const bool json : {false, true}) {
+        std::vector<std::string> args{"restore", "127.0.0.1", file, "--dry-run"};
+        if (json) args.push_back("--json");
+        const CliRun masked = Cli(args);
+        EXPECT_NE(masked.out.find("+user root password ********"), std::string::npos) << masked.out;
+        EXPECT_EQ(masked.out.find("hunter2"), std::string::npos) << masked.out;
+    }
 }
 
 // Either of our time-outs may end EXECUTE while the device still holds the connection: the

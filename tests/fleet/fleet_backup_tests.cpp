@@ -418,6 +418,53 @@ TEST(FleetHistoryPush, ARemoteThatNeverAnswersEndsThePushAtItsLimit) {
     EXPECT_NE(error.find("git push did not finish within 1 s"), std::string::npos) << error;
 }
 
+// A device whose configuration changed between two runs: its diff follows its line with the
+// secrets masked, the store keeps the text as it is, and the JSON objects carry the counts.
+TEST_F(FleetAgainstSimulators, AChangedDeviceShowsItsDiffWithSecretsMasked) {
+    const std::string inventory = "host,name\n127.0.0.1,stored\n";
+    const std::string lines = "interface eth0 speed auto\r\nsnmp on\r\n";
+    const auto restore = [&](const std::string& password) {
+        const std::string file = dir + "/restore.cfg";
+        WriteWholeFile(file, "hostname stored\r\nuser root password " + password + "\r\n" + lines);
+        const CliRun run = RunCli({"restore", "127.0.0.1", file, "--http-port",
+                                   std::to_string(httpPort), "--tftp-port",
+                                   std::to_string(tftpPort)});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+    };
+    restore("hunter1");
+    const CliRun first = Fleet(inventory, {"--json", "--diff"});
+    EXPECT_NE(first.out.find("\"lines_added\":4,\"lines_removed\":0}"), std::string::npos)
+        << first.out;  // a new device: all lines added, no diff
+    const std::string before = ReadWholeFile(store + "/stored.cfg");
+
+    restore("hunter2");
+    const CliRun second = Fleet(inventory, {"--diff"});
+    const std::string diff =
+        "--- stored.cfg (stored)\n+++ stored.cfg (127.0.0.1)\n@@ -1,4 +1,4 @@\n hostname stored\n"
+        "-user root password ********\n+user root password ********\n interface eth0 speed "
+        "auto\n snmp on\n";
+    const std::size_t line = second.out.find("stored (127.0.0.1): stored, ");
+    ASSERT_NE(line, std::string::npos) << second.out;
+    const std::size_t lineEnd = second.out.find('\n', line) + 1;
+    EXPECT_EQ(second.out.substr(lineEnd, second.out.find("Fleet backup: ") - lineEnd), diff);
+    EXPECT_EQ(second.out.find("hunter"), std::string::npos) << second.out;
+    EXPECT_NE(ReadWholeFile(store + "/stored.cfg").find("user root password hunter2\r\n"),
+              std::string::npos);
+
+    for (const bool withDiff : {false, true}) {
+        WriteWholeFile(store + "/stored.cfg", before);
+        std::vector<std::string> options{"--json"};
+        if (withDiff) options.push_back("--diff");
+        const CliRun json = Fleet(inventory, options);
+        EXPECT_NE(json.out.find("\"lines_added\":1,\"lines_removed\":1"), std::string::npos)
+            << json.out;
+        EXPECT_EQ(json.out.find("\"diff\":\"--- stored.cfg (stored)\\n") != std::string::npos,
+                  withDiff)
+            << json.out;
+        EXPECT_EQ(json.out.find("hunter"), std::string::npos) << json.out;
+    }
+}
+
 // The cause of a device's failure to get the TFTP port names the step and the system's words.
 TEST_F(FleetAgainstSimulators, AHeldTftpPortIsTheCauseInTheReport) {
     const plat::SocketHandle holder = plat::UdpOpen();
