@@ -17,7 +17,8 @@ constexpr std::size_t kMissingLinesShown = 5;
 
 std::string JsonLines(const std::vector<std::string>& lines) {
     std::string json = "[";
-    for (const std::string& line : lines) json += (json.size() > 1 ? "," : "") + JsonString(line);
+    for (const std::string& line : lines)
+        json += (json.size() > 1 ? "," : "") + JsonString(MaskSecretLine(line));
     return json + "]";
 }
 
@@ -100,7 +101,7 @@ void ReportRestoreFindings(const CommandReport& report, const CliOptions& option
     io.writeErr(outcome.detail + "; it was not rebooted:\n");
     const bool all = options.verbose || options.json;
     const std::size_t shown = all ? count : std::min(count, kMissingLinesShown);
-    for (std::size_t i = 0; i < shown; ++i) io.writeErr("  " + report.MissingLines[i] + "\n");
+    for (std::size_t i = 0; i < shown; ++i) io.writeErr("  " + MaskSecretLine(report.MissingLines[i]) + "\n");
     if (shown < count)
         io.writeErr("  ... and " + std::to_string(count - shown) + " more (-v shows them all)\n");
 }

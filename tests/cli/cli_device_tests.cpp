@@ -439,6 +439,7 @@ TEST_F(CliAgainstSimulator, DryRunAndVerifyCompareTheFileWithTheDevice) {
 
     std::string refused = "hostname after\n";
     for (int i = 1; i <= 7; ++i) refused += "bogus " + std::to_string(i) + "\n";
+    refused.insert(refused.size() - 1, " password hunter3");  // listed masked
     WriteWholeFile(file, refused);
     for (const bool verbose : {false, true}) {
         std::vector<std::string> args{"restore", "127.0.0.1", file, "--verify"};
@@ -450,7 +451,8 @@ TEST_F(CliAgainstSimulator, DryRunAndVerifyCompareTheFileWithTheDevice) {
                                   "rebooted:\n  bogus 1\n"),
                   std::string::npos)
             << failed.err;
-        EXPECT_EQ(failed.err.find("  bogus 7\n") != std::string::npos, verbose);
+        EXPECT_EQ(failed.err.find("  bogus 7 password ********\n") != std::string::npos, verbose);
+        EXPECT_EQ(failed.err.find("hunter3"), std::string::npos);
         EXPECT_EQ(failed.err.find("... and 2 more") != std::string::npos, !verbose);
         EXPECT_NE(RequestLines(device->Requests()).back(), "GET /cli?REBOOT");
     }
