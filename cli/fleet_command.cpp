@@ -16,11 +16,15 @@
 #include "cli/password_source.h"
 #include "devicecmd/device_settings.h"
 #include "fleet/fleet_history.h"
+#include "fleet/fleet_atomic_file.h"
 #include "fleet/fleet_inventory.h"
+#include "fleet/fleet_metrics.h"
 #include "fleet/fleet_run.h"
+#include "fleet/fleet_state.h"
 #include "fleet/fleet_store.h"
 #include "platform/files.h"
 #include "platform/log.h"
+#include "platform/threads.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_settings.h"
 
@@ -36,6 +40,9 @@ struct FleetCommandRun {
     // Every device's result, in finishing order: for the history commit's message and the
     // run's records.
     std::vector<FleetDeviceResult> results;
+    // The store's state, read once the store is locked; each finished device's attempt is
+    // recorded in it (under the run's lock) and it is written back when the run is recorded.
+    FleetState state;
 };
 
 bool ReadWholeText(const std::string& path, std::string* text) {
@@ -101,6 +108,11 @@ FleetDeviceBackup BackUpOne(const FleetDevice& device, const std::string& scratc
     return BackUpFleetDevice(FleetDeviceJob{
         device.host, device.user.empty() ? run.options.user : device.user, run.passwords[index],
         scratchPath, device.tftpAddress, device.deviceTftpAddress});
+}
+
+void StampResult(FleetDeviceResult& result, void* context) {
+    auto& run = *static_cast<FleetCommandRun*>(context);
+    StampFleetResult(run.state, result, plat::WallClockSeconds(), run.options.maxAgeHours);
 }
 
 void ClearProgress(FleetCommandRun& run) {
@@ -243,14 +255,34 @@ bool RecordHistory(FleetInterruptRecord& record, const FleetTally& tally,
     return true;
 }
 
-// The history commit and the summary line; the run's exit code (a failed commit or push, or a
-// detached HEAD, fails a run that would have succeeded).
+// The store's state and, when asked for, the metrics file, written as the run is recorded.
+// A state that cannot be written is only reported (the next run starts afresh); metrics that
+// cannot be written fail the run, as its monitoring would miss it.
+bool WriteRunRecords(const FleetInterruptRecord& record, const FleetTally& tally) {
+    const FleetCommandRun& run = record.run;
+    std::string error;
+    if (!SaveFleetState(record.store, run.state, &error))
+        run.io.writeErr("morvane-cli: warning: the state of " + record.store +
+                        " could not be written: " + error + "\n");
+    if (run.options.metricsFile.empty()) return true;
+    const std::string metrics = FleetMetricsText(run.results, tally, plat::WallClockSeconds());
+    if (WriteFileAtomically(run.options.metricsFile, metrics, false, &error)) return true;
+    run.io.writeErr("morvane-cli: the metrics file " + run.options.metricsFile +
+                    " could not be written: " + error + "\n");
+    return false;
+}
+
+// The store's records, the history commit and the summary line; the run's exit code (metrics
+// that cannot be written, a failed commit or push, or a detached HEAD fail a run that would
+// have succeeded).
 int CommitAndReport(FleetInterruptRecord& record, const FleetTally& tally, int code,
                     const std::string& note) {
+    if (!WriteRunRecords(record, tally) && code == EXIT_OK) code = EXIT_FLEET_FAILED;
     if (record.history && !RecordHistory(record, tally, note) && code == EXIT_OK)
         code = EXIT_FLEET_FAILED;
-    record.run.io.writeOut(record.run.options.json ? FleetSummaryJson(tally, code, JsonString)
-                                                   : FleetSummaryLine(tally));
+    record.run.io.writeOut(record.run.options.json
+                               ? FleetSummaryJson(tally, code, JsonString)
+                               : FleetSummaryLine(tally, record.run.options.maxAgeHours > 0));
     return code;
 }
 
@@ -297,7 +329,7 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
     AnchorPasswordFiles(inventoryPath, &devices);
     if (options.git && !GitProgramAvailable())
         return Refuse(io, "--git needs the git program, which cannot be run here");
-    FleetCommandRun run{options, io, {}, devices, false, {}};
+    FleetCommandRun run{options, io, {}, devices, false, {}, {}};
     if (!GatherPasswords(options, devices, &run.passwords, &error)) {
         const bool fromInventory = error.rfind("line ", 0) == 0;
         return Refuse(io, fromInventory ? inventoryPath + ": " + error : error);
@@ -308,6 +340,10 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
     if (const std::string refusal = LockStore(store, lock); !refusal.empty())
         return Refuse(io, refusal);
     SweepFleetScratch(store);
+    if (LoadFleetState(store, &run.state, &error) == FleetStateLoad::Damaged)
+        io.writeErr("morvane-cli: warning: the state file " + FleetStatePath(store) +
+                    " is damaged (" + error + "); starting afresh: every device's last good "
+                    "backup is taken as unknown\n");
     bool history = StoreHasHistory(store);
     if (options.git && !history && StoreInWorkTree(store))
         history = true;  // an enclosing work tree records the store's paths
@@ -333,7 +369,7 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
     FleetInterruptRecord interrupt{run, devices, store, lock, history, {}};
     SetCliInterruptAction(InterruptRun, &interrupt);
     const FleetRunOutcome outcome =
-        RunFleetBackup(devices, store, options.parallel, FleetRunHooks{BackUpOne, OnResult, &run});
+        RunFleetBackup(devices, store, options.parallel, FleetRunHooks{BackUpOne, OnResult, &run, StampResult});
     int code = outcome.tally.failed == 0 ? EXIT_OK : EXIT_FLEET_FAILED;
     {
         std::lock_guard finishing(interrupt.finishing);

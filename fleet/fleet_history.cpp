@@ -61,7 +61,7 @@ bool StartStoreHistory(const std::string& store, std::string* error) {
 }
 
 void ExcludeToolFiles(const std::string& store) {
-    constexpr const char* kPatterns[] = {".*.cfg.morvane-new*", ".morvane-lock"};
+    constexpr const char* kPatterns[] = {".*.cfg.morvane-new*", ".morvane-lock", ".morvane-state*"};
     const std::string info = RepositoryFolder(store) + "/info";
     if (!plat::DirectoryExists(info.c_str())) plat::MakeDirectory(info.c_str());
     const std::string exclude = info + "/exclude";

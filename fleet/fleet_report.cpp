@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "fleet/fleet_time.h"
+
 namespace {
 
 const char* StatusWord(FleetDeviceStatus status) {
@@ -22,6 +24,14 @@ std::string Seconds(double seconds) {
     return text;
 }
 
+// "; last good backup 3 days ago", for a failed device whose attempt was stamped with the
+// store's state.
+std::string LastGoodText(const FleetDeviceResult& result) {
+    if (result.attemptTime == 0) return {};
+    if (result.lastGoodTime == 0) return "; never backed up";
+    return "; last good backup " + AgeText(result.lastGoodTime, result.attemptTime);
+}
+
 }  // namespace
 
 void CountFleetResult(FleetTally& tally, const FleetDeviceResult& result) {
@@ -36,6 +46,7 @@ void CountFleetResult(FleetTally& tally, const FleetDeviceResult& result) {
             ++tally.failed;
             break;
     }
+    if (result.stale) ++tally.stale;
 }
 
 std::string FleetDeviceLine(const FleetDeviceResult& result) {
@@ -45,15 +56,18 @@ std::string FleetDeviceLine(const FleetDeviceResult& result) {
         line += ", " + std::to_string(result.bytes) + " bytes";
     line += ", " + Seconds(result.seconds) + " s";
     if (result.status == FleetDeviceStatus::Failed)
-        line += ": " + result.cause + " (exit code " + std::to_string(result.exitCode) + ")";
+        line += ": " + result.cause + " (exit code " + std::to_string(result.exitCode) + ")" +
+                LastGoodText(result);
+    if (result.stale) line += ", stale";
     return line + "\n";
 }
 
-std::string FleetSummaryLine(const FleetTally& tally) {
+std::string FleetSummaryLine(const FleetTally& tally, bool countStale) {
     return "Fleet backup: " + std::to_string(tally.devices) + " devices, " +
            std::to_string(tally.stored) + " stored, " + std::to_string(tally.unchanged) +
-           " unchanged, " + std::to_string(tally.failed) + " failed, in " + Seconds(tally.seconds) +
-           " s\n";
+           " unchanged, " + std::to_string(tally.failed) + " failed, " +
+           (countStale ? std::to_string(tally.stale) + " stale, " : std::string()) + "in " +
+           Seconds(tally.seconds) + " s\n";
 }
 
 std::string FleetProgressText(const FleetTally& tally) {
@@ -85,6 +99,10 @@ std::string FleetDeviceJson(const FleetDeviceResult& result,
                        ",\"seconds\":" + Seconds(result.seconds) +
                        ",\"exit_code\":" + std::to_string(result.exitCode);
     if (result.status == FleetDeviceStatus::Failed) json += ",\"cause\":" + escape(result.cause);
+    json += ",\"last_good\":" +
+            (result.lastGoodTime == 0 ? std::string("null")
+                                      : "\"" + FormatIsoUtc(result.lastGoodTime) + "\"") +
+            ",\"stale\":" + (result.stale ? "true" : "false");
     json += ",\"lines_added\":" + std::to_string(result.linesAdded) +
             ",\"lines_removed\":" + std::to_string(result.linesRemoved);
     if (withDiff && !result.diff.empty()) json += ",\"diff\":" + escape(result.diff);
@@ -97,6 +115,6 @@ std::string FleetSummaryJson(const FleetTally& tally, int exitCode,
            ",\"stored\":" + std::to_string(tally.stored) +
            ",\"unchanged\":" + std::to_string(tally.unchanged) +
            ",\"failed\":" + std::to_string(tally.failed) +
-           ",\"seconds\":" + Seconds(tally.seconds) + ",\"exit_code\":" + std::to_string(exitCode) +
+           ",\"stale\":" + std::to_string(tally.stale) + ",\"seconds\":" + Seconds(tally.seconds) + ",\"exit_code\":" + std::to_string(exitCode) +
            "}\n";
 }

@@ -44,7 +44,8 @@ struct FleetTally {
 void CountFleetResult(FleetTally& tally, const FleetDeviceResult& result);
 
 std::string FleetDeviceLine(const FleetDeviceResult& result);
-std::string FleetSummaryLine(const FleetTally& tally);
+// `countStale` (a run with --max-age): the stale devices are counted too.
+std::string FleetSummaryLine(const FleetTally& tally, bool countStale = false);
 // "37/120 done, 2 failed", without a line end.
 std::string FleetProgressText(const FleetTally& tally);
 // The history commit's message: the counts as its subject; its body a line for each added,

@@ -94,7 +94,8 @@ struct FleetRunShared {
 };
 
 // Lock held. Counts and reports a finished device.
-void Record(FleetRunShared& run, const FleetDeviceResult& result) {
+void Record(FleetRunShared& run, FleetDeviceResult result) {
+    if (run.hooks.stamp) run.hooks.stamp(result, run.hooks.context);
     CountFleetResult(run.outcome.tally, result);
     if (result.status == FleetDeviceStatus::Stored)
         run.outcome.changedFiles.push_back(result.device.name + ".cfg");

@@ -30,6 +30,10 @@ struct FleetRunHooks {
                                    void* context);
     void (*onResult)(const FleetDeviceResult& result, const FleetTally& tally, void* context);
     void* context;
+    // Optional: completes a finished device's result from the front end's records (its times,
+    // whether it is stale) before it is counted and reported; called as onResult is, just
+    // before it, under the same lock.
+    void (*stamp)(FleetDeviceResult& result, void* context) = nullptr;
 };
 
 struct FleetRunOutcome {

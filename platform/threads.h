@@ -17,5 +17,8 @@ void ThreadJoin(ThreadHandle thread);
 void SleepMs(int milliseconds);
 // A clock that only moves forward, in milliseconds.
 std::uint64_t MonotonicMs();
+// The calendar clock: whole seconds since 1970-01-01 00:00 UTC. It may jump (the system's time
+// set by hand or by a time service); for records of when something happened, never for waits.
+std::int64_t WallClockSeconds();
 
 }  // namespace plat

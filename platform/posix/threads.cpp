@@ -64,4 +64,10 @@ std::uint64_t MonotonicMs() {
            static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
+std::int64_t WallClockSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec);
+}
+
 }  // namespace plat

@@ -55,4 +55,14 @@ std::uint64_t MonotonicMs() {
     return ::GetTickCount64();
 }
 
+std::int64_t WallClockSeconds() {
+    // FILETIME counts 100 ns intervals since 1601-01-01 UTC.
+    constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    const std::uint64_t ticks =
+        (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return static_cast<std::int64_t>(ticks / 10000000u) - kSecondsFrom1601To1970;
+}
+
 }  // namespace plat
