@@ -13,12 +13,14 @@
 #include "cli/cli_reporting.h"
 #include "cli/cli_session.h"
 #include "cli/fleet_device_step.h"
+#include "cli/fleet_page_output.h"
 #include "cli/password_source.h"
 #include "devicecmd/device_settings.h"
 #include "fleet/fleet_history.h"
 #include "fleet/fleet_atomic_file.h"
 #include "fleet/fleet_inventory.h"
 #include "fleet/fleet_metrics.h"
+#include "fleet/fleet_page.h"
 #include "fleet/fleet_run.h"
 #include "fleet/fleet_state.h"
 #include "fleet/fleet_store.h"
@@ -272,13 +274,29 @@ bool WriteRunRecords(const FleetInterruptRecord& record, const FleetTally& tally
     return false;
 }
 
-// The store's records, the history commit and the summary line; the run's exit code (metrics
-// that cannot be written, a failed commit or push, or a detached HEAD fail a run that would
-// have succeeded).
+// --html FILE: the run's page, from every result so far (a run cut short has fewer than its
+// devices); false when it cannot be written, reported.
+bool WriteRunPage(const FleetInterruptRecord& record, const FleetTally& tally) {
+    const FleetCommandRun& run = record.run;
+    const FleetPageRun page{record.store, plat::WallClockSeconds(),
+                            tally.Done() < tally.devices};
+    std::string error;
+    if (WriteFleetPageFile(run.options.htmlFile, FleetPage(page, tally, run.results), &error))
+        return true;
+    run.io.writeErr("morvane-cli: the page " + run.options.htmlFile + " cannot be written (" +
+                    error + "); the devices' files are stored\n");
+    return false;
+}
+
+// The store's records, the history commit, the page and the summary line; the run's exit code
+// (metrics or a page that cannot be written, a failed commit or push, or a detached HEAD fail a
+// run that would have succeeded).
 int CommitAndReport(FleetInterruptRecord& record, const FleetTally& tally, int code,
                     const std::string& note) {
     if (!WriteRunRecords(record, tally) && code == EXIT_OK) code = EXIT_FLEET_FAILED;
     if (record.history && !RecordHistory(record, tally, note) && code == EXIT_OK)
+        code = EXIT_FLEET_FAILED;
+    if (!record.run.options.htmlFile.empty() && !WriteRunPage(record, tally) && code == EXIT_OK)
         code = EXIT_FLEET_FAILED;
     record.run.io.writeOut(record.run.options.json
                                ? FleetSummaryJson(tally, code, JsonString)
@@ -336,6 +354,13 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
     }
     if (!PrepareFleetStore(store))
         return Refuse(io, "the store " + store + " is not a folder and cannot be made one");
+    // A page inside the store stays out of its history, and never takes a device's file.
+    const std::string pageInStore =
+        options.htmlFile.empty() ? std::string() : FleetPagePathInStore(options.htmlFile, store);
+    for (const FleetDevice& device : devices)
+        if (!pageInStore.empty() && pageInStore == device.name + ".cfg")
+            return Refuse(io, "--html " + options.htmlFile + " is the file of the device " +
+                                  device.name);
     StoreLock lock;
     if (const std::string refusal = LockStore(store, lock); !refusal.empty())
         return Refuse(io, refusal);
@@ -360,7 +385,9 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
     }
 
     if (history) {
-        ExcludeToolFiles(store);
+        std::vector<std::string> pageFiles;
+        if (!pageInStore.empty()) pageFiles = {pageInStore, FleetPageScratchPath(pageInStore)};
+        ExcludeToolFiles(store, pageFiles);
         io.writeErr(HistoryPrivacyWarning(store));
     }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "platform/files.h"
@@ -40,6 +41,16 @@ bool GitOk(const std::string& store, std::vector<std::string> args, std::string*
     return false;
 }
 
+// A path relative to the work tree's top as an exclude pattern that matches it alone.
+std::string ExactPattern(const std::string& path) {
+    std::string pattern = "/";
+    for (const char c : path) {
+        if (c == '*' || c == '?' || c == '[' || c == '\\' || c == '!' || c == '#') pattern += '\\';
+        pattern += c;
+    }
+    return pattern;
+}
+
 }  // namespace
 
 bool GitProgramAvailable() {
@@ -60,8 +71,17 @@ bool StartStoreHistory(const std::string& store, std::string* error) {
     return GitOk(store, {"init", "-q", "--shared=0600"}, error);
 }
 
-void ExcludeToolFiles(const std::string& store) {
+void ExcludeToolFiles(const std::string& store, const std::vector<std::string>& storeFiles) {
     constexpr const char* kPatterns[] = {".*.cfg.morvane-new*", ".morvane-lock", ".morvane-state*"};
+    std::vector<std::string> patterns(std::begin(kPatterns), std::end(kPatterns));
+    if (!storeFiles.empty()) {
+        std::string prefix;  // STORE's place in the work tree ("" at its top)
+        if (Git(store, {"rev-parse", "--show-prefix"}, &prefix) == 0) {
+            prefix = WithoutLineEnds(prefix);
+            for (const std::string& file : storeFiles)
+                patterns.push_back(ExactPattern(prefix + file));
+        }
+    }
     const std::string info = RepositoryFolder(store) + "/info";
     if (!plat::DirectoryExists(info.c_str())) plat::MakeDirectory(info.c_str());
     const std::string exclude = info + "/exclude";
@@ -73,10 +93,10 @@ void ExcludeToolFiles(const std::string& store) {
         lines = "\n" + whole.str();
     }
     std::string missing;
-    for (const char* pattern : kPatterns)
-        if (lines.find("\n" + std::string(pattern) + "\n") == std::string::npos &&
-            lines.find("\n" + std::string(pattern) + "\r\n") == std::string::npos)
-            missing += std::string(pattern) + "\n";
+    for (const std::string& pattern : patterns)
+        if (lines.find("\n" + pattern + "\n") == std::string::npos &&
+            lines.find("\n" + pattern + "\r\n") == std::string::npos)
+            missing += pattern + "\n";
     if (missing.empty()) return;
     std::ofstream out(exclude, std::ios::binary | std::ios::app);
     if (lines.size() > 1 && lines.back() != '\n') out << '\n';

@@ -18,9 +18,10 @@ bool StoreInWorkTree(const std::string& store);
 // (core.sharedRepository 0600: its folder 0700, objects 0400, the index 0600). False with git's
 // words in *error.
 bool StartStoreHistory(const std::string& store, std::string* error);
-// Keeps the tool's own scratch, lock and state files out of the history, also for `git add -A`
-// by hand: their names go into the repository's info/exclude once.
-void ExcludeToolFiles(const std::string& store);
+// Keeps the tool's own scratch, lock and state files out of the history, also for `git add -A` by
+// hand: their names go into the repository's info/exclude once. `storeFiles` are more of them,
+// as paths relative to STORE (the run's page and its scratch file, when they lie inside it).
+void ExcludeToolFiles(const std::string& store, const std::vector<std::string>& storeFiles = {});
 // When other users may read the history (its repository folder grants its group or others any
 // access), the warning to print: what is open and the commands that close it. Empty otherwise.
 std::string HistoryPrivacyWarning(const std::string& store);

@@ -89,7 +89,9 @@ deb() {
     for kind in service timer; do
       ln -s "/usr/lib/systemd/system/morvane-fleet-backup@.$kind" "$units/morvane-fleet-backup@ci.$kind"
     done
-    systemd-analyze verify --man=no "$units"/morvane-fleet-backup@ci.{service,timer} ||
+    ln -s /usr/lib/systemd/system/morvane-fleet-alert@.service "$units/morvane-fleet-alert@ci.service"
+    systemd-analyze verify --man=no "$units"/morvane-fleet-backup@ci.{service,timer} \
+      "$units"/morvane-fleet-alert@ci.service ||
       fail "systemd-analyze verify"
     echo "== systemd-analyze verify: the units are sound"
   fi

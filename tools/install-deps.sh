@@ -16,3 +16,10 @@ if ((${#missing[@]})); then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+# Optional: the fleet page's browser test skips itself without chromium, so a machine where it
+# cannot be had still builds and tests.
+if ! command -v chromium >/dev/null; then
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq chromium >/dev/null 2>&1 ||
+    echo "install-deps: chromium is not available here; the fleet page's browser test will skip" >&2
+fi
