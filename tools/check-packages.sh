@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Builds the Debian package and the Windows zip, and tries each as a user would.
 #   tools/check-packages.sh        both
-#   tools/check-packages.sh deb    build morvane_<version>_amd64.deb, install it on this machine
-#                                  (as root, or with sudo), check the versions, the capability,
-#                                  the system user and the systemd units, run the demo with the
-#                                  installed programs and one backup as an unprivileged user on
-#                                  UDP port 69
+#   tools/check-packages.sh deb    build morvane_<version>-<revision>_amd64.deb and
+#                                  tavio-sim_<version>-<revision>_amd64.deb, check both with
+#                                  lintian (any tag the package does not override fails), install
+#                                  them on this machine (as root, or with sudo), check the
+#                                  versions, the capability, the system user and the systemd
+#                                  units, run the demo with the installed programs and one backup
+#                                  as an unprivileged user on UDP port 69; then remove tavio-sim
+#                                  (morvane works alone), purge morvane after enabling a timer
+#                                  instance (no link may stay behind), and install both again
 #   tools/check-packages.sh zip    build morvane-<version>-win64.zip from the cross build
 #                                  (MORVANE_WIN_BUILD, default build-win), check what it holds,
 #                                  and run its morvane-cli.exe under Wine: --version and one
@@ -17,6 +21,8 @@ root=$PWD
 mode=${1:-all}
 jobs=$(nproc)
 version=$(sed -n 's/^project(Morvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+# The Debian revision: the newest entry of the package's changelog.
+revision=$(sed -n '1s/^morvane ([0-9.]*-\([0-9]*\)).*/\1/p' packaging/debian/changelog)
 SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
 scratch=$(mktemp -d /tmp/morvane-packages.XXXXXX)
 sims=()
@@ -49,6 +55,7 @@ native_tools() {
   command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
   command -v setcap >/dev/null || need+=(libcap2-bin)
   command -v runuser >/dev/null || need+=(util-linux)
+  command -v lintian >/dev/null || need+=(lintian)
   if ((${#need[@]})); then
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
@@ -57,17 +64,34 @@ native_tools() {
   cmake --build build-pkg -j "$jobs" >/dev/null
 }
 
+# install_packages DEB...: apt installs them (and what they depend on) on this machine.
+install_packages() {
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${@/#/./}" >/dev/null
+}
+
 deb() {
   native_tools
   rm -f build-pkg/*.deb
   (cd build-pkg && cpack -G DEB >/dev/null)
-  local package=build-pkg/morvane_${version}_amd64.deb
-  [ -f "$package" ] || fail "no $package"
-  echo "== $package: $(stat -c %s "$package") bytes, $(dpkg-deb -f "$package" Installed-Size) KiB installed"
-  dpkg-deb -f "$package" Depends
-  dpkg-deb -c "$package" | awk '$1 !~ /^d/ { printf "  %8d %s\n", $3, substr($6, 2) }'
+  local morvane=build-pkg/morvane_${version}-${revision}_amd64.deb
+  local sim=build-pkg/tavio-sim_${version}-${revision}_amd64.deb package
+  for package in "$morvane" "$sim"; do
+    [ -f "$package" ] || fail "no $package"
+    echo "== $package: $(stat -c %s "$package") bytes, $(dpkg-deb -f "$package" Installed-Size) KiB installed"
+    dpkg-deb -f "$package" Depends
+    dpkg-deb -c "$package" | awk '$1 !~ /^d/ { printf "  %8d %s\n", $3, substr($6, 2) }'
+  done
+  dpkg-deb -c "$morvane" | grep -q 'usr/bin/tavio-sim$' && fail "$morvane holds tavio-sim"
 
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "./$package" >/dev/null
+  # Every tag lintian has fails, down to the pedantic ones, unless the package overrides it.
+  local tags lintian_rc=0
+  tags=$(lintian --pedantic -I --fail-on error,warning,info,pedantic "$morvane" "$sim" 2>&1) ||
+    lintian_rc=$?
+  grep -v '^running with root privileges' <<<"$tags" || true
+  [ "$lintian_rc" -eq 0 ] || fail "lintian has tags the packages do not override"
+  echo "== lintian: no tag beyond the packages' overrides"
+
+  install_packages "$morvane" "$sim"
   echo "== installed: $(morvane-cli --version), $(tavio-sim --version)"
   [ "$(command -v morvane-cli)" = /usr/bin/morvane-cli ] || fail "morvane-cli is not /usr/bin's"
   [ "$(morvane-cli --version)" = "morvane-cli $version" ] || fail "morvane-cli --version"
@@ -81,6 +105,10 @@ deb() {
   [ "$(stat -c %U:%G /var/lib/morvane)" = morvane:morvane ] || fail "/var/lib/morvane's owner"
   [ "$(stat -c %G /etc/morvane)" = morvane ] || fail "/etc/morvane's group"
   man -w morvane-cli >/dev/null 2>&1 || [ -f /usr/share/man/man1/morvane-cli.1.gz ] || fail "no man page"
+  for file in /usr/share/doc/morvane/{README.md.gz,changelog.Debian.gz,copyright} \
+    /usr/share/doc/tavio-sim/{changelog.Debian.gz,copyright} /usr/share/lintian/overrides/{morvane,tavio-sim}; do
+    [ -f "$file" ] || fail "no $file"
+  done
 
   if command -v systemd-analyze >/dev/null; then
     # A template is checked through an instance of it.
@@ -114,6 +142,34 @@ deb() {
   else
     echo "== UDP port 69 is in use here: no backup as an unprivileged user on it"
   fi
+
+  # A production machine: morvane without the simulator.
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get purge -y -qq tavio-sim >/dev/null
+  [ ! -e /usr/bin/tavio-sim ] || fail "/usr/bin/tavio-sim outlived its package"
+  [ "$(morvane-cli --version)" = "morvane-cli $version" ] || fail "morvane-cli without tavio-sim"
+  echo "== morvane without tavio-sim: $(morvane-cli --version)"
+
+  # A purge takes along the links of the timer instances the administrator enabled (made here as
+  # systemctl makes them, with systemctl when it is there).
+  local wants=/etc/systemd/system/timers.target.wants
+  local instance=$wants/morvane-fleet-backup@ci.timer
+  if command -v systemctl >/dev/null; then
+    $SUDO systemctl enable morvane-fleet-backup@ci.timer >/dev/null 2>&1 ||
+      fail "systemctl enable morvane-fleet-backup@ci.timer"
+  else
+    $SUDO mkdir -p "$wants"
+    $SUDO ln -s /usr/lib/systemd/system/morvane-fleet-backup@.timer "$instance"
+  fi
+  [ -L "$instance" ] || fail "enabling the timer instance made no $instance"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get purge -y -qq morvane >/dev/null
+  local left
+  left=$(find /etc/systemd/system -name 'morvane-fleet-backup@*' 2>/dev/null)
+  [ -z "$left" ] || fail "the purge left $left"
+  [ ! -e /usr/bin/morvane-cli ] || fail "/usr/bin/morvane-cli outlived its package"
+  echo "== purged morvane after enabling morvane-fleet-backup@ci.timer: no link left behind"
+
+  install_packages "$morvane" "$sim"
+  echo "== installed again: $(morvane-cli --version), $(tavio-sim --version)"
 }
 
 zip_package() {

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${1:-}" = --installed ]; then
   cli_bin=$(command -v morvane-cli) || { echo "morvane-cli is not installed" >&2; exit 1; }
-  sim_bin=$(command -v tavio-sim) || { echo "tavio-sim is not installed" >&2; exit 1; }
+  sim_bin=$(command -v tavio-sim) || { echo "tavio-sim is not installed (it is the package tavio-sim)" >&2; exit 1; }
 else
   tools/install-deps.sh --native
   cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_TESTS=OFF >/dev/null
