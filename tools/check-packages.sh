@@ -83,9 +83,11 @@ deb() {
   done
   dpkg-deb -c "$morvane" | grep -q 'usr/bin/tavio-sim$' && fail "$morvane holds tavio-sim"
 
-  # Every tag lintian has fails, down to the pedantic ones, unless the package overrides it.
+  # Every tag lintian has fails, down to the pedantic ones, unless the package overrides it. An
+  # override left unused is no failure: the pieces of texts the optimiser stores overlapping move
+  # with the code, and their overrides with them.
   local tags lintian_rc=0
-  tags=$(lintian --pedantic -I --fail-on error,warning,info,pedantic "$morvane" "$sim" 2>&1) ||
+  tags=$(lintian --pedantic -I --suppress-tags mismatched-override --fail-on error,warning,info,pedantic "$morvane" "$sim" 2>&1) ||
     lintian_rc=$?
   grep -v '^running with root privileges' <<<"$tags" || true
   [ "$lintian_rc" -eq 0 ] || fail "lintian has tags the packages do not override"
