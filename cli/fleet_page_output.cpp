@@ -1,7 +1,6 @@
 #include "cli/fleet_page_output.h"
 
-#include <span>
-
+#include "fleet/fleet_atomic_file.h"
 #include "platform/files.h"
 
 namespace {
@@ -33,22 +32,5 @@ std::string FleetPagePathInStore(const std::string& page, const std::string& sto
 }
 
 bool WriteFleetPageFile(const std::string& page, const std::string& text, std::string* error) {
-    const std::string scratch = FleetPageScratchPath(page);
-    plat::FileRemove(scratch.c_str());  // one a killed run left behind
-    const plat::FileHandle file = plat::FileCreateNew(scratch.c_str(), page.c_str());
-    if (file == plat::kNoFile) {
-        *error = plat::LastFileErrorText();
-        return false;
-    }
-    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-    std::uint32_t written = 0;
-    bool ok = plat::FileWrite(file, bytes, &written) && plat::FileFlush(file);
-    if (!ok) *error = plat::LastFileErrorText();
-    plat::FileClose(file);
-    if (ok && !plat::FileReplace(scratch.c_str(), page.c_str())) {
-        *error = plat::LastFileErrorText();
-        ok = false;
-    }
-    if (!ok) plat::FileRemove(scratch.c_str());
-    return ok;
+    return WriteFileAtomically(page, text, true, error, FleetPageScratchPath(page));
 }

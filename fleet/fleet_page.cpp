@@ -90,16 +90,9 @@ std::string LineCounts(const FleetDeviceResult& result) {
            "</span>";
 }
 
-const char* StatusBadge(FleetDeviceStatus status) {
-    switch (status) {
-        case FleetDeviceStatus::Stored:
-            return "<span class=\"badge b-stored\">stored</span>";
-        case FleetDeviceStatus::Unchanged:
-            return "<span class=\"badge b-unchanged\">unchanged</span>";
-        case FleetDeviceStatus::Failed:
-            break;
-    }
-    return "<span class=\"badge b-failed\">failed</span>";
+std::string StatusBadge(FleetDeviceStatus status) {
+    const std::string word = FleetStatusWord(status);
+    return "<span class=\"badge b-" + word + "\">" + word + "</span>";
 }
 
 std::string DeviceCell(const FleetDeviceResult& result) {

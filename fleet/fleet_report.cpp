@@ -6,18 +6,6 @@
 
 namespace {
 
-const char* StatusWord(FleetDeviceStatus status) {
-    switch (status) {
-        case FleetDeviceStatus::Stored:
-            return "stored";
-        case FleetDeviceStatus::Unchanged:
-            return "unchanged";
-        case FleetDeviceStatus::Failed:
-            break;
-    }
-    return "failed";
-}
-
 std::string Seconds(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", seconds);
@@ -33,6 +21,18 @@ std::string LastGoodText(const FleetDeviceResult& result) {
 }
 
 }  // namespace
+
+const char* FleetStatusWord(FleetDeviceStatus status) {
+    switch (status) {
+        case FleetDeviceStatus::Stored:
+            return "stored";
+        case FleetDeviceStatus::Unchanged:
+            return "unchanged";
+        case FleetDeviceStatus::Failed:
+            break;
+    }
+    return "failed";
+}
 
 void CountFleetResult(FleetTally& tally, const FleetDeviceResult& result) {
     switch (result.status) {
@@ -51,7 +51,7 @@ void CountFleetResult(FleetTally& tally, const FleetDeviceResult& result) {
 
 std::string FleetDeviceLine(const FleetDeviceResult& result) {
     std::string line =
-        result.device.name + " (" + result.device.host + "): " + StatusWord(result.status);
+        result.device.name + " (" + result.device.host + "): " + FleetStatusWord(result.status);
     if (result.status != FleetDeviceStatus::Failed)
         line += ", " + std::to_string(result.bytes) + " bytes";
     line += ", " + Seconds(result.seconds) + " s";
@@ -95,7 +95,7 @@ std::string FleetDeviceJson(const FleetDeviceResult& result,
                             std::string (*escape)(const std::string&), bool withDiff) {
     std::string json = "{\"name\":" + escape(result.device.name) +
                        ",\"host\":" + escape(result.device.host) + ",\"result\":\"" +
-                       StatusWord(result.status) + "\",\"bytes\":" + std::to_string(result.bytes) +
+                       FleetStatusWord(result.status) + "\",\"bytes\":" + std::to_string(result.bytes) +
                        ",\"seconds\":" + Seconds(result.seconds) +
                        ",\"exit_code\":" + std::to_string(result.exitCode);
     if (result.status == FleetDeviceStatus::Failed) json += ",\"cause\":" + escape(result.cause);

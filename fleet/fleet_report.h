@@ -43,6 +43,9 @@ struct FleetTally {
 
 void CountFleetResult(FleetTally& tally, const FleetDeviceResult& result);
 
+// "stored", "unchanged" or "failed": the result's word in every report.
+const char* FleetStatusWord(FleetDeviceStatus status);
+
 std::string FleetDeviceLine(const FleetDeviceResult& result);
 // `countStale` (a run with --max-age): the stale devices are counted too.
 std::string FleetSummaryLine(const FleetTally& tally, bool countStale = false);

@@ -37,15 +37,9 @@ std::vector<std::string_view> SplitTabs(std::string_view line) {
 }
 
 std::string ResultWord(const FleetDeviceResult& result) {
-    switch (result.status) {
-        case FleetDeviceStatus::Stored:
-            return "stored";
-        case FleetDeviceStatus::Unchanged:
-            return "unchanged";
-        case FleetDeviceStatus::Failed:
-            break;
-    }
-    return "failed (exit code " + std::to_string(result.exitCode) + ")";
+    const std::string word = FleetStatusWord(result.status);
+    if (result.status != FleetDeviceStatus::Failed) return word;
+    return word + " (exit code " + std::to_string(result.exitCode) + ")";
 }
 
 }  // namespace
