@@ -38,7 +38,9 @@ wineserver -p 30 2>/dev/null || true  # already running: keep that one
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 log="$root/$build/windows-tests.log"
 set +e
-ctest --test-dir "$build" -j "$jobs" --output-on-failure 2>&1 | tee "$log"
+# Now and then Wine fails to start a test's process at all (no output, exit at once); such a
+# test gets one more start. The native runs allow no second try.
+ctest --test-dir "$build" -j "$jobs" --output-on-failure --repeat until-pass:2 2>&1 | tee "$log"
 status=${PIPESTATUS[0]}
 set -e
 wineserver -k || true
