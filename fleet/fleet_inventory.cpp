@@ -111,6 +111,16 @@ bool SplitCsvLine(std::string_view line, std::vector<std::string>* fields, std::
     }
 }
 
+// Windows takes these for devices, with any extension ("nul.cfg", "com1.x.cfg"), in any case.
+bool IsReservedDeviceName(std::string_view name) {
+    std::string stem = Lower(name.substr(0, name.find('.')));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (const std::string_view reserved : {"con", "prn", "aux", "nul"})
+        if (stem == reserved) return true;
+    return stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
 // A name becomes a file in the store: it must stay a plain file name on every platform.
 const char* NameProblem(std::string_view name) {
     if (name.empty()) return "the name is empty";
@@ -122,6 +132,7 @@ const char* NameProblem(std::string_view name) {
             return "the name holds a character that a file name cannot";
     }
     if (name.back() == ' ' || name.back() == '.') return "the name ends in a space or a dot";
+    if (IsReservedDeviceName(name)) return "the name is one that Windows keeps for a device";
     return nullptr;
 }
 

@@ -67,6 +67,10 @@ TEST(FleetInventory, GoodAndBadLines) {
         {longestName.c_str(), "", "a", longName.c_str(), "", ""},
         {tooLongName.c_str(), "line 2: the name is longer than a file name may be", "", "", "",
          ""},
+        {"host,name\na,Nul.1\n", "line 2: the name is one that Windows keeps for a device", "",
+         "", "", ""},
+        {"host\ncom1\n", "line 2: the name is one that Windows keeps for a device", "", "", "", ""},
+        {"host,name\na,console\n", "", "a", "console", "", ""},
     };
     for (const Case& c : cases) {
         std::vector<FleetDevice> devices;
