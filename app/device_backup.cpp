@@ -91,7 +91,7 @@ DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
     plat::Log("%s:%s:%s\n", job.host.c_str(), job.userName.c_str(), "********");
 
     const auto reached = std::make_shared<std::atomic<std::uint32_t>>(0);
-    switch (ProbeServerType(job.host.c_str(), reached.get())) {
+    switch (ProbeServerType(job.host.c_str(), reached.get(), job.httpPort)) {
         case SERVER_UNRECOGNISED:
             return Finish(job, record, CommandResult::NotTavio, 0, &command_text::kNotTavio,
                           job.host);
@@ -105,7 +105,8 @@ DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
     // A device whose TFTP client sends from another of its addresses is booked under that one.
     if (job.deviceTftpAddress != 0) reached->store(job.deviceTftpAddress);
     const DeviceCommandTarget target{job.host.c_str(), job.userName.c_str(), job.password.c_str(),
-                                     reached.get(), job.tftpAddress, job.deviceTftpAddress};
+                                     reached.get(), job.tftpAddress, job.deviceTftpAddress,
+                                     job.httpPort};
     const DeviceTransfer step =
         TransferThroughDevice(TransferOwner{reached, kJobHooks, shared, &target}, CMD_LIST_CHANGES);
     if (step.stage == DeviceTransfer::Stage::NotReady)

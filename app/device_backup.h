@@ -22,6 +22,7 @@ struct DeviceBackupJob {
     // the device is told it, and the one its transfer is accepted from.
     std::uint32_t tftpAddress = 0;
     std::uint32_t deviceTftpAddress = 0;
+    std::uint16_t httpPort = 0;  // this device's web port; 0: DeviceSettings.Port
 };
 
 struct DeviceBackupResult {

@@ -109,7 +109,7 @@ FleetDeviceBackup BackUpOne(const FleetDevice& device, const std::string& scratc
     const std::size_t index = static_cast<std::size_t>(&device - run.devices.data());
     return BackUpFleetDevice(FleetDeviceJob{
         device.host, device.user.empty() ? run.options.user : device.user, run.passwords[index],
-        scratchPath, device.tftpAddress, device.deviceTftpAddress});
+        scratchPath, device.tftpAddress, device.deviceTftpAddress, device.httpPort});
 }
 
 void StampResult(FleetDeviceResult& result, void* context) {
@@ -344,6 +344,8 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
     if (!ParseFleetInventory(text, &devices, &error, &warning))
         return Refuse(io, inventoryPath + ": " + error);
     if (!warning.empty()) io.writeErr("morvane-cli: " + inventoryPath + ": " + warning + "\n");
+    if (!options.only.empty() && !SelectFleetDevices(options.only, &devices, &error))
+        return Refuse(io, "--only: in the inventory " + inventoryPath + ", " + error);
     AnchorPasswordFiles(inventoryPath, &devices);
     if (options.git && !GitProgramAvailable())
         return Refuse(io, "--git needs the git program, which cannot be run here");

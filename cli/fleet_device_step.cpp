@@ -43,6 +43,7 @@ std::string FailureCause(int exitCode, const std::string& panel) {
 
 FleetDeviceBackup BackUpFleetDevice(const FleetDeviceJob& job) {
     DeviceBackupJob backupJob{job.host, job.userName, job.password, job.targetPath};
+    backupJob.httpPort = job.httpPort;
     // An address that does not resolve fails its device as a host would: before it is contacted.
     for (const auto& [text, value, column] :
          {std::tuple{&job.tftpAddress, &backupJob.tftpAddress, "tftp_address"},

@@ -8,6 +8,7 @@
 // verbose).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "fleet/fleet_run.h"
@@ -16,6 +17,7 @@ struct FleetDeviceJob {
     std::string host, userName, password, targetPath;
     // The inventory's texts (FleetDevice); empty: the command's own.
     std::string tftpAddress, deviceTftpAddress;
+    std::uint16_t httpPort = 0;  // 0: the command's own (--http-port)
 };
 
 FleetDeviceBackup BackUpFleetDevice(const FleetDeviceJob& job);

@@ -197,7 +197,7 @@ int SendCommand(const DeviceCommandTarget& target, const char* requestTemplate, 
     if (end == nullptr) end = &ignored;
     *end = CommandEnd{CommandEnding::NotSent, deadline.EndMs()};
     const DeviceConnection connection(
-        ConnectToDevice(target.host, 0, target.reached, target.deviceTftpAddress));
+        ConnectToDevice(target.host, 0, target.reached, target.deviceTftpAddress, target.httpPort));
     if (!connection.IsOpen()) return 0;
     const plat::SocketHandle s = connection.Socket();
 

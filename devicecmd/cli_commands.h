@@ -60,6 +60,7 @@ struct DeviceCommandTarget {
     std::atomic<std::uint32_t>* reached;
     std::uint32_t tftpAddress = 0;        // the HOST the device is told to send to or fetch from
     std::uint32_t deviceTftpAddress = 0;  // the address its TFTP requests are taken from
+    std::uint16_t httpPort = 0;           // its web port; 0: DeviceSettings.Port
 };
 // `end`, when given, learns how the command ended (whatever the result).
 int SendDeviceCommand(const DeviceCommandTarget& target, int kind, CommandEnd* end = nullptr);

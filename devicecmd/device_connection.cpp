@@ -23,7 +23,8 @@ bool SetProbeTimeouts(plat::SocketHandle s) {
 }  // namespace
 
 plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts,
-                                   std::atomic<std::uint32_t>* reached, std::uint32_t acceptFrom) {
+                                   std::atomic<std::uint32_t>* reached, std::uint32_t acceptFrom,
+                                   std::uint16_t port) {
     if (const int code = plat::NetStartup(); code != 0) {
         RaiseError(ERR_SOCKETS_SETUP);
         plat::Log("Error in WSAStartup() call [errno=%d]\n", code);
@@ -54,7 +55,7 @@ plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts,
         return plat::kNoSocket;
     }
 
-    const plat::Ipv4Endpoint device{address, DeviceSettings.Port};
+    const plat::Ipv4Endpoint device{address, port != 0 ? port : DeviceSettings.Port};
     const int connectMs =
         DeviceSettings.ConnectTimeoutMs > 0 ? DeviceSettings.ConnectTimeoutMs : plat::kWaitForever;
     if (!plat::SocketConnect(s, device, connectMs)) {

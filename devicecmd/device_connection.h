@@ -3,9 +3,9 @@
 // Contract: any thread (the settings are only read). On success the caller owns the socket and one
 // socket-library start-up, and must SocketClose then NetCleanup, once each, on every path
 // (DeviceConnection below does both). On failure the cause has been reported through ReportError
-// and printed, and nothing stays open. The port is DeviceSettings.Port and the handshake is bounded
-// by DeviceSettings.ConnectTimeoutMs; withTimeouts == 1 sets DeviceSettings.ProbeTimeoutMs as the
-// receive and send time-out of the socket.
+// and printed, and nothing stays open. The port is the caller's (DeviceSettings.Port when 0) and
+// the handshake is bounded by DeviceSettings.ConnectTimeoutMs; withTimeouts == 1 sets
+// DeviceSettings.ProbeTimeoutMs as the receive and send time-out of the socket.
 // On success the address the device's TFTP requests are taken from is in *reached (DeviceAddress,
 // spine/shared_state.h, unless the caller names its own) before the socket is handed over: the
 // caller's acceptFrom when not 0, else DeviceSettings.DeviceTftpAddress when not 0, else the
@@ -19,7 +19,7 @@
 
 plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts,
                                    std::atomic<std::uint32_t>* reached = nullptr,
-                                   std::uint32_t acceptFrom = 0);
+                                   std::uint32_t acceptFrom = 0, std::uint16_t port = 0);
 
 // Holds what a successful ConnectToDevice handed over and gives it back when it goes out of
 // scope: the socket is closed first, then the start-up is released. Holding kNoSocket does

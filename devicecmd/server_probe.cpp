@@ -53,9 +53,10 @@ ServerType ReadServerType(plat::SocketHandle s, const ReplyDeadline& deadline) {
 
 }  // namespace
 
-ServerType ProbeServerType(const char* host, std::atomic<std::uint32_t>* reached) {
+ServerType ProbeServerType(const char* host, std::atomic<std::uint32_t>* reached,
+                           std::uint16_t port) {
     const ReplyDeadline deadline(DeviceSettings.ProbeDeadlineMs);
-    const DeviceConnection connection(ConnectToDevice(host, 1, reached));
+    const DeviceConnection connection(ConnectToDevice(host, 1, reached, 0, port));
     if (!connection.IsOpen()) return SERVER_UNRECOGNISED;
 
     plat::Log("Trying to determing the server type.\n");

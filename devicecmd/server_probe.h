@@ -16,5 +16,6 @@ enum ServerType : int {
 // DeviceSettings.ProbeTimeoutMs and the whole probe at most DeviceSettings.ProbeDeadlineMs; either
 // expiry is a failed receive (ERR_RECEIVE) and SERVER_UNRECOGNISED.
 // The address the device's TFTP requests are taken from goes into *reached (DeviceAddress when
-// null), as ConnectToDevice stores it.
-ServerType ProbeServerType(const char* host, std::atomic<std::uint32_t>* reached = nullptr);
+// null), as ConnectToDevice stores it. The web port is `port` (0: DeviceSettings.Port).
+ServerType ProbeServerType(const char* host, std::atomic<std::uint32_t>* reached = nullptr,
+                           std::uint16_t port = 0);

@@ -8,19 +8,29 @@
 
 namespace {
 
-enum class Column { Host, Name, User, PasswordFile, TftpAddress, DeviceTftpAddress, Count_ };
+enum class Column {
+    Host,
+    Name,
+    User,
+    PasswordFile,
+    TftpAddress,
+    DeviceTftpAddress,
+    HttpPort,
+    Count_
+};
 
 struct ColumnName {
     Column column;
     std::string_view text;
 };
 
-constexpr std::array<ColumnName, 6> kColumns{{{Column::Host, "host"},
+constexpr std::array<ColumnName, 7> kColumns{{{Column::Host, "host"},
                                               {Column::Name, "name"},
                                               {Column::User, "user"},
                                               {Column::PasswordFile, "password_file"},
                                               {Column::TftpAddress, "tftp_address"},
-                                              {Column::DeviceTftpAddress, "device_tftp_address"}}};
+                                              {Column::DeviceTftpAddress, "device_tftp_address"},
+                                              {Column::HttpPort, "http_port"}}};
 
 // The limits of the fields the single-device command takes (the text areas less their zero).
 constexpr std::size_t kHostLimit = 127;
@@ -101,6 +111,16 @@ bool SplitCsvLine(std::string_view line, std::vector<std::string>* fields, std::
     }
 }
 
+// Windows takes these for devices, with any extension ("nul.cfg", "com1.x.cfg"), in any case.
+bool IsReservedDeviceName(std::string_view name) {
+    std::string stem = Lower(name.substr(0, name.find('.')));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (const std::string_view reserved : {"con", "prn", "aux", "nul"})
+        if (stem == reserved) return true;
+    return stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
 // A name becomes a file in the store: it must stay a plain file name on every platform.
 const char* NameProblem(std::string_view name) {
     if (name.empty()) return "the name is empty";
@@ -112,7 +132,23 @@ const char* NameProblem(std::string_view name) {
             return "the name holds a character that a file name cannot";
     }
     if (name.back() == ' ' || name.back() == '.') return "the name ends in a space or a dot";
+    if (IsReservedDeviceName(name)) return "the name is one that Windows keeps for a device";
     return nullptr;
+}
+
+// A port as the column holds it: decimal digits only, 1 to 65535; empty is 0 (none given).
+bool ParsePort(std::string_view text, std::uint16_t* port) {
+    *port = 0;
+    if (text.empty()) return true;
+    if (text.size() > 5) return false;
+    unsigned value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value == 0 || value > 65535) return false;
+    *port = static_cast<std::uint16_t>(value);
+    return true;
 }
 
 bool Fail(std::string* error, int line, const std::string& reason) {
@@ -185,6 +221,10 @@ bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* device
         device.tftpAddress = get(Column::TftpAddress);
         device.deviceTftpAddress = get(Column::DeviceTftpAddress);
         if (device.host.empty()) return Fail(error, lineNumber, "the host is empty");
+        if (!ParsePort(get(Column::HttpPort), &device.httpPort))
+            return Fail(error, lineNumber,
+                        "the http_port \"" + Printable(get(Column::HttpPort)) +
+                            "\" is not a port (1 to 65535)");
         // The host and the addresses are names or dotted addresses alike.
         for (const auto& [text, what] :
              {std::pair{&device.host, "the host"},
@@ -216,5 +256,27 @@ bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* device
             *warning += (i ? ", " : "") + unknown[i];
         *warning += " ignored";
     }
+    return true;
+}
+
+bool SelectFleetDevices(const std::vector<std::string>& names, std::vector<FleetDevice>* devices,
+                        std::string* error) {
+    std::set<std::string> wanted;
+    for (const std::string& name : names) wanted.insert(Lower(name));
+    std::set<std::string> present;
+    for (const FleetDevice& device : *devices) present.insert(Lower(device.name));
+    std::vector<std::string> missing;
+    for (const std::string& name : names)
+        if (!present.contains(Lower(name)) &&
+            std::find(missing.begin(), missing.end(), name) == missing.end())
+            missing.push_back(name);
+    if (!missing.empty()) {
+        *error = missing.size() == 1 ? "no device is named " : "no devices are named ";
+        for (std::size_t i = 0; i < missing.size(); ++i)
+            *error += (i ? ", \"" : "\"") + Printable(missing[i]) + "\"";
+        return false;
+    }
+    std::erase_if(*devices,
+                  [&](const FleetDevice& device) { return !wanted.contains(Lower(device.name)); });
     return true;
 }

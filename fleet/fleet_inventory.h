@@ -4,6 +4,7 @@
 // devices come back in file order. Nothing here contacts a device or opens a store.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,15 +19,22 @@ struct FleetDevice {
     // connection reached).
     std::string tftpAddress;        // ours, as this device is told it
     std::string deviceTftpAddress;  // the one this device's TFTP requests come from
+    std::uint16_t httpPort = 0;     // its web port; 0: the command's own (--http-port)
 };
 
 // Parses a CSV inventory: a header line naming the columns (host required; name, user,
-// password_file, tftp_address and device_tftp_address optional, in any order, in any case;
-// other columns are ignored), then one device a line. A byte order mark before the header is
-// skipped. Blank lines and lines whose first non-blank character is '#' are skipped. Fields may
+// password_file, tftp_address, device_tftp_address and http_port optional, in any order, in any
+// case; other columns are ignored), then one device a line. A byte order mark before the header
+// is skipped. Blank lines and lines whose first non-blank character is '#' are skipped. Fields may
 // be double-quoted ("" is a quote). False on the first bad line, with "line N: reason" in *error
 // (a text with no line at all: "the inventory is empty"); *devices is then unusable. Messages
 // show bytes that do not print as \xNN. *warning, when given, names the ignored columns in one
 // text (empty when there are none).
 bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* devices,
                          std::string* error, std::string* warning = nullptr);
+
+// Keeps just the devices named (in any case, as the inventory's names are unique), in inventory
+// order. False when a name is not in the inventory, with *error naming every such name; *devices
+// is then as it was.
+bool SelectFleetDevices(const std::vector<std::string>& names, std::vector<FleetDevice>* devices,
+                        std::string* error);

@@ -19,6 +19,10 @@ namespace testing_support {
 namespace {
 
 TEST(FleetInventory, GoodAndBadLines) {
+    // A name becomes NAME.cfg: 251 bytes make the longest file name there is.
+    const std::string longName(251, 'n');
+    const std::string longestName = "host,name\na," + longName + "\n";
+    const std::string tooLongName = "host,name\na," + longName + "n\n";
     struct Case {
         const char* text;
         const char* error;      // empty: parses
@@ -26,6 +30,8 @@ TEST(FleetInventory, GoodAndBadLines) {
         const char* firstName;
         const char* firstUser;
         const char* firstPasswordFile;
+        std::uint16_t firstHttpPort = 0;
+        const char* warning = "";  // of a text that parses
     };
     const Case cases[] = {
         {"host\n10.0.0.1\n", "", "10.0.0.1", "10.0.0.1", "", ""},
@@ -35,9 +41,10 @@ TEST(FleetInventory, GoodAndBadLines) {
         {"host,name\n\"a\"\"b\",x\n", "line 2: the host holds a blank or a quote", "", "", "", ""},
         {"", "the inventory is empty", "", "", "", ""},
         {"# only\n", "the inventory has no header line", "", "", "", ""},
-        {"\xEF\xBB\xBFHost,Colour,NAME,size\na,red,x,1\n", "", "a", "x", "", ""},
+        {"\xEF\xBB\xBFHost,Colour,NAME,size\na,red,x,1\n", "", "a", "x", "", "", 0,
+         "unknown columns \"Colour\", \"size\" ignored"},
         {"host,name\na,\x01\n", "line 2: the name holds a control character", "", "", "", ""},
-        {"host,host\x02\nb\n", "", "b", "b", "", ""},
+        {"host,host\x02\nb\n", "", "b", "b", "", "", 0, "unknown column \"host\\x02\" ignored"},
         {"name\nx\n", "line 1: the header has no \"host\" column", "", "", "", ""},
         {"host,host\n", "line 1: column \"host\" given twice", "", "", "", ""},
         {"host\n\n#\na\n,\n", "line 5: more fields than the header names", "", "", "", ""},
@@ -51,11 +58,24 @@ TEST(FleetInventory, GoodAndBadLines) {
         {"host\na b\n", "line 2: the host holds a blank", "", "", "", ""},
         {"host,tftp_address,device_tftp_address\na,10.0.0.1,b c\n",
          "line 2: the device_tftp_address holds a blank", "", "", "", ""},
+        {"host,HTTP_Port\na,65535\nb,\n", "", "a", "a", "", "", 65535},
+        {"host,http_port\na,0\n", "line 2: the http_port \"0\" is not a port (1 to 65535)", "",
+         "", "", ""},
+        {"host,http_port\na,65536\n", "line 2: the http_port \"65536\" is not a port", "", "", "",
+         ""},
+        {"host,http_port\na,+80\n", "line 2: the http_port \"+80\" is not a port", "", "", "", ""},
+        {longestName.c_str(), "", "a", longName.c_str(), "", ""},
+        {tooLongName.c_str(), "line 2: the name is longer than a file name may be", "", "", "",
+         ""},
+        {"host,name\na,Nul.1\n", "line 2: the name is one that Windows keeps for a device", "",
+         "", "", ""},
+        {"host\ncom1\n", "line 2: the name is one that Windows keeps for a device", "", "", "", ""},
+        {"host,name\na,console\n", "", "a", "console", "", ""},
     };
     for (const Case& c : cases) {
         std::vector<FleetDevice> devices;
-        std::string error;
-        const bool ok = ParseFleetInventory(c.text, &devices, &error);
+        std::string error, warning;
+        const bool ok = ParseFleetInventory(c.text, &devices, &error, &warning);
         EXPECT_EQ(ok, *c.error == '\0') << c.text << " -> " << error;
         if (!ok) {
             EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
@@ -66,6 +86,8 @@ TEST(FleetInventory, GoodAndBadLines) {
         EXPECT_EQ(devices[0].name, c.firstName);
         EXPECT_EQ(devices[0].user, c.firstUser);
         EXPECT_EQ(devices[0].passwordFile, c.firstPasswordFile);
+        EXPECT_EQ(devices[0].httpPort, c.firstHttpPort);
+        EXPECT_EQ(warning, c.warning);
     }
 }
 
