@@ -2,8 +2,9 @@
 # Installs what building and testing Morvane needs on Debian 12 (run as root, or with sudo).
 set -euo pipefail
 # --native: only what the native build and its demo need (no cross compiler, no Wine).
+# prometheus brings promtool, which checks the metrics file in a test.
 packages=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
-          tftp-hpa atftp curl iproute2 python3 git)
+          tftp-hpa atftp curl iproute2 python3 git prometheus)
 if [ "${1:-}" != "--native" ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64 xvfb imagemagick)
 fi
