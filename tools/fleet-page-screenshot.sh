@@ -2,8 +2,8 @@
 # Takes README's picture of fleet-backup's page, docs/fleet-page.png: three simulated devices on
 # 127.0.0.2 to 127.0.0.4 and one address where nothing answers (127.0.0.9), backed up twice into
 # one store; before the second run one stored file is edited, so that run finds a change and a
-# failure. The page is rendered by headless chromium. Uses the build in MORVANE_BUILD (default
-# build).
+# failure. The second run's report (with --diff) is printed, as README shows it. The page is
+# rendered by headless chromium. Uses the build in MORVANE_BUILD (default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${MORVANE_BUILD:-build}
@@ -29,9 +29,12 @@ printf 'host,name\n127.0.0.2,plant-2\n127.0.0.3,plant-3\n127.0.0.4,plant-4\n127.
   > "$work/fleet.csv"
 fleet=("$cli_bin" fleet-backup "$work/fleet.csv" "$work/store" --http-port "$port"
        --tftp-port "$tftp_port" --html "$work/store/index.html")
-"${fleet[@]}" --git || true
-sed -i 's/192\.0\.2\.3/192.0.2.33/' "$work/store/plant-3.cfg"
-"${fleet[@]}" || true
+"${fleet[@]}" --git >/dev/null 2>&1 || true
+# Somebody changes plant-3 during the day: a new address, restored into it as an operator would.
+sed 's/192\.0\.2\.3/192.0.2.33/' "$work/store/plant-3.cfg" > "$work/plant-3-new.cfg"
+"$cli_bin" restore 127.0.0.3 "$work/plant-3-new.cfg" --http-port "$port" --tftp-port "$tftp_port" \
+  >/dev/null
+"${fleet[@]}" --diff --max-age 24 2>&1 | sed "s#$work/##g" || true
 
 mkdir -p docs
 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --user-data-dir="$work/profile" \
