@@ -34,7 +34,7 @@ fleet=("$cli_bin" fleet-backup "$work/fleet.csv" "$work/store" --http-port "$por
 sed 's/192\.0\.2\.3/192.0.2.33/' "$work/store/plant-3.cfg" > "$work/plant-3-new.cfg"
 "$cli_bin" restore 127.0.0.3 "$work/plant-3-new.cfg" --http-port "$port" --tftp-port "$tftp_port" \
   >/dev/null
-"${fleet[@]}" --diff --max-age 24 2>&1 | sed "s#$work/##g" || true
+"${fleet[@]}" --git --diff --max-age 24 2>&1 | sed "s#$work/##g" || true
 
 mkdir -p docs
 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --user-data-dir="$work/profile" \
