@@ -203,6 +203,7 @@ TEST(CliPassword, FileThenEnvironmentThenDefault) {
         }
 #endif
     }
+    std::filesystem::permissions(dir + "/pw", perms::owner_read | perms::owner_write);
 
     o.passwordFile = dir + "/missing";
     EXPECT_FALSE(ResolvePassword(o, &password, &error));

@@ -103,18 +103,24 @@ TEST_F(FleetInventoryRun, OnlyTheNamedDevicesOnTheirOwnPortsWithPasswordsBesideT
     EXPECT_TRUE(fs::exists(dir + "/store/dev.cfg"));
     EXPECT_FALSE(fs::exists(dir + "/store/spare.cfg"));
 
-    // -q: no device lines, no summary; the warning about the password file that others can
-    // read stays (POSIX: the file has the default mode).
+    // -q: no line for a device stored or unchanged, no summary; a failed device's line goes to
+    // standard error, and so does the warning about a password file that others can read.
     fs::permissions(dir + "/site/pw.txt", fs::perms::owner_read | fs::perms::others_read);
     const CliRun quiet = RunCli({"fleet-backup", dir + "/site/fleet.csv", dir + "/store", "-q",
-                                 "--only=dev", "--tftp-port=" + std::to_string(tftpPort)});
-    EXPECT_EQ(quiet.exitCode, 0) << quiet.err;
+                                 "--http-port=" + std::to_string(PickFreeTcpPort()),
+                                 "--tftp-port=" + std::to_string(tftpPort)});
+    EXPECT_EQ(quiet.exitCode, 8) << quiet.err;
     EXPECT_EQ(quiet.out, "");
+    const std::size_t failedLine = quiet.err.find("spare (127.0.0.9): failed, ");
+    EXPECT_NE(failedLine, std::string::npos) << quiet.err;
+    EXPECT_EQ(quiet.err.find("dev (127.0.0.1)"), std::string::npos) << quiet.err;
 #ifndef _WIN32
-    EXPECT_EQ(quiet.err, "morvane-cli: warning: other users can read the password file " + dir +
-                             "/site/pw.txt (mode 0404); to make it private: chmod go= '" + dir +
-                             "/site/pw.txt'\n");
+    EXPECT_EQ(quiet.err.substr(0, failedLine),
+              "morvane-cli: warning: other users can read the password file " + dir +
+                  "/site/pw.txt (mode 0404); to make it private: chmod go= '" + dir +
+                  "/site/pw.txt'\n");
 #endif
+    fs::permissions(dir + "/site/pw.txt", fs::perms::owner_read | fs::perms::owner_write);
 }
 
 }  // namespace
