@@ -364,7 +364,9 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
     const int argc = static_cast<int>(storage.size());
 
     const GetoptTables& tables = Tables();
-    optind = 0;  // a fresh scan, whatever an earlier parse in this process left behind
+    // A fresh scan, whatever an earlier parse in this process left behind: 0 makes glibc's
+    // getopt_long and mingw-w64's (a BSD one) both start over, their bundle positions included.
+    optind = 0;
     opterr = 0;
     std::vector<std::string> positional;
     OptionTaker taker{options, error, {}, {}};
