@@ -1,6 +1,9 @@
 #include "cli/cli_options.h"
 
+#include <getopt.h>
+
 #include <charconv>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
@@ -30,7 +33,7 @@ const char kCliUsage[] =
     "  --dry-run              restore: send nothing; print a diff from the device's\n"
     "                         configuration to FILE\n"
     "  --force                restore: send FILE even if it is empty or not a text\n"
-    "  -j N                   fleet-backup: up to N devices at once (default 8)\n"
+    "  -j, --jobs N           fleet-backup: up to N devices at once (default 8)\n"
     "  --git                  fleet-backup: record each run that adds or changes a file as a\n"
     "                         commit in STORE's git work tree (STORE's own, created if need\n"
     "                         be, or one that encloses STORE)\n"
@@ -52,9 +55,16 @@ const char kCliUsage[] =
     "  --probe-timeout S      give up on a probe after S seconds (default 15)\n"
     "  --command-timeout S    give up on a device command after S seconds (default 600)\n"
     "  -v, --verbose          print the diagnostic lines on standard error\n"
+    "  -q, --quiet            no progress and no lines that only inform (errors, warnings,\n"
+    "                         results and --json stay); the last of -q and -v wins\n"
     "  --json                 print one JSON object with the outcome on standard output\n"
     "  -h, --help             show this help\n"
     "  --version              show the version\n"
+    "\n"
+    "Options go before, between or after the arguments; a value follows its option as the next\n"
+    "argument, after '=' (--jobs=4), or right after a short one (-j4); short options bundle\n"
+    "(-vj4 is -v -j 4); a long option may be shortened while it stays unambiguous; \"--\" ends\n"
+    "the options.\n"
     "\n"
     "Exit codes:\n"
     "  0  success\n"
@@ -71,6 +81,17 @@ const char kCliUsage[] =
     "  7  the TFTP port cannot be opened (held by another program, or no permission)\n"
     "  8  fleet-backup: one or more devices failed, or the history's commit\n"
     "     or push failed, or its HEAD is detached (the files are stored all the same)\n";
+
+const char kCliUsageLine[] = "usage: morvane-cli COMMAND [OPTION]... (see morvane-cli --help)\n";
+
+bool CliArgsAskForJson(const std::vector<std::string>& args) {
+    for (const std::string& arg : args) {
+        if (arg == "--") return false;
+        // --json as written, or shortened as far as the parser takes it (--js).
+        if (arg.size() >= 4 && std::string_view("--json").starts_with(arg)) return true;
+    }
+    return false;
+}
 
 namespace {
 
@@ -120,131 +141,265 @@ bool ParseSeconds(const std::string& text, int* seconds) {
     return true;
 }
 
+
+// Every option the parser knows: its long name, its short one (if any), whether it takes a
+// value, and the id getopt_long returns for it (the short letter, or a number above 255).
+enum OptionId : int {
+    kHelp = 'h',
+    kUser = 'u',
+    kVerbose = 'v',
+    kQuiet = 'q',
+    kJobs = 'j',
+    kPassword = 'p',
+    kVersion = 256,
+    kPasswordFile,
+    kAskPassword,
+    kFactoryReset,
+    kSafetyBackup,
+    kDryRun,
+    kVerify,
+    kForce,
+    kGit,
+    kGitPush,
+    kDiff,
+    kMaxAge,
+    kMetricsFile,
+    kHtml,
+    kOnly,
+    kHttpPort,
+    kTftpPort,
+    kTftpAddress,
+    kDeviceTftpAddress,
+    kProbeTimeout,
+    kCommandTimeout,
+    kJson,
+};
+
+struct OptionSpec {
+    const char* longName;   // with its dashes
+    const char* shortName;  // with its dash, or nullptr
+    bool takesValue;
+    OptionId id;
+};
+
+constexpr OptionSpec kOptionSpecs[] = {
+    {"--help", "-h", false, kHelp},
+    {"--version", nullptr, false, kVersion},
+    {"--user", "-u", true, kUser},
+    {"--password-file", nullptr, true, kPasswordFile},
+    {"--ask-password", nullptr, false, kAskPassword},
+    {"--factory-reset", nullptr, false, kFactoryReset},
+    {"--safety-backup", nullptr, true, kSafetyBackup},
+    {"--dry-run", nullptr, false, kDryRun},
+    {"--verify", nullptr, false, kVerify},
+    {"--force", nullptr, false, kForce},
+    {"--jobs", "-j", true, kJobs},
+    {"--git", nullptr, false, kGit},
+    {"--git-push", nullptr, false, kGitPush},
+    {"--diff", nullptr, false, kDiff},
+    {"--max-age", nullptr, true, kMaxAge},
+    {"--metrics-file", nullptr, true, kMetricsFile},
+    {"--html", nullptr, true, kHtml},
+    {"--only", nullptr, true, kOnly},
+    {"--http-port", nullptr, true, kHttpPort},
+    {"--tftp-port", nullptr, true, kTftpPort},
+    {"--tftp-address", nullptr, true, kTftpAddress},
+    {"--device-tftp-address", nullptr, true, kDeviceTftpAddress},
+    {"--probe-timeout", nullptr, true, kProbeTimeout},
+    {"--command-timeout", nullptr, true, kCommandTimeout},
+    {"--verbose", "-v", false, kVerbose},
+    {"--quiet", "-q", false, kQuiet},
+    {"--json", nullptr, false, kJson},
+    // Known only to be refused: the password never comes from the command line.
+    {"--password", "-p", false, kPassword},
+};
+
+const OptionSpec* FindSpec(int id) {
+    for (const OptionSpec& spec : kOptionSpecs)
+        if (spec.id == id) return &spec;
+    return nullptr;
+}
+
+// getopt_long's view of the table. A leading '-' hands every non-option back in its place (so
+// options and arguments mix in any order, whatever POSIXLY_CORRECT says, and nothing in argv is
+// moved); ':' keeps getopt_long quiet and tells a missing value from an unknown option.
+struct GetoptTables {
+    std::string shortOptions = "-:";
+    std::vector<option> longOptions;
+    GetoptTables() {
+        for (const OptionSpec& spec : kOptionSpecs) {
+            // --password=x is refused as --password is, not as a value it does not take.
+            const int hasArg = spec.id == kPassword ? optional_argument
+                               : spec.takesValue    ? required_argument
+                                                    : no_argument;
+            longOptions.push_back(option{spec.longName + 2, hasArg, nullptr, spec.id});
+            if (spec.shortName == nullptr) continue;
+            shortOptions += spec.shortName[1];
+            if (spec.takesValue) shortOptions += ':';
+        }
+        longOptions.push_back(option{nullptr, 0, nullptr, 0});
+    }
+};
+
+const GetoptTables& Tables() {
+    static const GetoptTables tables;
+    return tables;
+}
+
+// The reason for what getopt_long refused (it returned '?' or ':'). `argv` and `optind` as it
+// left them; `lastArg` the command line's last argument.
+std::string RefusedOption(char* const* argv, const std::string& lastArg) {
+    if (const OptionSpec* spec = FindSpec(optopt)) {
+        // A known option: either its value is missing (it was the last argument, in its long or
+        // short spelling) or a long one was given a value it does not take.
+        if (!spec->takesValue) return std::string(spec->longName) + " takes no value";
+        const bool longForm = lastArg.rfind("--", 0) == 0 || spec->shortName == nullptr;
+        return std::string(longForm ? spec->longName : spec->shortName) + " needs a value";
+    }
+    if (optopt != 0) return std::string("unknown option -") + static_cast<char>(optopt);
+    // An unknown long option, or an abbreviation of more than one.
+    std::string given = argv[optind - 1];
+    given = given.substr(0, given.find('='));
+    std::vector<std::string> candidates;
+    for (const OptionSpec& spec : kOptionSpecs)
+        if (std::string_view(spec.longName).starts_with(given)) candidates.push_back(spec.longName);
+    if (candidates.size() < 2) return "unknown option " + given;
+    std::string list;
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == candidates.size() ? " or " : ", ") + candidates[i];
+    return "ambiguous option " + given + " (" + list + ")";
+}
+
+// Takes one option with its value (empty when it takes none); `given` is the option as spelled
+// on the command line (long or short). False with a reason when the value is not acceptable.
+struct OptionTaker {
+    CliOptions* options;
+    std::string* error;
+    std::string jobsGiven;  // -j or --jobs, when given
+    std::string fleetOnly;  // the first option given that only fleet-backup takes
+
+    bool Refuse(std::string reason) {
+        *error = std::move(reason);
+        return false;
+    }
+    bool Port(const std::string& given, const std::string& text, std::uint16_t* out) {
+        return ParsePort(text, out) || Refuse(given + " takes a port number from 1 to 65535");
+    }
+    bool Seconds(const std::string& given, const std::string& text, int* out) {
+        return ParseSeconds(text, out) ||
+               Refuse(given + " takes a number of seconds from 1 to " +
+                      std::to_string(kLongestTimeoutSeconds));
+    }
+    void FleetOnly(const std::string& given) {
+        if (fleetOnly.empty()) fleetOnly = given;
+    }
+
+    bool Take(OptionId id, const std::string& given, const std::string& value) {
+        CliOptions& o = *options;
+        switch (id) {
+            case kHelp: o.command = CliCommand::Help; return true;
+            case kVersion: o.command = CliCommand::Version; return true;
+            case kUser: o.user = value; return true;
+            case kPasswordFile: o.passwordFile = value; return true;
+            case kAskPassword: o.askPassword = true; return true;
+            case kFactoryReset: o.factoryReset = true; return true;
+            case kSafetyBackup: o.safetyBackup = value; return true;
+            case kDryRun: o.dryRun = true; return true;
+            case kVerify: o.verify = true; return true;
+            case kForce: o.force = true; return true;
+            case kJobs:
+                jobsGiven = given;
+                return ParseCount(value, &o.parallel) ||
+                       Refuse(given + " takes a number of devices from 1 to " +
+                              std::to_string(kMostDevicesAtOnce));
+            case kGit: o.git = true; return true;
+            // The store's history: --git-push pushes each commit (and implies --git).
+            case kGitPush: o.git = o.gitPush = true; return true;
+            // The fleet's report and records:
+            case kDiff: o.diff = true; FleetOnly(given); return true;
+            case kMaxAge:
+                FleetOnly(given);
+                return ParseCount(value, &o.maxAgeHours, kLongestMaxAgeHours) ||
+                       Refuse(given + " takes a number of hours from 1 to " +
+                              std::to_string(kLongestMaxAgeHours));
+            case kMetricsFile: o.metricsFile = value; FleetOnly(given); return true;
+            case kHtml: o.htmlFile = value; FleetOnly(given); return true;
+            case kOnly:
+                FleetOnly(given);
+                return SplitNames(value, &o.only) ||
+                       Refuse(given + " takes device names separated by commas");
+            // End of the fleet's report and records.
+            case kHttpPort: return Port(given, value, &o.httpPort);
+            case kTftpPort: return Port(given, value, &o.tftpPort);
+            case kTftpAddress: o.tftpAddress = value; return true;
+            case kDeviceTftpAddress: o.deviceTftpAddress = value; return true;
+            case kProbeTimeout: return Seconds(given, value, &o.probeTimeoutSeconds);
+            case kCommandTimeout: return Seconds(given, value, &o.commandTimeoutSeconds);
+            // -v and -q: the last one given wins.
+            case kVerbose: o.verbose = true; o.quiet = false; return true;
+            case kQuiet: o.quiet = true; o.verbose = false; return true;
+            case kJson: o.json = true; return true;
+            case kPassword:
+                return Refuse(
+                    "the password is never taken from the command line; use --password-file, "
+                    "MORVANE_PASSWORD or --ask-password");
+        }
+        return Refuse("unknown option " + given);
+    }
+};
+
 }  // namespace
 
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
                      std::string* error) {
+    // getopt_long wants a mutable argv with the program's name first; it keeps pointers into it
+    // between calls, so the copy lives as long as the parse.
+    std::vector<std::string> storage;
+    storage.reserve(args.size() + 1);
+    storage.emplace_back("morvane-cli");
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : storage) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(storage.size());
+
+    const GetoptTables& tables = Tables();
+    // A fresh scan, whatever an earlier parse in this process left behind: 0 makes glibc's
+    // getopt_long and mingw-w64's (a BSD one) both start over, their bundle positions included.
+    optind = 0;
+    opterr = 0;
     std::vector<std::string> positional;
-    bool parallelGiven = false;
-    std::string fleetOnly;  // the first option given that only fleet-backup takes
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const auto value = [&](std::string* out) {
-            if (i + 1 >= args.size()) {
-                *error = arg + " needs a value";
-                return false;
-            }
-            *out = args[++i];
-            return true;
-        };
-        const auto port = [&](std::uint16_t* out) {
-            std::string text;
-            if (!value(&text)) return false;
-            if (!ParsePort(text, out)) {
-                *error = arg + " takes a port number from 1 to 65535";
-                return false;
-            }
-            return true;
-        };
-        const auto seconds = [&](int* out) {
-            std::string text;
-            if (!value(&text)) return false;
-            if (!ParseSeconds(text, out)) {
-                *error = arg + " takes a number of seconds from 1 to " +
-                         std::to_string(kLongestTimeoutSeconds);
-                return false;
-            }
-            return true;
-        };
-        if (arg == "-h" || arg == "--help") {
-            options->command = CliCommand::Help;
-            return true;
-        } else if (arg == "--version") {
-            options->command = CliCommand::Version;
-            return true;
-        } else if (arg == "-u" || arg == "--user") {
-            if (!value(&options->user)) return false;
-        } else if (arg == "--password-file") {
-            if (!value(&options->passwordFile)) return false;
-        } else if (arg == "--ask-password") {
-            options->askPassword = true;
-        } else if (arg == "--factory-reset") {
-            options->factoryReset = true;
-        } else if (arg == "--safety-backup") {
-            if (!value(&options->safetyBackup)) return false;
-        } else if (arg == "--dry-run") {
-            options->dryRun = true;
-        } else if (arg == "--verify") {
-            options->verify = true;
-        } else if (arg == "--force") {
-            options->force = true;
-        } else if (arg == "-j" || arg == "--jobs") {
-            std::string text;
-            parallelGiven = true;
-            if (!value(&text)) return false;
-            if (!ParseCount(text, &options->parallel)) {
-                *error = arg + " takes a number of devices from 1 to " +
-                         std::to_string(kMostDevicesAtOnce);
-                return false;
-            }
-        } else if (arg == "--git") {
-            options->git = true;
-        // The store's history: --git-push pushes each commit (and implies --git).
-        } else if (arg == "--git-push") {
-            options->git = true;
-            options->gitPush = true;
-        // End of the history's options. The fleet's report and records:
-        } else if (arg == "--diff") {
-            options->diff = true;
-            fleetOnly = fleetOnly.empty() ? arg : fleetOnly;
-        } else if (arg == "--max-age") {
-            std::string text;
-            if (!value(&text)) return false;
-            if (!ParseCount(text, &options->maxAgeHours, kLongestMaxAgeHours)) {
-                *error = arg + " takes a number of hours from 1 to " +
-                         std::to_string(kLongestMaxAgeHours);
-                return false;
-            }
-            fleetOnly = fleetOnly.empty() ? arg : fleetOnly;
-        } else if (arg == "--metrics-file" || arg == "--html") {
-            if (!value(arg == "--html" ? &options->htmlFile : &options->metricsFile)) return false;
-            fleetOnly = fleetOnly.empty() ? arg : fleetOnly;
-        } else if (arg == "--only") {
-            std::string text;
-            if (!value(&text)) return false;
-            if (!SplitNames(text, &options->only)) {
-                *error = arg + " takes device names separated by commas";
-                return false;
-            }
-            fleetOnly = fleetOnly.empty() ? arg : fleetOnly;
-        // End of the fleet's report and records.
-        } else if (arg == "--http-port") {
-            if (!port(&options->httpPort)) return false;
-        } else if (arg == "--tftp-port") {
-            if (!port(&options->tftpPort)) return false;
-        } else if (arg == "--tftp-address") {
-            if (!value(&options->tftpAddress)) return false;
-        } else if (arg == "--device-tftp-address") {
-            if (!value(&options->deviceTftpAddress)) return false;
-        } else if (arg == "--probe-timeout") {
-            if (!seconds(&options->probeTimeoutSeconds)) return false;
-        } else if (arg == "--command-timeout") {
-            if (!seconds(&options->commandTimeoutSeconds)) return false;
-        } else if (arg == "-v" || arg == "--verbose") {
-            options->verbose = true;
-        } else if (arg == "--json") {
-            options->json = true;
-        } else if (arg == "--password" || arg == "-p") {
-            *error = "the password is never taken from the command line; use --password-file, "
-                     "MORVANE_PASSWORD or --ask-password";
-            return false;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            *error = "unknown option " + arg;
-            return false;
-        } else {
-            positional.push_back(arg);
+    OptionTaker taker{options, error, {}, {}};
+    for (;;) {
+        int longIndex = -1;
+        const int id = getopt_long(argc, argv.data(), tables.shortOptions.c_str(),
+                                   tables.longOptions.data(), &longIndex);
+        if (id == -1) break;
+        if (id == 1) {  // an argument, in its place among the options
+            positional.emplace_back(optarg);
+            continue;
         }
+        if (id == '?' || id == ':') {
+            *error = RefusedOption(argv.data(), args.empty() ? std::string() : args.back());
+            return false;
+        }
+        const OptionSpec* spec = FindSpec(id);
+        if (spec == nullptr) {
+            *error = "unknown option -" + std::string(1, static_cast<char>(id));
+            return false;
+        }
+        const std::string given = longIndex >= 0 || spec->shortName == nullptr
+                                      ? std::string(spec->longName)
+                                      : std::string(spec->shortName);
+        if (!taker.Take(static_cast<OptionId>(id), given, optarg != nullptr ? optarg : ""))
+            return false;
+        if (options->command == CliCommand::Help || options->command == CliCommand::Version)
+            return true;
     }
+    // After "--": arguments only.
+    for (int i = optind; i < argc; ++i) positional.emplace_back(argv[static_cast<std::size_t>(i)]);
+    const std::string& jobsGiven = taker.jobsGiven;
+    const std::string& fleetOnly = taker.fleetOnly;
 
     if (positional.empty()) {
         *error = "no command given";
@@ -272,6 +427,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
                                           : " takes HOST");
         return false;
     }
+    if (!options->passwordFile.empty() && options->askPassword) {
+        *error = "--password-file and --ask-password are two sources of the password: give one";
+        return false;
+    }
     if (options->factoryReset && options->command != CliCommand::Restore) {
         *error = "--factory-reset goes with restore";
         return false;
@@ -295,8 +454,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
             "--safety-backup";
         return false;
     }
-    if (!fleet && (options->git || parallelGiven)) {
-        *error = std::string(options->git ? "--git" : "-j") + " goes with fleet-backup";
+    if (!fleet && (options->git || !jobsGiven.empty())) {
+        *error = (options->git ? std::string("--git") : jobsGiven) + " goes with fleet-backup";
         return false;
     }
     if (!fleet && !fleetOnly.empty()) {

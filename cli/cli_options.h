@@ -16,6 +16,7 @@ struct CliOptions {
     bool askPassword = false;
     bool factoryReset = false;
     bool verbose = false;
+    bool quiet = false;  // -q: no progress, no lines that only inform; errors and results stay
     bool json = false;
     std::uint16_t httpPort = 80;
     std::uint16_t tftpPort = 69;
@@ -43,7 +44,10 @@ struct CliOptions {
     std::uint32_t deviceTftpAddressValue = 0;
 };
 
-// Parses args (without the program name). On failure returns false with a one-line reason.
+// Parses args (without the program name): GNU conventions (--opt=value, bundled short options,
+// options and arguments in any order, "--" ends the options, a long option may be abbreviated
+// while the abbreviation is unambiguous). On failure returns false with a one-line reason that
+// names the option. Main thread: the parse uses getopt_long, whose state is process-wide.
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
                      std::string* error);
 
@@ -51,4 +55,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
 // with a one-line reason that names the option; a usage error like the parser's.
 bool ResolveCliAddresses(CliOptions* options, std::string* error);
 
+// The whole help (--help), and the one line that follows a usage error's reason.
 extern const char kCliUsage[];
+extern const char kCliUsageLine[];
+
+// True when args ask for --json (anywhere before "--", also after a mistake): a usage error is
+// then told as a JSON object too.
+bool CliArgsAskForJson(const std::vector<std::string>& args);

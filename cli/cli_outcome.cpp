@@ -105,3 +105,9 @@ std::string OutcomeJson(const CliOutcome& o) {
     if (!o.detail.empty()) json += ",\"detail\":" + JsonString(o.detail);
     return json + o.extraJson + "}\n";
 }
+
+std::string UsageErrorJson(const std::string& message) {
+    return "{\"ok\":false,\"exit_code\":" + std::to_string(EXIT_USAGE) +
+           ",\"result\":" + JsonString(ResultWord(EXIT_USAGE)) +
+           ",\"error\":\"usage\",\"message\":" + JsonString(message) + "}\n";
+}

@@ -33,6 +33,9 @@ struct CliOutcome {
 int ExitCodeForCommand(CommandResult result, int lastError);
 const char* ResultWord(int exitCode);
 std::string OutcomeJson(const CliOutcome& outcome);
+// The object --json prints for a run refused before it began (exit code 1): the outcome's
+// "ok", "exit_code" and "result", then "error":"usage" and the reason as "message".
+std::string UsageErrorJson(const std::string& message);
 // A JSON string literal, quotes included, for any bytes: well-formed UTF-8 is copied as it is;
 // control characters and each byte that is not part of well-formed UTF-8 become \u00XX, the byte
 // read as Latin-1.

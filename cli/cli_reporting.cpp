@@ -1,14 +1,17 @@
 #include "cli/cli_reporting.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "app/config_file_hooks.h"
 #include "app/panel_texts.h"
 #include "platform/net.h"
+#include "platform/threads.h"
 #include "spine/events.h"
 #include "spine/shared_state.h"
 
@@ -29,20 +32,31 @@ std::mutex reportLock;  // guards everything below
 int lastError = 0;
 std::string lastPanel;
 bool progressShown = false;
+std::size_t progressWidth = 0;    // of the line last drawn, to clear it
+std::int64_t progressDrawnAt = -1;  // when it was drawn (monotonic ms); -1: not in this run
+std::atomic<std::uint32_t> bytesReceived{0};  // the backup's text so far (TFTP server thread)
 std::deque<HandedOver> handedOver;
 SocketSetupFailure socketFailure;
 
 bool OnMainThread() { return std::this_thread::get_id() == mainThread; }
 
-std::string ProgressLine(const TransferProgress& p) {
-    constexpr int kWidth = 30;
-    const std::uint32_t done = std::min(p.Done, p.Total);
-    const int percent = p.Total == 0 ? 100 : static_cast<int>(100.0 * done / p.Total);
-    const int filled = percent * kWidth / 100;
+constexpr std::int64_t kProgressRedrawMs = 100;  // a terminal is redrawn no more often
+
+// A transfer's progress: against the file's size when it is known (a restore), else the bytes so
+// far (a backup: the device's text has no size until its last block).
+std::string ProgressLine(std::uint32_t done, std::uint32_t total, bool sized) {
     char line[96];
+    if (!sized) {
+        std::snprintf(line, sizeof line, "\r%u bytes received", done);
+        return line;
+    }
+    constexpr int kWidth = 30;
+    done = std::min(done, total);
+    const int percent = total == 0 ? 100 : static_cast<int>(100.0 * done / total);
+    const int filled = percent * kWidth / 100;
     std::snprintf(line, sizeof line, "\r[%-*s] %3d%% %u/%u bytes", kWidth,
                   std::string(static_cast<std::size_t>(filled), '#').c_str(), percent, done,
-                  p.Total);
+                  total);
     return line;
 }
 
@@ -62,7 +76,9 @@ void WritePanel(int code, const std::string& told = {}) {
 // Lock held.
 void WriteText(std::string_view text, bool progress) {
     io->writeErr(text);
-    if (progress) progressShown = true;
+    if (!progress) return;
+    progressShown = true;
+    progressWidth = text.size();
 }
 
 // Main thread, lock held.
@@ -91,6 +107,20 @@ void WriteInOrder(std::string_view text, bool progress) {
     }
 }
 
+// Any thread: the progress line drawn again, at most every kProgressRedrawMs but always at the
+// transfer's first step and, when the size is known, its last.
+void DrawProgress(std::uint32_t done, std::uint32_t total, bool sized) {
+    if (!io->errIsTerminal) return;
+    const auto now = static_cast<std::int64_t>(plat::MonotonicMs());
+    {
+        std::lock_guard lock(reportLock);
+        const bool last = sized && done >= total;
+        if (progressDrawnAt >= 0 && now - progressDrawnAt < kProgressRedrawMs && !last) return;
+        progressDrawnAt = now;
+    }
+    WriteInOrder(ProgressLine(done, total, sized), true);
+}
+
 }  // namespace
 
 void StartCliReporting(const CliIo& newIo, bool quiet) {
@@ -101,6 +131,9 @@ void StartCliReporting(const CliIo& newIo, bool quiet) {
     lastError = 0;
     lastPanel.clear();
     progressShown = false;
+    progressWidth = 0;
+    progressDrawnAt = -1;
+    bytesReceived = 0;
     handedOver.clear();
     socketFailure = {};
 }
@@ -130,8 +163,9 @@ SocketSetupFailure LastSocketSetupFailure() {
 void FinishProgressLine() {
     std::lock_guard lock(reportLock);
     DeliverLocked();
-    if (progressShown) io->writeErr("\n");
+    if (progressShown) io->writeErr("\r" + std::string(progressWidth, ' ') + "\r");
     progressShown = false;
+    progressDrawnAt = -1;  // the next transfer's first step is drawn at once
 }
 
 void WriteDiagnostic(std::string_view text) { WriteInOrder(text, false); }
@@ -154,7 +188,18 @@ bool CliReportError(int code, const void* detail) {
 }
 
 bool CliReportStatus(int code, const void* detail) {
-    if (code != STATUS_PROGRESS || detail == nullptr || !io->errIsTerminal) return true;
-    WriteInOrder(ProgressLine(*static_cast<const TransferProgress*>(detail)), true);
+    if (code != STATUS_PROGRESS || detail == nullptr) return true;
+    const auto& progress = *static_cast<const TransferProgress*>(detail);
+    DrawProgress(progress.Done, progress.Total, true);
     return true;
+}
+
+int CliUploadConfig(const std::uint8_t* bytes, int count, std::uint32_t* written,
+                    int packetLength, int blockNumber) {
+    const int stored = UploadConfig(bytes, count, written, packetLength, blockNumber);
+    if (stored == 0 || packetLength == 0) return stored;
+    if (blockNumber == 1) bytesReceived = 0;
+    const std::uint32_t received = bytesReceived += static_cast<std::uint32_t>(std::max(count, 0));
+    DrawProgress(received, 0, false);
+    return stored;
 }

@@ -1,5 +1,6 @@
 // morvane-cli's bodies of the two reporting hooks: error panel texts on standard error, a progress
-// bar while a file is served, and the last error code for the exit code.
+// line while a file is served or received (on a terminal only), and the last error code for the
+// exit code.
 //
 // Contract: StartCliReporting runs on the main thread, which owns ConnectionSettings; the other
 // calls here come from the main thread unless said otherwise. The hooks and WriteDiagnostic may
@@ -10,6 +11,7 @@
 // it, so each thread's output keeps its order.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "cli/cli_io.h"
@@ -20,6 +22,7 @@ void StartCliReporting(const CliIo& io, bool quiet);
 void DeliverHandedOverReports();
 int LastReportedError();
 const char* LastReportedPanel();  // text of the last panel, for --json
+// Clears the progress line, once the transfer is over.
 void FinishProgressLine();
 // The last socket set-up failure reported since StartCliReporting (event 0 when none), with the
 // system's words taken on the thread that reported it.
@@ -28,3 +31,7 @@ SocketSetupFailure LastSocketSetupFailure();
 void WriteDiagnostic(std::string_view text);
 bool CliReportError(int code, const void* detail);
 bool CliReportStatus(int code, const void* detail);
+// The UploadConfig hook: the application's own, and the bytes received so far on the progress
+// line (a backup's text has no size to measure against). TFTP server thread.
+int CliUploadConfig(const std::uint8_t* bytes, int count, std::uint32_t* written,
+                    int packetLength, int blockNumber);

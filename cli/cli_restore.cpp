@@ -9,6 +9,7 @@
 #include "app/text_diff.h"
 #include "cli/cli_reporting.h"
 #include "platform/files.h"
+#include "spine/count_text.h"
 
 namespace {
 
@@ -75,8 +76,8 @@ int RunRestoreDryRun(const CliOptions& options, const std::string& password, con
                     ? "Dry run: " + options.file +
                           " holds the device's configuration line for line; nothing was sent.\n"
                     : "Dry run: restoring " + options.file + " would add " +
-                          std::to_string(diff.added) + " line(s) and remove " +
-                          std::to_string(diff.removed) + "; nothing was sent.\n");
+                          CountText(diff.added, "line") + " and remove " +
+                          CountText(diff.removed, "line") + "; nothing was sent.\n");
     return EXIT_OK;
 }
 
@@ -91,13 +92,13 @@ void ReportRestoreFindings(const CommandReport& report, const CliOptions& option
     outcome.extraJson += std::string(",\"verified\":") + (verified ? "true" : "false") +
                          ",\"missing\":" + JsonLines(report.MissingLines) +
                          ",\"extra_lines\":" + std::to_string(report.ExtraLines);
-    if (report.ExtraLines > 0 && !options.json)
-        io.writeErr("The device holds " + std::to_string(report.ExtraLines) +
-                    " line(s) beyond the file (information, not a failure).\n");
+    if (report.ExtraLines > 0 && !options.json && !options.quiet)
+        io.writeErr("The device holds " + CountText(report.ExtraLines, "line") +
+                    " beyond the file (information, not a failure).\n");
     if (verified) return;
     const std::size_t count = report.MissingLines.size();
-    outcome.detail = "Restore not verified: " + std::to_string(count) + " line(s) of " +
-                     options.file + " are not in the device's configuration";
+    outcome.detail = "Restore not verified: " + CountText(count, "line") + " of " + options.file +
+                     (count == 1 ? " is" : " are") + " not in the device's configuration";
     io.writeErr(outcome.detail + "; it was not rebooted:\n");
     const bool all = options.verbose || options.json;
     const std::size_t shown = all ? count : std::min(count, kMissingLinesShown);

@@ -17,6 +17,7 @@
 #include "devicecmd/server_probe.h"
 #include "morvane_version.h"
 #include "platform/log.h"
+#include "spine/count_text.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_settings.h"
 
@@ -70,9 +71,9 @@ int RunSafetyBackup(const CliOptions& options, const std::string& password) {
     if (code != EXIT_OK) {
         activeIo->writeErr("The safety backup into " + options.safetyBackup +
                            " failed: the device was not restored.\n");
-    } else if (!options.json) {
+    } else if (!options.json && !options.quiet) {
         activeIo->writeOut("Safety backup complete: " + options.safetyBackup + " (" +
-                           std::to_string(report.Bytes) + " bytes)\n");
+                           CountText(report.Bytes, "byte") + ")\n");
     }
     RegisterCliToolkit(CliToolkitSetup{options.host, options.user, password, options.file,
                                        options.factoryReset, options.verbose, activeIo});
@@ -88,12 +89,11 @@ int RunTransferCommand(const CliOptions& options, CliOutcome& outcome) {
     outcome.bytes = report.Bytes;
     const int code = ExitCodeForCommand(report.Result, LastReportedError());
     destination.Deliver(code == EXIT_OK);
-    if (code == EXIT_OK && !options.json) {
+    if (code == EXIT_OK && !options.json && !options.quiet) {
         const char* done = backup            ? "Backup complete: "
                            : report.ReadBack ? "Restore complete (verified): "
                                              : "Restore complete: ";
-        activeIo->writeOut(done + options.file + " (" + std::to_string(outcome.bytes) +
-                           " bytes)\n");
+        activeIo->writeOut(done + options.file + " (" + CountText(outcome.bytes, "byte") + ")\n");
     }
     if (!backup) ReportRestoreFindings(report, options, *activeIo, outcome);
     if (code == EXIT_TFTP_PORT) {
@@ -110,8 +110,10 @@ int RunDeviceCommand(const CliOptions& options, const CliIo& io) {
     std::string password;
     if (!ResolvePassword(options, &password, &error)) {
         io.writeErr("morvane-cli: " + error + "\n");
+        if (options.json) io.writeOut(UsageErrorJson(error));
         return EXIT_USAGE;
     }
+    if (!options.passwordFile.empty()) io.writeErr(PasswordFileWarning(options.passwordFile));
 
     StartCliSession(options, io, options.json);
     SetHost(options.host.c_str());
@@ -153,14 +155,23 @@ int RunDeviceCommand(const CliOptions& options, const CliIo& io) {
     return code;
 }
 
-int RunCommand(const std::vector<std::string>& args, const CliIo& io) {
-    activeIo = &io;
+// A usage error: its reason and the short usage line on standard error, and with --json the
+// reason as a JSON object on standard output too.
+int RefuseUsage(const CliIo& io, bool json, const std::string& reason) {
+    io.writeErr("morvane-cli: " + reason + "\n" + kCliUsageLine);
+    if (json) io.writeOut(UsageErrorJson(reason));
+    return EXIT_USAGE;
+}
+
+int RunCommand(const std::vector<std::string>& args, const CliIo& givenIo) {
+    activeIo = &givenIo;
     CliOptions options;
     std::string error;
-    if (!ParseCliOptions(args, &options, &error)) {
-        io.writeErr("morvane-cli: " + error + "\n\n" + kCliUsage);
-        return EXIT_USAGE;
-    }
+    if (!ParseCliOptions(args, &options, &error))
+        return RefuseUsage(givenIo, CliArgsAskForJson(args), error);
+    // -q: no progress line, whatever standard error is.
+    const CliIo io{givenIo.writeOut, givenIo.writeErr, givenIo.errIsTerminal && !options.quiet};
+    activeIo = &io;
     if (options.command == CliCommand::Help) {
         io.writeOut(kCliUsage);
         return EXIT_OK;
@@ -169,16 +180,12 @@ int RunCommand(const std::vector<std::string>& args, const CliIo& io) {
         io.writeOut("morvane-cli " MORVANE_VERSION "\n");
         return EXIT_OK;
     }
-    if (!ResolveCliAddresses(&options, &error)) {
-        io.writeErr("morvane-cli: " + error + "\n\n" + kCliUsage);
-        return EXIT_USAGE;
-    }
+    if (!ResolveCliAddresses(&options, &error)) return RefuseUsage(io, options.json, error);
     if (options.command == CliCommand::FleetBackup) return RunFleetBackupCommand(options, io);
-    if (SafetyBackupIsRestoreFile(options)) {
-        io.writeErr("morvane-cli: --safety-backup needs a file other than the one to restore (" +
-                    options.safetyBackup + " is " + options.file + ")\n\n" + kCliUsage);
-        return EXIT_USAGE;
-    }
+    if (SafetyBackupIsRestoreFile(options))
+        return RefuseUsage(io, options.json,
+                           "--safety-backup needs a file other than the one to restore (" +
+                               options.safetyBackup + " is " + options.file + ")");
     standardOutput = io.writeOut;
     return RunDeviceCommand(options, ReportIo(options, io));
 }

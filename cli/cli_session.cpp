@@ -17,7 +17,7 @@ void QuietSink(std::string_view) {}
 void StartCliSession(const CliOptions& options, const CliIo& io, bool quietReports) {
     StartCliReporting(io, quietReports);
     plat::SetLogSink(options.verbose ? VerboseSink : QuietSink);
-    RegisterTransferHooks(CheckFilename, DownloadConfig, UploadConfig, CliReportError,
+    RegisterTransferHooks(CheckFilename, DownloadConfig, CliUploadConfig, CliReportError,
                           CliReportStatus);
     DeviceSettings.Port = options.httpPort;
     if (options.probeTimeoutSeconds > 0)

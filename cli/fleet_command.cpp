@@ -4,6 +4,7 @@
 #include <iostream>
 #include <iterator>
 #include <mutex>
+#include <set>
 #include <sstream>
 
 #include "app/config_file_hooks.h"
@@ -27,6 +28,7 @@
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/threads.h"
+#include "spine/count_text.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_settings.h"
 
@@ -127,6 +129,14 @@ void OnResult(const FleetDeviceResult& result, const FleetTally& tally, void* co
     auto& run = *static_cast<FleetCommandRun*>(context);
     ClearProgress(run);
     run.results.push_back(result);
+    if (run.options.quiet && !run.options.json) {
+        // -q: a failed device's line, on standard error, and a diff that --diff asked for.
+        if (result.status == FleetDeviceStatus::Failed)
+            run.io.writeErr(FleetDeviceLine(result));
+        else if (run.options.diff && !result.diff.empty())
+            run.io.writeOut(FleetDeviceLine(result) + result.diff);
+        return;
+    }
     // A changed device's diff goes out with its line, so that parallel devices never interleave.
     run.io.writeOut(run.options.json ? FleetDeviceJson(result, JsonString, run.options.diff)
                     : run.options.diff ? FleetDeviceLine(result) + result.diff
@@ -148,8 +158,21 @@ std::vector<std::string> RecordedFiles(const std::vector<FleetDevice>& devices,
     return files;
 }
 
-int Refuse(const CliIo& io, const std::string& reason) {
+// A warning for each password file of the run (--password-file, the inventory's password_file)
+// that others can read, once per file.
+void WarnOfOpenPasswordFiles(const CliOptions& options, const std::vector<FleetDevice>& devices,
+                             const CliIo& io) {
+    std::set<std::string> files;
+    if (!options.passwordFile.empty()) files.insert(options.passwordFile);
+    for (const FleetDevice& device : devices)
+        if (!device.passwordFile.empty()) files.insert(device.passwordFile);
+    for (const std::string& file : files) io.writeErr(PasswordFileWarning(file));
+}
+
+// A run refused before any device is contacted; with --json its reason is an object too.
+int Refuse(const CliOptions& options, const CliIo& io, const std::string& reason) {
     io.writeErr("morvane-cli: " + reason + "\n");
+    if (options.json) io.writeOut(UsageErrorJson(reason));
     return EXIT_USAGE;
 }
 
@@ -194,8 +217,9 @@ struct FleetInterruptRecord {
 };
 
 // A line of the report about the history: on standard output beside the summary, on standard
-// error when standard output carries JSON.
+// error when standard output carries JSON; none with -q.
 void HistoryNote(const FleetCommandRun& run, const std::string& text) {
+    if (run.options.quiet) return;
     if (run.options.json)
         run.io.writeErr("morvane-cli: " + text + "\n");
     else
@@ -298,9 +322,10 @@ int CommitAndReport(FleetInterruptRecord& record, const FleetTally& tally, int c
         code = EXIT_FLEET_FAILED;
     if (!record.run.options.htmlFile.empty() && !WriteRunPage(record, tally) && code == EXIT_OK)
         code = EXIT_FLEET_FAILED;
-    record.run.io.writeOut(record.run.options.json
-                               ? FleetSummaryJson(tally, code, JsonString)
-                               : FleetSummaryLine(tally, record.run.options.maxAgeHours > 0));
+    if (record.run.options.json)
+        record.run.io.writeOut(FleetSummaryJson(tally, code, JsonString));
+    else if (!record.run.options.quiet)
+        record.run.io.writeOut(FleetSummaryLine(tally, record.run.options.maxAgeHours > 0));
     return code;
 }
 
@@ -315,7 +340,7 @@ void InterruptRun(int signal, void* context) {
         ClearProgress(record.run);
         CommitAndReport(record, soFar.tally, InterruptedExitCode(signal),
                         "\n\nInterrupted after " + std::to_string(soFar.tally.Done()) + " of " +
-                            std::to_string(soFar.tally.devices) + " devices.");
+                            CountText(static_cast<std::uint64_t>(soFar.tally.devices), "device") + ".");
     }
     plat::FileLockRelease(record.lock.path.c_str(), record.lock.file);
     EndInterrupted(signal);
@@ -338,34 +363,35 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
     const std::string& store = options.file;
     std::string text, error;
     if (!ReadInventory(inventoryPath, &text))
-        return Refuse(io, "cannot read the inventory " + inventoryPath);
+        return Refuse(options, io, "cannot read the inventory " + inventoryPath);
     std::vector<FleetDevice> devices;
     std::string warning;
     if (!ParseFleetInventory(text, &devices, &error, &warning))
-        return Refuse(io, inventoryPath + ": " + error);
+        return Refuse(options, io, inventoryPath + ": " + error);
     if (!warning.empty()) io.writeErr("morvane-cli: " + inventoryPath + ": " + warning + "\n");
     if (!options.only.empty() && !SelectFleetDevices(options.only, &devices, &error))
-        return Refuse(io, "--only: in the inventory " + inventoryPath + ", " + error);
+        return Refuse(options, io, "--only: in the inventory " + inventoryPath + ", " + error);
     AnchorPasswordFiles(inventoryPath, &devices);
     if (options.git && !GitProgramAvailable())
-        return Refuse(io, "--git needs the git program, which cannot be run here");
+        return Refuse(options, io, "--git needs the git program, which cannot be run here");
     FleetCommandRun run{options, io, {}, devices, false, {}, {}};
     if (!GatherPasswords(options, devices, &run.passwords, &error)) {
         const bool fromInventory = error.rfind("line ", 0) == 0;
-        return Refuse(io, fromInventory ? inventoryPath + ": " + error : error);
+        return Refuse(options, io, fromInventory ? inventoryPath + ": " + error : error);
     }
+    WarnOfOpenPasswordFiles(options, devices, io);
     if (!PrepareFleetStore(store))
-        return Refuse(io, "the store " + store + " is not a folder and cannot be made one");
+        return Refuse(options, io, "the store " + store + " is not a folder and cannot be made one");
     // A page inside the store stays out of its history, and never takes a device's file.
     const std::string pageInStore =
         options.htmlFile.empty() ? std::string() : FleetPagePathInStore(options.htmlFile, store);
     for (const FleetDevice& device : devices)
         if (!pageInStore.empty() && pageInStore == device.name + ".cfg")
-            return Refuse(io, "--html " + options.htmlFile + " is the file of the device " +
+            return Refuse(options, io, "--html " + options.htmlFile + " is the file of the device " +
                                   device.name);
     StoreLock lock;
     if (const std::string refusal = LockStore(store, lock); !refusal.empty())
-        return Refuse(io, refusal);
+        return Refuse(options, io, refusal);
     SweepFleetScratch(store);
     if (LoadFleetState(store, &run.state, &error) == FleetStateLoad::Damaged)
         io.writeErr("morvane-cli: warning: the state file " + FleetStatePath(store) +
@@ -376,7 +402,7 @@ int RunFleetBackupCommand(const CliOptions& options, const CliIo& io) {
         history = true;  // an enclosing work tree records the store's paths
     if (options.git && !history) {
         if (!StartStoreHistory(store, &error))
-            return Refuse(io, "cannot start the history of " + store + ": " + error);
+            return Refuse(options, io, "cannot start the history of " + store + ": " + error);
         history = true;
     }
     if (history && !options.git && !GitProgramAvailable()) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -79,6 +80,17 @@ bool ResolvePassword(const CliOptions& options, std::string* password, std::stri
         *password = "tundra";
     }
     return PasswordFits(*password, error);
+}
+
+std::string PasswordFileWarning(const std::string& path) {
+    constexpr std::uint32_t kReadableByGroupOrOthers = 0044;
+    std::uint32_t mode = 0;
+    if (!plat::OpenToOthers(path.c_str(), &mode) || (mode & kReadableByGroupOrOthers) == 0)
+        return {};
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
+    return "morvane-cli: warning: other users can read the password file " + path + " (mode " +
+           octal + "); to make it private: chmod go= '" + path + "'\n";
 }
 
 void TakePasswordFromEnvironment() {

@@ -18,6 +18,10 @@ bool ResolvePassword(const CliOptions& options, std::string* password, std::stri
 // opened), or its first line is empty or longer than 79 characters.
 bool ReadPasswordFile(const std::string& path, std::string* password, std::string* error);
 
+// The warning line for a password file that its group or other users can read (its mode named),
+// else empty. On Windows files carry no such modes: always empty.
+std::string PasswordFileWarning(const std::string& path);
+
 // Takes MORVANE_PASSWORD out of the process's environment and keeps its value for
 // ResolvePassword, so that no program this process starts inherits it. Main thread, before any
 // thread exists.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "fleet/fleet_time.h"
+#include "spine/count_text.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ std::string FleetDeviceLine(const FleetDeviceResult& result) {
     std::string line =
         result.device.name + " (" + result.device.host + "): " + FleetStatusWord(result.status);
     if (result.status != FleetDeviceStatus::Failed)
-        line += ", " + std::to_string(result.bytes) + " bytes";
+        line += ", " + CountText(result.bytes, "byte");
     line += ", " + Seconds(result.seconds) + " s";
     if (result.status == FleetDeviceStatus::Failed)
         line += ": " + result.cause + " (exit code " + std::to_string(result.exitCode) + ")" +
@@ -63,7 +64,7 @@ std::string FleetDeviceLine(const FleetDeviceResult& result) {
 }
 
 std::string FleetSummaryLine(const FleetTally& tally, bool countStale) {
-    return "Fleet backup: " + std::to_string(tally.devices) + " devices, " +
+    return "Fleet backup: " + CountText(static_cast<std::uint64_t>(tally.devices), "device") + ", " +
            std::to_string(tally.stored) + " stored, " + std::to_string(tally.unchanged) +
            " unchanged, " + std::to_string(tally.failed) + " failed, " +
            (countStale ? std::to_string(tally.stale) + " stale, " : std::string()) + "in " +

@@ -81,20 +81,24 @@ bool DeviceSimulator::Start(std::string* error) {
         return false;
     };
     if (plat::NetStartup() != 0) {
-        if (error) *error = "socket library start-up failed";
+        if (error)
+            *error = "socket library start-up failed: " + plat::SocketErrorText(plat::LastSocketError());
         return false;
     }
     listener_ = plat::TcpOpen();
-    if (listener_ == plat::kNoSocket) return fail("no socket");
+    if (listener_ == plat::kNoSocket)
+        return fail("no socket: " + plat::SocketErrorText(plat::LastSocketError()));
     if (!plat::SocketBind(listener_, options_.Listen) ||
         !plat::SocketListen(listener_, kListenBacklog))
         return fail("cannot listen on " + plat::FormatIpv4(options_.Listen.address) + ":" +
-                    std::to_string(options_.Listen.port) + " (error " +
-                    std::to_string(plat::LastSocketError()) + ")");
+                    std::to_string(options_.Listen.port) + ": " +
+                    plat::SocketErrorText(plat::LastSocketError()));
     plat::SocketLocalAddress(listener_, &endpoint_);
     if (!options_.LogPath.empty()) {
         log_ = plat::FileCreate(options_.LogPath.c_str());
-        if (log_ == plat::kNoFile) return fail("cannot create the log " + options_.LogPath);
+        if (log_ == plat::kNoFile)
+            return fail("cannot create the log " + options_.LogPath + ": " +
+                        plat::LastFileErrorText());
     }
     store_.Current();  // creates the state file from the factory text when it is missing
     startedAtMs_ = plat::MonotonicMs();

@@ -1,18 +1,38 @@
 // tavio-sim: the device simulator as a program. Prints one line per device when it is ready,
 // then serves until it is killed or its --max-requests / --duration run out.
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "morvane_version.h"
+#include "platform/files.h"
 #include "sim/device_simulator.h"
 #include "sim/device_text.h"
 #include "sim/sim_command_line.h"
 #include "sim/sim_fleet.h"
 
 namespace {
+
+// The whole of a file; false with the system's words for what went wrong.
+bool ReadWholeFile(const std::string& path, std::string* text, std::string* why) {
+    const plat::FileHandle file = plat::FileOpenRead(path.c_str());
+    if (file == plat::kNoFile) {
+        *why = plat::LastFileErrorText();
+        return false;
+    }
+    text->clear();
+    std::uint8_t buffer[65536];
+    for (;;) {
+        const std::int64_t got = plat::FileRead(file, buffer);
+        if (got < 0) *why = plat::LastFileErrorText();
+        if (got <= 0) {
+            plat::FileClose(file);
+            return got == 0;
+        }
+        text->append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(got));
+    }
+}
 
 void PrintReady(const char* state, plat::Ipv4Endpoint at, const char* note) {
     std::printf("tavio-sim %s %s:%u%s\n", state, plat::FormatIpv4(at.address).c_str(),
@@ -57,14 +77,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!line.FactoryPath.empty()) {
-        std::ifstream in(line.FactoryPath, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "tavio-sim: cannot read %s\n", line.FactoryPath.c_str());
+        std::string why;
+        if (!ReadWholeFile(line.FactoryPath, &line.Options.FactoryText, &why)) {
+            std::fprintf(stderr, "tavio-sim: cannot read %s: %s\n", line.FactoryPath.c_str(),
+                         why.c_str());
             return 2;
         }
-        std::ostringstream text;
-        text << in.rdbuf();
-        line.Options.FactoryText = text.str();
     }
     if (line.Fleet.Count > 0) return RunFleet(line);
 

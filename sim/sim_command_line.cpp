@@ -48,7 +48,8 @@ const char* const kSimUsage =
     "\n"
     "fleet:\n"
     "  --fleet N             N devices: device 1 on FIRST-ADDRESS, device 2 on the next\n"
-    "                        address, ..., all on PORT; each with its own configuration,\n"
+    "                        address, ..., all on PORT, every address inside 127.0.0.0/8;\n"
+    "                        each with its own configuration,\n"
     "                        state file DIRECTORY/ADDRESS.txt and (with --log DIRECTORY)\n"
     "                        log DIRECTORY/ADDRESS.log; one line per device when ready\n"
     "  --fault DEVICES=SWITCH  a device switch for some devices only; DEVICES is a number\n"
@@ -205,9 +206,18 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine* o
         for (int n = fault.first; n <= fault.last; ++n) fleet.Switches[n].push_back(fault.which);
     }
     if (fleet.Count > 0) {
+        // Every device on an address of its own, which only loopback has in such numbers.
+        constexpr std::uint32_t kLoopbackNet = 0x7f000000u, kLoopbackMask = 0xff000000u;
         const std::uint64_t last = std::uint64_t{o.Listen.address} + fleet.Count - 1;
-        if (o.Listen.address == plat::kAnyAddress || last > 0xffffffffu) {
-            *error = "--fleet needs a first address with room for every device";
+        if ((o.Listen.address & kLoopbackMask) != kLoopbackNet) {
+            *error = "--fleet needs a first address in 127.0.0.0/8, not " +
+                     plat::FormatIpv4(o.Listen.address);
+            return false;
+        }
+        if ((last & kLoopbackMask) != kLoopbackNet) {
+            *error = "--fleet " + std::to_string(fleet.Count) + " from " +
+                     plat::FormatIpv4(o.Listen.address) +
+                     " would leave 127.0.0.0/8 (the last address there is 127.255.255.255)";
             return false;
         }
         fleet.First = o.Listen;

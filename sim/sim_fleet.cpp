@@ -74,7 +74,7 @@ bool SimFleet::Start(std::string* error) {
     for (const std::string& directory : {options_.StateDirectory, options_.LogDirectory})
         if (why.empty() && !directory.empty() && !plat::DirectoryExists(directory.c_str()) &&
             !plat::MakeDirectory(directory.c_str()))
-            why = "cannot make the directory " + directory;
+            why = "cannot make the directory " + directory + ": " + plat::LastFileErrorText();
     for (int attempt = 0; why.empty() && attempt < kPortAttempts; ++attempt) {
         if (StartAll(&why)) return true;
         if (options_.First.port != 0) break;  // a fixed port taken stays taken

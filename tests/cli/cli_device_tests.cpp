@@ -259,23 +259,52 @@ TEST_F(CliAgainstSimulator, StandardOutputCarriesTheResultAloneWhateverLaterThre
     }
 }
 
-TEST_F(CliAgainstSimulator, ARestoreDrawsItsProgressOnATerminalOnly) {
+// A restore's bar and a backup's count of bytes, rewritten in place and cleared at the end: on a
+// terminal only, and never with -q (which keeps the result lines off too).
+TEST_F(CliAgainstSimulator, ProgressIsDrawnOnATerminalOnlyAndCleared) {
+    options.FactoryText = std::string(1500, 'b');
     StartDevice();
     const std::string file = dir + "/big.cfg";
     WriteWholeFile(file, std::string(1500, 'p'));
-    const std::vector<std::string> args{"restore",     "127.0.0.1",
-                                        file,          "--http-port",
-                                        std::to_string(httpPort), "--tftp-port",
-                                        std::to_string(tftpPort)};
-    const CliRun terminal = RunCli(args, true);
-    ASSERT_EQ(terminal.exitCode, 0) << terminal.err;
-    EXPECT_NE(terminal.err.find("\r[##########                    ]  34% 512/1500 bytes"), std::string::npos)
-        << terminal.err;
-    EXPECT_NE(terminal.err.find("] 100% 1500/1500 bytes\n"), std::string::npos);
-
-    const CliRun piped = RunCli(args, false);
-    ASSERT_EQ(piped.exitCode, 0);
-    EXPECT_EQ(piped.err.find('['), std::string::npos);
+    struct Case {
+        std::vector<std::string> args;
+        bool terminal;
+        const char* progress;  // the line first drawn, and the last (empty: none)
+        const char* lastLine;
+    };
+    const Case cases[] = {
+        {{"restore", "127.0.0.1", file}, true, "\r[##########                    ]  34% 512/1500 bytes",
+         "\r[##############################] 100% 1500/1500 bytes"},
+        {{"backup", "127.0.0.1", dir + "/b.cfg"}, true, "\r512 bytes received", ""},
+        {{"restore", "127.0.0.1", file}, false, "", ""},
+        {{"backup", "127.0.0.1", dir + "/b.cfg"}, false, "", ""},
+        {{"restore", "127.0.0.1", file, "-q"}, true, "", ""},
+        {{"backup", "-q", "127.0.0.1", dir + "/b.cfg"}, true, "", ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--http-port=" + std::to_string(httpPort),
+                                 "--tftp-port=" + std::to_string(tftpPort)});
+        const CliRun run = RunCli(args, c.terminal);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const bool quiet = args[1] == "-q" || args[3] == "-q";
+        EXPECT_EQ(run.out.empty(), quiet) << run.out;
+        if (*c.progress == '\0') {
+            EXPECT_EQ(run.err, "") << args[0];
+            continue;
+        }
+        EXPECT_EQ(run.err.rfind(c.progress, 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find('\n'), std::string::npos) << run.err;
+        // The last line drawn is cleared with as many spaces.
+        const std::size_t last = run.err.rfind('\r', run.err.size() - 2);
+        ASSERT_NE(last, std::string::npos);
+        const std::size_t drawn = run.err.rfind('\r', last - 1);
+        const std::string lastLine = run.err.substr(drawn, last - drawn);
+        if (*c.lastLine != '\0') {
+            EXPECT_EQ(lastLine, c.lastLine);
+        }
+        EXPECT_EQ(run.err.substr(last), "\r" + std::string(lastLine.size(), ' ') + "\r");
+    }
 }
 
 // Behind NAT or on a multi-homed device: the device is told the address of ours that
@@ -421,7 +450,7 @@ TEST_F(CliAgainstSimulator, DryRunAndVerifyCompareTheFileWithTheDevice) {
     EXPECT_EQ(dry.out, "--- 127.0.0.1 (device)\n+++ " + file +
                            "\n@@ -1,3 +1,3 @@\n-hostname before\n+hostname after\n ip 10.0.0.1\n"
                            " snmp on\nDry run: restoring " +
-                           file + " would add 1 line(s) and remove 1; nothing was sent.\n");
+                           file + " would add 1 line and remove 1 line; nothing was sent.\n");
     const CliRun json = Cli({"restore", "127.0.0.1", file, "--dry-run", "--json"});
     EXPECT_NE(json.out.find("\"added\":1,\"removed\":1,\"diff\":\"--- 127.0.0.1 (device)\\n"),
               std::string::npos)
@@ -446,7 +475,7 @@ TEST_F(CliAgainstSimulator, DryRunAndVerifyCompareTheFileWithTheDevice) {
         if (verbose) args.push_back("-v");
         const CliRun failed = Cli(args);
         EXPECT_EQ(failed.exitCode, 5);
-        EXPECT_NE(failed.err.find("Restore not verified: 7 line(s) of " + file +
+        EXPECT_NE(failed.err.find("Restore not verified: 7 lines of " + file +
                                   " are not in the device's configuration; it was not "
                                   "rebooted:\n  bogus 1\n"),
                   std::string::npos)

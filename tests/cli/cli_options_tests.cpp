@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-
+#include <filesystem>
+#include <string_view>
 #include <thread>
+#include <utility>
 
 #include "app/command_texts.h"
 #include "app/panel_texts.h"
@@ -61,14 +63,47 @@ TEST(CliArguments, MistakesAreUsageErrorsWithAReason) {
          "--tftp-address takes an IPv4 address"},
         {{"restore", "h", "f", "--device-tftp-address", "0.0.0.0"},
          "--device-tftp-address takes an IPv4 address"},
+        // What getopt_long refuses, named by the tool in its own words.
+        {{"backup", "h", "f", "--frob=2"}, "unknown option --frob"},
+        {{"backup", "h", "f", "-vx"}, "unknown option -x"},
+        {{"backup", "h", "f", "--tftp"}, "ambiguous option --tftp (--tftp-port or --tftp-address)"},
+        {{"backup", "h", "f", "--verify=yes"}, "--verify takes no value"},
+        {{"fleet-backup", "i", "s", "-vj"}, "-j needs a value"},
+        {{"fleet-backup", "i", "s", "--jo"}, "--jobs needs a value"},
+        {{"fleet-backup", "i", "s", "--jobs=x"}, "--jobs takes a number of devices"},
+        {{"backup", "h", "f", "--jobs=4"}, "--jobs goes with fleet-backup"},
+        {{"probe", "h", "--password=x"}, "never taken from the command line"},
+        {{"probe", "h", "-vp"}, "never taken from the command line"},
+        {{"probe", "h", "--", "--json"}, "probe takes HOST"},
+        {{"backup", "h", "f", "--password-file", "p", "--ask-password"},
+         "--password-file and --ask-password are two sources"},
     };
     for (const Case& c : cases) {
+        // One line that says what is wrong, then the short usage line: not the whole help.
         const auto run = RunCli(c.args);
         EXPECT_EQ(run.exitCode, 1) << c.reason;
+        EXPECT_EQ(run.err.rfind("morvane-cli: ", 0), 0u) << run.err;
         EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find("Usage:"), std::string::npos);
+        const std::size_t lineEnd = run.err.find('\n');
+        ASSERT_NE(lineEnd, std::string::npos);
+        EXPECT_EQ(run.err.substr(lineEnd + 1), kCliUsageLine) << run.err;
         EXPECT_TRUE(run.out.empty());
+        // With --json (here at the end, after the mistake) the same reason is an object on
+        // standard output; the exit code stays.
+        std::vector<std::string> json = c.args;
+        if (json.size() < 2 || json[json.size() - 2] != "--") json.push_back("--json");
+        const auto jsonRun = RunCli(json);
+        const std::string reason = run.err.substr(13, lineEnd - 13);
+        EXPECT_EQ(jsonRun.exitCode, 1);
+        if (c.args.size() >= 2 && c.args[c.args.size() - 2] == "--") {
+            EXPECT_EQ(jsonRun.out, "") << "--json after -- is an argument";
+        } else if (!std::string_view(c.reason).ends_with("needs a value")) {
+            EXPECT_EQ(jsonRun.out, UsageErrorJson(reason)) << jsonRun.err;
+        }
     }
+    EXPECT_EQ(UsageErrorJson("-x \"y\""),
+              "{\"ok\":false,\"exit_code\":1,\"result\":\"usage-error\",\"error\":\"usage\","
+              "\"message\":\"-x \\\"y\\\"\"}\n");
 }
 
 TEST(CliArguments, OptionsAreTakenInAnyOrder) {
@@ -88,6 +123,38 @@ TEST(CliArguments, OptionsAreTakenInAnyOrder) {
     EXPECT_EQ(o.tftpPort, 6970);
     EXPECT_EQ(o.probeTimeoutSeconds, 3);
     EXPECT_EQ(o.commandTimeoutSeconds, 86400);
+}
+
+// The GNU conventions, and a parser that starts afresh at every call (getopt_long's state is
+// the process's).
+TEST(CliArguments, ValuesAfterEqualsBundlesAndTheEndOfOptions) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string host, file, user;
+        int parallel;
+        bool verbose, quiet;
+    };
+    const Case cases[] = {
+        {{"fleet-backup", "i", "s", "-j16"}, "i", "s", "root", 16, false, false},
+        {{"fleet-backup", "--jobs=3", "i", "s", "-vq"}, "i", "s", "root", 3, false, true},
+        {{"-qvj", "4", "fleet-backup", "i", "s"}, "i", "s", "root", 4, true, false},
+        {{"backup", "--user=", "h", "-uadmin", "--verb", "f"}, "h", "f", "admin", 8, true, false},
+        {{"backup", "-u", "--", "--", "-h", "-"}, "-h", "-", "--", 8, false, false},
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (const Case& c : cases) {
+            CliOptions o;
+            std::string error;
+            ASSERT_TRUE(ParseCliOptions(c.args, &o, &error)) << error;
+            EXPECT_EQ(o.host + "|" + o.file + "|" + o.user, c.host + "|" + c.file + "|" + c.user);
+            EXPECT_EQ(o.parallel, c.parallel) << c.args[0];
+            EXPECT_EQ(o.verbose, c.verbose) << c.args[0];
+            EXPECT_EQ(o.quiet, c.quiet) << c.args[0];
+        }
+        CliOptions o;
+        std::string error;
+        EXPECT_FALSE(ParseCliOptions({"probe", "h", "-vx"}, &o, &error));  // left mid-bundle
+    }
 }
 
 TEST(CliArguments, HelpListsEveryExitCode) {
@@ -116,6 +183,27 @@ TEST(CliPassword, FileThenEnvironmentThenDefault) {
     testing_support::SetEnvironment("MORVANE_PASSWORD", nullptr);
     ASSERT_TRUE(ResolvePassword(o, &password, &error));
     EXPECT_EQ(password, "tundra");
+
+    // A file its group or others can read is taken, with a warning that names it and its mode
+    // (POSIX only: Windows files carry no such modes, and nothing is said).
+    using std::filesystem::perms;
+    for (const auto& [mode, octal] : {std::pair{perms::owner_read | perms::group_read, "0440"},
+                                      std::pair{perms::owner_all | perms::others_read, "0704"},
+                                      std::pair{perms::owner_read | perms::group_write, ""},
+                                      std::pair{perms::owner_read, ""}}) {
+        std::filesystem::permissions(dir + "/pw", mode);
+        const std::string warning = PasswordFileWarning(dir + "/pw");
+#ifdef _WIN32
+        EXPECT_EQ(warning, "");
+#else
+        EXPECT_EQ(warning.empty(), *octal == '\0') << warning;
+        if (*octal != '\0') {
+            EXPECT_EQ(warning.rfind("morvane-cli: warning: ", 0), 0u);
+            EXPECT_NE(warning.find(dir + "/pw (mode " + octal + ")"), std::string::npos) << warning;
+        }
+#endif
+    }
+    std::filesystem::permissions(dir + "/pw", perms::owner_read | perms::owner_write);
 
     o.passwordFile = dir + "/missing";
     EXPECT_FALSE(ResolvePassword(o, &password, &error));

@@ -4,6 +4,7 @@
 #include <array>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "devicecmd/cli_commands.h"
 #include "devicecmd/server_probe.h"
@@ -152,6 +153,22 @@ TEST_F(Simulator, ATransferNobodyAnswersFailsOnTheDeviceAndTheCommandStillEnds) 
     StopSimAndExpectAllReleased();
 }
 
+// Its errors give the system's words, not its numbers.
+TEST_F(Simulator, APortInUseIsRefusedInWords) {
+    const DeviceSimulator& first = StartSim();
+    SimOptions again = options_;
+    again.Listen = first.Endpoint();
+    again.StatePath = dir_ + "/second.cfg";
+    again.LogPath.clear();
+    DeviceSimulator second(again);
+    std::string error;
+    if (second.Start(&error)) GTEST_SKIP() << "this system lets two sockets listen on one port";
+    const std::string at = "cannot listen on 127.0.0.1:" + std::to_string(again.Listen.port) + ": ";
+    ASSERT_EQ(error.rfind(at, 0), 0u) << error;
+    EXPECT_GT(error.size(), at.size());
+    EXPECT_EQ(error.find_first_of("0123456789", at.size()), std::string::npos) << error;
+}
+
 TEST(SimCommandLine, TakesEveryOptionAndRejectsWhatItDoesNotKnow) {
     SimCommandLine line;
     std::string error;
@@ -250,6 +267,19 @@ TEST(SimCommandLine, TakesEveryOptionAndRejectsWhatItDoesNotKnow) {
         error.clear();
         EXPECT_FALSE(ParseSimCommandLine(bad, &ignored, &error));
         EXPECT_FALSE(error.empty());
+    }
+    // A fleet stays on loopback, where every address answers: its first device and its last.
+    for (const auto& [listen, count, reason] :
+         {std::tuple{"127.255.255.254:80", "2", ""},
+          std::tuple{"10.0.0.1:80", "2", "--fleet needs a first address in 127.0.0.0/8, not 10.0.0.1"},
+          std::tuple{"127.255.255.254:80", "3",
+                     "--fleet 3 from 127.255.255.254 would leave 127.0.0.0/8"}}) {
+        SimCommandLine ignored;
+        error.clear();
+        EXPECT_EQ(ParseSimCommandLine({"--fleet", count, "--listen", listen, "--state", "d"},
+                                      &ignored, &error),
+                  *reason == '\0');
+        EXPECT_EQ(error.rfind(reason, 0), 0u) << error;
     }
     for (const char* fault :
          {"3=skip-tftp", "1=silent-after", "1=skip-tftp:1", "2-1=skip-tftp", "1=listen:x", "1"}) {

@@ -53,13 +53,22 @@ TEST_F(FleetInventoryRun, OnlyTheNamedDevicesOnTheirOwnPortsWithPasswordsBesideT
          "--only: in the inventory " + dir +
              "/site/fleet.csv, no devices are named \"ghost\", \"spook\"",
          false},
+        {"an unknown name, with --json",
+         "site/fleet.csv",
+         "",
+         {"--only", "ghost", "--json"},
+         nullptr,
+         1,
+         "{\"ok\":false,\"exit_code\":1,\"result\":\"usage-error\",\"error\":\"usage\","
+         "\"message\":\"--only: in the inventory ",
+         false},
         {"one device of two, in any case",
          "site/fleet.csv",
          "",
          {"--only", "DEV"},
          nullptr,
          0,
-         "Fleet backup: 1 devices, 1 stored, 0 unchanged, 0 failed",
+         "Fleet backup: 1 device, 1 stored, 0 unchanged, 0 failed",
          true},
         {"standard input",
          "-",
@@ -67,7 +76,7 @@ TEST_F(FleetInventoryRun, OnlyTheNamedDevicesOnTheirOwnPortsWithPasswordsBesideT
          {},
          "kestrel",
          0,
-         "Fleet backup: 1 devices, 0 stored, 1 unchanged, 0 failed",
+         "Fleet backup: 1 device, 0 stored, 1 unchanged, 0 failed",
          true},
     };
     for (const Case& c : cases) {
@@ -93,6 +102,25 @@ TEST_F(FleetInventoryRun, OnlyTheNamedDevicesOnTheirOwnPortsWithPasswordsBesideT
     }
     EXPECT_TRUE(fs::exists(dir + "/store/dev.cfg"));
     EXPECT_FALSE(fs::exists(dir + "/store/spare.cfg"));
+
+    // -q: no line for a device stored or unchanged, no summary; a failed device's line goes to
+    // standard error, and so does the warning about a password file that others can read.
+    fs::permissions(dir + "/site/pw.txt", fs::perms::owner_read | fs::perms::others_read);
+    const CliRun quiet = RunCli({"fleet-backup", dir + "/site/fleet.csv", dir + "/store", "-q",
+                                 "--http-port=" + std::to_string(PickFreeTcpPort()),
+                                 "--tftp-port=" + std::to_string(tftpPort)});
+    EXPECT_EQ(quiet.exitCode, 8) << quiet.err;
+    EXPECT_EQ(quiet.out, "");
+    const std::size_t failedLine = quiet.err.find("spare (127.0.0.9): failed, ");
+    EXPECT_NE(failedLine, std::string::npos) << quiet.err;
+    EXPECT_EQ(quiet.err.find("dev (127.0.0.1)"), std::string::npos) << quiet.err;
+#ifndef _WIN32
+    EXPECT_EQ(quiet.err.substr(0, failedLine),
+              "morvane-cli: warning: other users can read the password file " + dir +
+                  "/site/pw.txt (mode 0404); to make it private: chmod go= '" + dir +
+                  "/site/pw.txt'\n");
+#endif
+    fs::permissions(dir + "/site/pw.txt", fs::perms::owner_read | fs::perms::owner_write);
 }
 
 }  // namespace

@@ -20,7 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     CliOptions cli;
     std::string error;
-    if (ParseCliOptions(args, &cli, &error)) {
+    const bool parsed = ParseCliOptions(args, &cli, &error);
+    // The parser starts afresh each time (getopt_long's state is the process's): a second parse
+    // of the same line says the same.
+    CliOptions again;
+    std::string againError;
+    FUZZ_CHECK(ParseCliOptions(args, &again, &againError) == parsed && againError == error);
+    FUZZ_CHECK(again.host == cli.host && again.file == cli.file && again.user == cli.user &&
+               again.parallel == cli.parallel && again.quiet == cli.quiet);
+    if (parsed) {
         FUZZ_CHECK(cli.command != CliCommand::None);
         const bool named = cli.command == CliCommand::Help || cli.command == CliCommand::Version;
         // fleet-backup's INVENTORY and STORE (kept in host and file) are paths of any length.
@@ -33,6 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(cli.probeTimeoutSeconds >= 0 && cli.probeTimeoutSeconds <= 86400);
         FUZZ_CHECK(cli.commandTimeoutSeconds >= 0 && cli.commandTimeoutSeconds <= 86400);
         FUZZ_CHECK(named || !cli.factoryReset || cli.command == CliCommand::Restore);
+        FUZZ_CHECK(!(cli.quiet && cli.verbose));
+        FUZZ_CHECK(cli.parallel >= 1 && cli.parallel <= 256);
+        FUZZ_CHECK(named || cli.passwordFile.empty() || !cli.askPassword);
     } else {
         FUZZ_CHECK(!error.empty());
     }
