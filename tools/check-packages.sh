@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package and the Windows zip, and tries each as a user would.
+# Builds the Debian packages, the Windows zip and the Windows installer, and tries each as a user
+# would.
 #   tools/check-packages.sh        both
 #   tools/check-packages.sh deb    build morvane_<version>-<revision>_amd64.deb and
 #                                  tavio-sim_<version>-<revision>_amd64.deb, check both with
@@ -14,6 +15,13 @@
 #                                  (MORVANE_WIN_BUILD, default build-win), check what it holds,
 #                                  and run its morvane-cli.exe under Wine: --version and one
 #                                  backup from a simulated device
+#   tools/check-packages.sh setup  build the installer morvane-<version>-win64-setup.exe and try
+#                                  it in a fresh Wine prefix: a silent installation with
+#                                  morvane-cli on PATH, the files, the Start-menu shortcut, the
+#                                  Add/Remove Programs entry, the installed morvane-cli.exe
+#                                  (--version by its name alone, one backup), then a silent
+#                                  uninstallation, which must leave nothing behind
+#   tools/check-packages.sh windows  zip, then setup
 # Prints what it checks; exits non-zero at the first thing that is not as it should be.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -174,13 +182,55 @@ deb() {
   echo "== installed again: $(morvane-cli --version), $(tavio-sim --version)"
 }
 
-zip_package() {
-  local build=${MORVANE_WIN_BUILD:-build-win}
+# The Windows programs, cross-built into $build (MORVANE_WIN_BUILD, default build-win).
+build=${MORVANE_WIN_BUILD:-build-win}
+# What both Windows packages hold.
+windows_files="morvane.exe morvane-cli.exe morvane.html README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt"
+windows_build() {
   if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S . -B "$build" -G Ninja --toolchain "$root/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DMORVANE_TESTS=OFF >/dev/null
   fi
   cmake --build "$build" -j "$jobs" --target morvane morvane-cli >/dev/null
+}
+
+# The build's Wine prefix (made once, as tools/run-windows-tests.sh makes it, with the null
+# graphics driver), in WINEPREFIX. Wine's menu builder stays off: it would mirror the prefix's
+# Start menu into this machine's own desktop menus.
+wine_prefix() {
+  export WINEPREFIX="$root/$build/wineprefix" WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  if [ ! -f "$WINEPREFIX/.morvane-ready" ]; then
+    mkdir -p "$WINEPREFIX"
+    timeout 300 wineboot --init >/dev/null 2>&1 || true
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    timeout 120 wineserver -w
+    touch "$WINEPREFIX/.morvane-ready"
+  fi
+}
+
+# wine_cli CLI WHAT: CLI (a morvane-cli.exe) under Wine says its version and backs a simulated
+# device (the native simulator) up; WHAT names it in the report.
+wine_cli() {
+  local cli=$1 what=$2 said
+  said=$(timeout 60 wine "$cli" --version </dev/null | tr -d '\r')
+  [ "$said" = "morvane-cli $version" ] || fail "$what --version said '$said'"
+  echo "== under Wine: $said"
+  local sim=build-pkg/sim/tavio-sim
+  [ -x "$sim" ] || native_tools
+  local dir
+  dir=$(mktemp -d "$scratch/wine.XXXXXX")
+  local tftp
+  tftp=$(free_udp_port)
+  start_sim "$sim" "$dir" "$tftp"
+  (cd "$dir" && timeout 120 wine "$cli" backup 127.0.0.1 device.cfg --http-port "$http_port" \
+    --tftp-port "$tftp" </dev/null | tr -d '\r') || fail "$what backup"
+  check_backup "$dir" "$dir/device.cfg"
+  echo "== under Wine: $what backed the simulated device up"
+}
+
+zip_package() {
+  windows_build
   rm -f "$build"/morvane-*-win64.zip
   (cd "$build" && cpack -G ZIP >/dev/null)
   local name=morvane-${version}-win64
@@ -189,43 +239,101 @@ zip_package() {
   echo "== $package: $(stat -c %s "$package") bytes"
   unzip -l "$package" | sed -n 's/^ *\([0-9][0-9]*\) .*  \(morvane.*[^/]\)$/  \1 \2/p'
   unzip -q "$package" -d "$scratch/zip"
-  for file in morvane.exe morvane-cli.exe morvane.html README.txt; do
+  for file in $windows_files; do
     [ -f "$scratch/zip/$name/$file" ] || fail "the zip lacks $file"
   done
   strings -el "$scratch/zip/$name/morvane.exe" | grep -qx "$version" ||
     fail "morvane.exe's version resource does not say $version"
+  grep -q 'GCC RUNTIME LIBRARY EXCEPTION' "$scratch/zip/$name/THIRD-PARTY-NOTICES.txt" &&
+    grep -q 'mingw-w64-libraries/winpthreads' "$scratch/zip/$name/THIRD-PARTY-NOTICES.txt" ||
+    fail "THIRD-PARTY-NOTICES.txt lacks the GCC runtime's or winpthreads' licence"
 
-  export WINEPREFIX="$root/$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  if [ ! -f "$WINEPREFIX/.morvane-ready" ]; then
-    mkdir -p "$WINEPREFIX"
-    wineboot --init >/dev/null 2>&1 || true
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-    wineserver -w
-    touch "$WINEPREFIX/.morvane-ready"
-  fi
-  local cli=$scratch/zip/$name/morvane-cli.exe said
-  said=$(wine "$cli" --version </dev/null | tr -d '\r')
-  [ "$said" = "morvane-cli $version" ] || fail "morvane-cli.exe --version said '$said'"
-  echo "== under Wine: $said"
-
-  # One backup from a simulated device (the native simulator) by the zip's morvane-cli.exe.
-  local sim=build-pkg/sim/tavio-sim
-  [ -x "$sim" ] || native_tools
-  local dir=$scratch/wine
-  mkdir -p "$dir"
-  local tftp
-  tftp=$(free_udp_port)
-  start_sim "$sim" "$dir" "$tftp"
-  (cd "$dir" && wine "$cli" backup 127.0.0.1 device.cfg --http-port "$http_port" \
-    --tftp-port "$tftp" </dev/null | tr -d '\r') || fail "morvane-cli.exe backup"
-  check_backup "$dir" "$dir/device.cfg"
-  echo "== under Wine: the zip's morvane-cli.exe backed the simulated device up"
+  wine_prefix
+  wine_cli "$scratch/zip/$name/morvane-cli.exe" "the zip's morvane-cli.exe"
   wineserver -k 2>/dev/null || true
 }
 
+setup_package() {
+  command -v makensis >/dev/null || fail "no makensis: tools/install-deps.sh installs nsis"
+  windows_build
+  # The cache of a build configured before nsis was installed knows no makensis.
+  grep -q '^MORVANE_MAKENSIS:FILEPATH=/' "$build/CMakeCache.txt" || cmake "$build" >/dev/null
+  rm -f "$build"/morvane-*-win64-setup.exe
+  (cd "$build" && cpack -G NSIS >/dev/null)
+  local package=$build/morvane-${version}-win64-setup.exe
+  [ -f "$package" ] || fail "no $package"
+  echo "== $package: $(stat -c %s "$package") bytes"
+
+  # A fresh prefix: a copy of the build's, in which nothing was ever installed (making a new one
+  # takes Wine some 20 s).
+  wine_prefix
+  timeout 60 wineserver -k 2>/dev/null || true
+  local fresh=$root/$build/wineprefix-setup
+  rm -rf "$fresh"
+  cp -a "$WINEPREFIX" "$fresh"
+  export WINEPREFIX=$fresh
+  local c=$WINEPREFIX/drive_c
+  local dir="$c/Program Files/Morvane"
+  local menu="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/Morvane"
+  local arp='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Morvane'
+  local vendor='HKLM\Software\Drennick'
+  local environment='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+  system_path() { wine reg query "$environment" /v PATH 2>/dev/null | tr -d '\r'; }
+  # What the prefix holds: its files, and its registry's lines that name Morvane (the build's
+  # tests may have left some), without the keys' time stamps.
+  prefix_contents() {
+    (cd "$c" && find . | sort | grep -vE '^\./users/[^/]+/Temp/~nsu[^/]*\.tmp(/Un\.exe)?$')
+    grep -ih morvane "$WINEPREFIX"/*.reg | sed 's/^\(\[.*\]\) [0-9]*$/\1/' | sort || true
+  }
+  timeout 60 wineserver -w
+  prefix_contents >"$scratch/before.txt"
+
+  # A PATH choice the installer does not know installs nothing.
+  local rc=0
+  timeout 120 wine "$package" /S /PATH=everywhere </dev/null || rc=$?
+  [ "$rc" -eq 2 ] || fail "the installer took /PATH=everywhere (exit code $rc, not 2)"
+  [ ! -e "$dir" ] || fail "the installer with /PATH=everywhere installed $dir"
+
+  timeout 120 wine "$package" /S /PATH=all </dev/null || fail "the installer /S /PATH=all failed"
+  local file
+  for file in $windows_files Uninstall.exe; do
+    [ -f "$dir/$file" ] || fail "the installation lacks $file"
+  done
+  for file in Morvane.lnk Uninstall.lnk; do
+    [ -f "$menu/$file" ] || fail "the Start menu lacks Morvane\\$file"
+  done
+  wine reg query "$arp" /v UninstallString >/dev/null 2>&1 || fail "no Add/Remove Programs entry $arp"
+  system_path | grep -qF 'C:\Program Files\Morvane' || fail "the system PATH lacks the installation"
+  echo "== installed silently (/S /PATH=all) into C:\\Program Files\\Morvane, with its Start-menu shortcut and Add/Remove Programs entry"
+  # Found on PATH by its name alone, as a scheduled task finds it.
+  local said
+  said=$(timeout 60 wine cmd /c morvane-cli --version </dev/null | tr -d '\r')
+  [ "$said" = "morvane-cli $version" ] || fail "morvane-cli on PATH said '$said'"
+  echo "== on PATH: $said"
+  wine_cli "$dir/morvane-cli.exe" "the installed morvane-cli.exe"
+
+  # NSIS's uninstaller runs from a copy of itself in Temp and returns at once: the uninstallation
+  # is over when the prefix's last process is.
+  timeout 60 wine 'C:\Program Files\Morvane\Uninstall.exe' /S </dev/null || fail "Uninstall.exe /S failed"
+  timeout 120 wineserver -w || fail "the uninstaller did not finish within 120 s"
+  [ ! -e "$dir" ] || fail "the uninstaller left $(cd "$dir" && ls -A | tr '\n' ' ')"
+  [ ! -e "$menu" ] || fail "the uninstaller left the Start-menu folder Morvane"
+  ! wine reg query "$arp" >/dev/null 2>&1 || fail "the uninstaller left $arp"
+  ! wine reg query "$vendor" >/dev/null 2>&1 || fail "the uninstaller left $vendor"
+  ! system_path | grep -qiF 'Morvane' || fail "the uninstaller left the system PATH $(system_path)"
+  # Nothing else either: no file beyond the uninstaller's copy in Temp (which Windows deletes at
+  # the next start, as the uninstaller asked), no new registry entry that names Morvane.
+  prefix_contents >"$scratch/after.txt"
+  diff "$scratch/before.txt" "$scratch/after.txt" || fail "the uninstallation left what is above"
+  echo "== uninstalled silently: no file, shortcut, registry key or PATH entry left"
+  rm -rf "$fresh"
+}
+
 case "$mode" in
-  all) deb; zip_package ;;
+  all) deb; zip_package; setup_package ;;
   deb) deb ;;
+  windows) zip_package; setup_package ;;
   zip) zip_package ;;
-  *) echo "usage: $0 [all|deb|zip]" >&2; exit 1 ;;
+  setup) setup_package ;;
+  *) echo "usage: $0 [all|deb|windows|zip|setup]" >&2; exit 1 ;;
 esac

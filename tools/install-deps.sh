@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
           tftp-hpa atftp curl iproute2 python3 git prometheus)
 if [ "${1:-}" != "--native" ]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine64 xvfb imagemagick)
+  packages+=(g++-mingw-w64-x86-64-posix wine64 xvfb imagemagick nsis)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,61 @@
+; Morvane's additions to CPack's installer script, included at its top (CPACK_NSIS_DEFINES) and
+; inserted into its installation and uninstallation sections (packaging/CMakeLists.txt).
+;
+; PATH: CPack's own PATH step adds a "bin" folder, which this installation does not have (the
+; programs sit in the installation folder itself, as in the zip). These macros put that folder on
+; PATH instead, with the choice of the installer's PATH page, which the uninstaller reads back
+; from the registry. A silent installation (/S) shows no page: it leaves PATH alone unless told
+;   /PATH=all    add the folder to the system PATH (all users)
+;   /PATH=user   add it to the PATH of the user who installs
+; Any other /PATH= value ends the installation with exit code 2 before any file is copied (an
+; installed Morvane has been uninstalled by then: the installer does that first).
+
+!include "LogicLib.nsh"
+!include "FileFunc.nsh"
+
+; In the installation section, before any file is copied: a silent installation's /PATH= switch
+; becomes the PATH page's state, which the section reads next.
+!macro MorvaneSilentPathChoice
+  ${If} ${Silent}
+    ${GetParameters} $R0
+    ClearErrors
+    ${GetOptions} $R0 "/PATH=" $R1
+    ${IfNot} ${Errors}
+      ${If} $R1 == "all"
+        !insertmacro MUI_INSTALLOPTIONS_WRITE "NSIS.InstallOptions.ini" "Field 2" "State" "0"
+        !insertmacro MUI_INSTALLOPTIONS_WRITE "NSIS.InstallOptions.ini" "Field 3" "State" "1"
+      ${ElseIf} $R1 == "user"
+        !insertmacro MUI_INSTALLOPTIONS_WRITE "NSIS.InstallOptions.ini" "Field 2" "State" "0"
+        !insertmacro MUI_INSTALLOPTIONS_WRITE "NSIS.InstallOptions.ini" "Field 4" "State" "1"
+      ${Else}
+        SetOutPath "$TEMP"  ; out of the folder the section has just made, to remove it
+        RMDir "$INSTDIR"    ; when it is empty
+        SetErrorLevel 2
+        Quit
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; At the end of the installation section, after the choice went into the registry.
+!macro MorvaneAddToPath
+  ${If} $DO_NOT_ADD_TO_PATH != "1"
+    Push "$INSTDIR"
+    Call AddToPath
+  ${EndIf}
+!macroend
+
+; In the uninstallation section, which has read the choice back. A user's PATH that held nothing
+; but the installation folder goes altogether, as it was before.
+!macro MorvaneRemoveFromPath
+  Push "$INSTDIR"
+  Call un.RemoveFromPath
+  ${If} $ADD_TO_PATH_CURRENT_USER == "1"
+    ClearErrors
+    ReadRegStr $R0 HKCU "Environment" "PATH"
+    ${If} $R0 == ""
+    ${AndIfNot} ${Errors}
+      DeleteRegValue HKCU "Environment" "PATH"
+    ${EndIf}
+  ${EndIf}
+!macroend
