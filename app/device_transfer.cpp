@@ -51,6 +51,32 @@ DeviceTransfer TransferThroughDevice(const TransferOwner& owner, int commandKind
     return step;
 }
 
+FailureCause TransferFailureCause(const TftpRunOutcome& transfer, const std::string& host) {
+    const char* text = "the transfer failed";
+    switch (transfer.Result) {
+        case TftpRunResult::NoRequest:
+            if (!transfer.Note.empty()) return FailureCause{host, "tftp", transfer.Note};
+            text = "the device made no request";
+            break;
+        case TftpRunResult::Failed:
+            text = "the transfer broke off";
+            break;
+        case TftpRunResult::Refused:
+            text = "the device's request was refused";
+            break;
+        case TftpRunResult::LastAckMissing:
+            text = "the device never acknowledged the last block";
+            break;
+        case TftpRunResult::StoreFailed:
+            text = "the text could not be stored";
+            break;
+        case TftpRunResult::FileServed:
+        case TftpRunResult::FileStored:
+            break;
+    }
+    return FailureCause{host, "tftp", text};
+}
+
 CommandResult BackupTransferResult(const TftpRunOutcome& transfer) {
     switch (transfer.Result) {
         case TftpRunResult::FileStored:

@@ -17,6 +17,7 @@
 #include "devicecmd/server_probe.h"
 #include "morvane_version.h"
 #include "platform/log.h"
+#include "spine/failure_cause.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_settings.h"
 
@@ -39,11 +40,21 @@ const char* ServerTypeText(ServerType type) {
     return "unrecognised";
 }
 
+// A failure's one line on standard error, kept for --json too.
+void WriteCause(const std::string& line, CliOutcome& outcome) {
+    if (line.empty()) return;
+    outcome.cause = line;
+    activeIo->writeErr("morvane-cli: " + line + "\n");
+}
+
 int RunProbe(const CliOptions& options, CliOutcome& outcome) {
     const ServerType type = ProbeServerType(options.host.c_str());
     outcome.detail = ServerTypeText(type);
-    if (!options.json) activeIo->writeOut(outcome.detail + "\n");
-    if (type == SERVER_UNRECOGNISED && LastReportedError() != 0) return EXIT_NETWORK;
+    const bool failed = type == SERVER_UNRECOGNISED && LastReportedError() != 0;
+    // A probe that never reached a web server names why, not a type.
+    WriteCause(failed ? CauseLine(LastReportedCause()) : std::string(), outcome);
+    if (!options.json && outcome.cause.empty()) activeIo->writeOut(outcome.detail + "\n");
+    if (failed) return EXIT_NETWORK;
     return type == SERVER_UNRECOGNISED || type == SERVER_UNSUPPORTED ? EXIT_NOT_TAVIO : EXIT_OK;
 }
 
@@ -65,8 +76,11 @@ int RunSafetyBackup(const CliOptions& options, const std::string& password) {
     FinishProgressLine();
     const int code = ExitCodeForCommand(report.Result, LastReportedError());
     destination.Deliver(code == EXIT_OK);
+    CliOutcome ignored;
     if (code == EXIT_TFTP_PORT)
-        activeIo->writeErr("morvane-cli: " + TftpNotReadyCause(options) + "\n");
+        WriteCause(TftpNotReadyCause(options), ignored);
+    else if (code != EXIT_OK)
+        WriteCause(CauseLine(report.Cause), ignored);
     if (code != EXIT_OK) {
         activeIo->writeErr("The safety backup into " + options.safetyBackup +
                            " failed: the device was not restored.\n");
@@ -97,8 +111,12 @@ int RunTransferCommand(const CliOptions& options, CliOutcome& outcome) {
     }
     if (!backup) ReportRestoreFindings(report, options, *activeIo, outcome);
     if (code == EXIT_TFTP_PORT) {
-        outcome.detail = TftpNotReadyCause(options);
-        activeIo->writeErr("morvane-cli: " + outcome.detail + "\n");
+        WriteCause(TftpNotReadyCause(options), outcome);
+        // Every text the dialog would have shown, each on its line(s).
+        outcome.detail = ReportedFailureTexts();
+        if (outcome.detail.empty()) outcome.detail = outcome.cause;
+    } else if (code != EXIT_OK) {
+        WriteCause(CauseLine(report.Cause), outcome);
     }
     return code;
 }

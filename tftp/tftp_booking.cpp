@@ -45,7 +45,7 @@ TftpReadiness BookTftpTransfer(TftpDeviceAddress device, const TransferHooksTabl
                ActiveTransferRecord() != nullptr) {
         // A job's own capture learns the cause too, with the socket error behind it.
         plat::SetLastSocketError(why.socketError);
-        RaiseError(why.event);
+        RaiseFailure(why.event, why.cause);
     }
     return readiness;
 }
