@@ -498,7 +498,7 @@ TEST_F(FleetAgainstSimulators, AHeldTftpPortIsTheCauseInTheReport) {
     const std::size_t at = fleet.out.find("stored (127.0.0.1): failed, ");
     ASSERT_NE(at, std::string::npos) << fleet.out;
     const std::string line = fleet.out.substr(at, fleet.out.find('\n', at) - at);
-    const std::string cause = "UDP port " + std::to_string(tftpPort) + ": bind: ";
+    const std::string cause = "port " + std::to_string(tftpPort) + ": bind: ";
     EXPECT_NE(line.find(cause), std::string::npos) << line;
     EXPECT_NE(line.find(" (another program holds it) (exit code 7)"), std::string::npos) << line;
 }
