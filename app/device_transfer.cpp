@@ -59,6 +59,8 @@ FailureCause TransferFailureCause(const TftpRunOutcome& transfer, const std::str
             text = "the device made no request";
             break;
         case TftpRunResult::Failed:
+            if (!transfer.Note.empty())
+                return FailureCause{host, "tftp", "the transfer broke off: " + transfer.Note};
             text = "the transfer broke off";
             break;
         case TftpRunResult::Refused:

@@ -22,7 +22,7 @@ void ServeBookedTransfer(void* argument) {
         const ScopedTransferHooks bound(&start->booking->Hooks, start->booking->Record.get());
         const bool normalEnd = ServeTftpRequest(context, static_cast<int>(length));
         if (normalEnd) RaiseStatus(STATUS_SERVER_DONE);
-        outcome = TftpRunOutcome{start->number, context.Result, context.Bytes, {}};
+        outcome = TftpRunOutcome{start->number, context.Result, context.Bytes, context.Failure};
     }
     // The hooks are let go of before the dally: it only acknowledges the last block again.
     const bool dally = TftpDallyWanted(context);
