@@ -318,6 +318,11 @@ TEST_F(FleetAgainstSimulators, EveryDeviceGetsItsFileAndLineAndNothingGoodIsLost
                      entry.path().filename() != ".git" &&
                      entry.path().filename() != ".morvane-state";
     EXPECT_EQ(leftovers, 0u);  // no scratch file stays behind
+    // The state file gives a failure's cause as the report line does.
+    EXPECT_NE(ReadWholeFile(store + "/.morvane-state")
+                  .find("\tfailed (exit code 4): 127.0.0.9:" + std::to_string(httpPort) +
+                        ": connect: Connection refused\n"),
+              std::string::npos);
 
     if (!git) return;
     std::string log, files;
