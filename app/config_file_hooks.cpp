@@ -131,9 +131,10 @@ int LoadFileImage(const char* path) {
         data != nullptr &&
         plat::FileRead(file, std::span<std::uint8_t>(data, static_cast<std::size_t>(size))) ==
             static_cast<std::int64_t>(size);
-    if (!whole)
-        NoteFailureCause(FailureCause{path, "read",
-                                      data == nullptr ? "out of memory" : plat::LastFileErrorText()});
+    if (!whole) {
+        const std::string why = data == nullptr ? "out of memory" : plat::LastFileErrorText();
+        NoteFailureCause(FailureCause{path, "read", why});
+    }
     plat::FileClose(file);
     if (!whole) {
         delete[] data;
@@ -218,7 +219,8 @@ int StoreBackupBlock(BackupFileWriter& w, const std::string& targetPath,
     if (!plat::FileFlush(w.file)) return StoreFailed(w, "flush the backup for", "flush");
     plat::FileClose(w.file);
     w.file = plat::kNoFile;
-    if (!ReplaceWithTemporaryFile(w.temporary, w.target)) return StoreFailed(w, "replace", "rename");
+    if (!ReplaceWithTemporaryFile(w.temporary, w.target))
+        return StoreFailed(w, "replace", "rename");
     w.temporary.clear();
     w.target.clear();
     return 1;

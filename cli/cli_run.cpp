@@ -68,7 +68,7 @@ std::string TftpNotReadyCause(const CliOptions& options) {
 
 // restore --safety-backup: the device's configuration as it is now, backed up into the safety
 // file before anything is sent to the device. EXIT_OK, or the failed backup's exit code.
-int RunSafetyBackup(const CliOptions& options, const std::string& password) {
+int RunSafetyBackup(const CliOptions& options, const std::string& password, CliOutcome& outcome) {
     RegisterCliToolkit(CliToolkitSetup{options.host, options.user, password, options.safetyBackup,
                                        false, options.verbose, activeIo});
     BackupDestination destination(options.safetyBackup, standardOutput);
@@ -76,11 +76,10 @@ int RunSafetyBackup(const CliOptions& options, const std::string& password) {
     FinishProgressLine();
     const int code = ExitCodeForCommand(report.Result, LastReportedError());
     destination.Deliver(code == EXIT_OK);
-    CliOutcome ignored;
     if (code == EXIT_TFTP_PORT)
-        WriteCause(TftpNotReadyCause(options), ignored);
+        WriteCause(TftpNotReadyCause(options), outcome);
     else if (code != EXIT_OK)
-        WriteCause(CauseLine(report.Cause), ignored);
+        WriteCause(CauseLine(report.Cause), outcome);
     if (code != EXIT_OK) {
         activeIo->writeErr("The safety backup into " + options.safetyBackup +
                            " failed: the device was not restored.\n");
@@ -155,7 +154,7 @@ int RunDeviceCommand(const CliOptions& options, const CliIo& io) {
         if (code == EXIT_OK && options.dryRun) {
             code = RunRestoreDryRun(options, password, io, outcome);
         } else if (code == EXIT_OK) {
-            if (!options.safetyBackup.empty()) code = RunSafetyBackup(options, password);
+            if (!options.safetyBackup.empty()) code = RunSafetyBackup(options, password, outcome);
             if (code == EXIT_OK) code = RunTransferCommand(options, outcome);
             if (code != EXIT_OK && outcome.detail.empty()) outcome.detail = LastReportedPanel();
         }

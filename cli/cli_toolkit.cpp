@@ -87,7 +87,8 @@ int ShowMessageBox(plat::WindowRef, const char* text, const char* caption, unsig
         line += answer == plat::kIdYes ? " -> Yes" : " -> No";
     const bool error = (flags & 0xF0u) == plat::kMbIconError;
     if (error) KeepFailureText(line);
-    if (answers.verbose || (error && !RestatesTheCause(identity))) answers.io->writeErr(line + "\n");
+    if (answers.verbose || (error && !RestatesTheCause(identity)))
+        answers.io->writeErr(line + "\n");
     return answer;
 }
 

@@ -635,7 +635,8 @@ TftpRunOutcome OwnerAwait(const TftpBooking& booking, int graceMs, std::uint64_t
                 if (abandoned) {
                     outcome.Result = TftpRunResult::Failed;
                     outcome.Bytes = 0;
-                    if (outcome.Note.empty()) outcome.Note = "still running at the command's time-out";
+                    if (outcome.Note.empty())
+                        outcome.Note = "still running at the command's time-out";
                 }
                 return outcome;
             }
