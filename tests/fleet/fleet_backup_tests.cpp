@@ -169,14 +169,12 @@ const FleetMember kFleet[] = {
     {"stored", 0x7f000001, "hostname old\r\n", nullptr, "stored", 0, true},
     {"unchanged", 0x7f000003, "=", nullptr, "unchanged", 0, true},
     {"refused", 0x7f000004, "good\r\n", [](SimOptions& o) { o.Faults.RefuseCredentials = true; },
-     "failed", 3, false, ": ERROR: Invalid Username ( root ) or Password Entered (exit code 3)"},
+     "failed", 3, false, ": ERROR: Invalid Username ( root ) or Password Entered"},
     {"silent", 0x7f000005, "good\r\n", [](SimOptions& o) { o.Faults.NeverAnswerProbe = true; },
-     "failed", 4, false, ": 127.0.0.5:{web}: receive: no reply within 1 s (exit code 4)"},
+     "failed", 4, false, ": 127.0.0.5:{web}: receive: no reply within 1 s"},
     {"broken", 0x7f000006, "good\r\n", [](SimOptions& o) { o.Tftp.SilentAfterSent = 2; }, "failed",
-     5, false,
-     ": 127.0.0.6: tftp: the transfer broke off: no DATA block-2 within 1500 ms (exit code 5)"},
-    {"unreachable", kNobody, "", nullptr, "failed", 4, false,
-     ": 127.0.0.9:{web}: connect: Connection refused (exit code 4)"},
+     5, false, ": 127.0.0.6: tftp: the transfer broke off: no DATA block-2 within 1500 ms"},
+    {"unreachable", kNobody, "", nullptr, "failed", 4, false, ": 127.0.0.9:{web}: connect: "},
 };
 
 class FleetAgainstSimulators : public ::testing::Test {
@@ -288,6 +286,9 @@ TEST_F(FleetAgainstSimulators, EveryDeviceGetsItsFileAndLineAndNothingGoodIsLost
                 if (const std::size_t web = cause.find("{web}"); web != std::string::npos)
                     cause.replace(web, 5, std::to_string(httpPort));
                 EXPECT_NE(line.find(cause), std::string::npos) << line;
+                EXPECT_NE(line.find("(exit code " + std::to_string(m.exitCode) + ")"),
+                          std::string::npos)
+                    << line;
             }
             const std::string file = store + "/" + m.name + ".cfg";
             if (m.storesText)
@@ -321,7 +322,7 @@ TEST_F(FleetAgainstSimulators, EveryDeviceGetsItsFileAndLineAndNothingGoodIsLost
     // The state file gives a failure's cause as the report line does.
     EXPECT_NE(ReadWholeFile(store + "/.morvane-state")
                   .find("\tfailed (exit code 4): 127.0.0.9:" + std::to_string(httpPort) +
-                        ": connect: Connection refused\n"),
+                        ": connect: "),
               std::string::npos);
 
     if (!git) return;
