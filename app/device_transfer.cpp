@@ -51,31 +51,33 @@ DeviceTransfer TransferThroughDevice(const TransferOwner& owner, int commandKind
     return step;
 }
 
+namespace {
+
+struct TransferFailureRow {
+    TftpRunResult result;
+    const char* text;
+};
+
+constexpr TransferFailureRow kTransferFailures[] = {
+    {TftpRunResult::NoRequest, "the device made no request"},
+    {TftpRunResult::Failed, "the transfer broke off"},
+    {TftpRunResult::Refused, "the device's request was refused"},
+    {TftpRunResult::LastAckMissing, "the device never acknowledged the last block"},
+    {TftpRunResult::StoreFailed, "the text could not be stored"},
+};
+
+}  // namespace
+
 FailureCause TransferFailureCause(const TftpRunOutcome& transfer, const std::string& host) {
-    const char* text = "the transfer failed";
-    switch (transfer.Result) {
-        case TftpRunResult::NoRequest:
-            if (!transfer.Note.empty()) return FailureCause{host, "tftp", transfer.Note};
-            text = "the device made no request";
-            break;
-        case TftpRunResult::Failed:
-            if (!transfer.Note.empty())
-                return FailureCause{host, "tftp", "the transfer broke off: " + transfer.Note};
-            text = "the transfer broke off";
-            break;
-        case TftpRunResult::Refused:
-            text = "the device's request was refused";
-            break;
-        case TftpRunResult::LastAckMissing:
-            text = "the device never acknowledged the last block";
-            break;
-        case TftpRunResult::StoreFailed:
-            text = "the text could not be stored";
-            break;
-        case TftpRunResult::FileServed:
-        case TftpRunResult::FileStored:
-            break;
-    }
+    // A refusal noted while no request came is the whole story; a transfer that broke off says
+    // how after the words for its end.
+    if (transfer.Result == TftpRunResult::NoRequest && !transfer.Note.empty())
+        return FailureCause{host, "tftp", transfer.Note};
+    std::string text = "the transfer failed";
+    for (const TransferFailureRow& row : kTransferFailures)
+        if (row.result == transfer.Result) text = row.text;
+    if (transfer.Result == TftpRunResult::Failed && !transfer.Note.empty())
+        text += ": " + transfer.Note;
     return FailureCause{host, "tftp", text};
 }
 
