@@ -75,7 +75,8 @@ std::string CutShortReason(CommandEnding how) {
 bool DeviceHoldsTheFile(const CommandFields& fields, CommandReport* report) {
     const ReadBack back = ReadBackConfiguration(fields.host, fields.userName, fields.password);
     if (!back.read) {
-        report->Reason = "The configuration could not be read back: " + back.panel;
+        report->Reason = "The configuration could not be read back: " +
+                         (back.cause.Empty() ? back.panel : CauseLine(back.cause));
         return false;
     }
     ConfigComparison compared = CompareWithDevice(LoadedImageText(), back.text);
