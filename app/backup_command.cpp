@@ -5,6 +5,7 @@
 #include "app/backup_target.h"
 #include "app/command_steps.h"
 #include "app/commands.h"
+#include "app/config_file_hooks.h"
 #include "app/dialog_ids.h"
 #include "devicecmd/cli_commands.h"
 #include "platform/log.h"
@@ -16,7 +17,9 @@ namespace {
 // anything, with the reason in the box. A backup kept in memory has no target.
 bool TargetUsable(plat::WindowRef dialog, const char* path) {
     std::string why;
-    if (CommandSettings.BackupText != nullptr || CheckBackupTarget(path, &why)) return true;
+    FailureCause cause;
+    if (CommandSettings.BackupText != nullptr || CheckBackupTarget(path, &why, &cause)) return true;
+    NoteFailureCause(cause);
     plat::Log("The backup cannot be written to \"%s\": %s\n", path, why.c_str());
     SoundInformationBeep();
     ShowCommandBox(dialog, command_text::kBackupTargetUnusable,
@@ -25,9 +28,7 @@ bool TargetUsable(plat::WindowRef dialog, const char* path) {
     return false;
 }
 
-}  // namespace
-
-CommandReport RunBackupCommand(plat::WindowRef dialog, ConnectionSettingsRecord* settings) {
+CommandReport BackupSteps(plat::WindowRef dialog, ConnectionSettingsRecord* settings) {
     // Port first, then the running server: the opposite of Restore's order, on purpose.
     if (TftpPortAvailable() == 0 && IsTftpServerRunning() == 0) {
         plat::Log("Error, could not open the TFTP port.\n");
@@ -66,10 +67,21 @@ CommandReport RunBackupCommand(plat::WindowRef dialog, ConnectionSettingsRecord*
     const CommandResult result = BackupTransferResult(transfer);
     if (result != CommandResult::Completed) {
         ShowCommandBox(dialog, command_text::kBackupFailed, target.c_str());
-        return CommandReport{result};
+        CommandReport failed{result};
+        failed.Cause = result == CommandResult::FileUnusable
+                           ? LastStoreFailure()
+                           : TransferFailureCause(transfer, fields.host);
+        return failed;
     }
     ShowCommandBox(dialog, command_text::kBackupComplete, target.c_str());
     return CommandReport{CommandResult::Completed, transfer.Bytes};
+}
+
+}  // namespace
+
+CommandReport RunBackupCommand(plat::WindowRef dialog, ConnectionSettingsRecord* settings) {
+    ForgetUnboundFailure();
+    return WithFailureCause(BackupSteps(dialog, settings));
 }
 
 int DoBackup(plat::WindowRef dialog, int, ConnectionSettingsRecord* settings) {

@@ -48,14 +48,28 @@ bool ResolveBackupTarget(const std::string& chosen, std::string* real, std::stri
     return false;
 }
 
-bool CheckBackupTarget(const std::string& chosen, std::string* why) {
+bool CheckBackupTarget(const std::string& chosen, std::string* why, FailureCause* cause) {
+    FailureCause ignored;
+    if (cause == nullptr) cause = &ignored;
     std::string real;
-    if (!ResolveBackupTarget(chosen, &real, why)) return false;
+    if (!plat::ResolveWritePath(chosen.c_str(), &real)) {
+        *cause = FailureCause{chosen, "follow link", plat::LastFileErrorText()};
+        *why = "Its symbolic link cannot be followed: " + cause->text + ".";
+        return false;
+    }
+    if (!ResolveBackupTarget(chosen, &real, why)) {
+        // "It is a FIFO, not a regular file.": what stands there, as the reason
+        std::string text = why->substr(0, why->size() - 1);
+        if (!text.empty()) text[0] = static_cast<char>(text[0] - 'A' + 'a');
+        *cause = FailureCause{chosen, "open", text};
+        return false;
+    }
     const std::string temporary = real + kTemporarySuffix;
     plat::FileRemove(temporary.c_str());  // one of ours, left by a run that never finished
     const plat::FileHandle probe = plat::FileCreateNew(temporary.c_str());
     if (probe == plat::kNoFile) {
-        *why = "No file can be created in its folder: " + plat::LastFileErrorText() + ".";
+        *cause = FailureCause{chosen, "create", plat::LastFileErrorText()};
+        *why = "No file can be created in its folder: " + cause->text + ".";
         return false;
     }
     plat::FileClose(probe);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "spine/failure_cause.h"
 
 // What stands there, in the operator's words ("a FIFO"), for any kind of node that is no regular
 // file and is there; nullptr for a regular file, a link or nothing. Password files use it too.
@@ -22,5 +23,6 @@ bool ResolveBackupTarget(const std::string& chosen, std::string* real, std::stri
 
 // ResolveBackupTarget, then proof that the temporary file can be created beside the real target
 // (and so renamed over it): it is created and removed again. False with *why, holding the
-// system's own text when the folder is missing or cannot be written.
-bool CheckBackupTarget(const std::string& chosen, std::string* why);
+// system's own text when the folder is missing or cannot be written; *cause, when given, names
+// `chosen`, the step that failed and the system's words (or what stands there).
+bool CheckBackupTarget(const std::string& chosen, std::string* why, FailureCause* cause = nullptr);

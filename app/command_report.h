@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "spine/failure_cause.h"
+
 enum class CommandResult {
     Completed,          // the file was stored (backup) or served and the device rebooted (restore)
     Declined,           // a field was missing or no file was chosen
@@ -30,6 +32,9 @@ struct CommandReport {
     // A restore: one line on why the file was refused or the restore is not confirmed, for a
     // front end that has no boxes to show; empty when the boxes say it all.
     std::string Reason{};
+    // A failure's cause where it is known (what failed, where, the system's words), for a front
+    // end that reports in one line; the boxes and panel texts say it the dialog's way.
+    FailureCause Cause{};
     // A restore that read the device's configuration back (asked for, or after a lost last
     // acknowledgement): whether it did, and the file's lines the device lacked and the count of
     // lines it has beyond the file (information only).

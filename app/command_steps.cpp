@@ -86,6 +86,14 @@ bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxTex
     return true;
 }
 
+CommandReport WithFailureCause(CommandReport report) {
+    const bool takesCause = report.Result != CommandResult::Completed &&
+                            report.Result != CommandResult::Declined &&
+                            report.Result != CommandResult::TransferUnconfirmed;
+    if (takesCause && report.Cause.Empty()) report.Cause = LatestUnboundFailure();
+    return report;
+}
+
 void ShowServerNotReady(plat::WindowRef dialog) {
     SoundInformationBeep();
     ShowCommandBox(dialog, command_text::kPortWarning);

@@ -44,6 +44,11 @@ bool ChooseCommandFile(plat::WindowRef dialog, FileChooser chooser,
 bool DeviceIsTavio(plat::WindowRef dialog, const char* host, const MessageBoxText& unsupportedBox,
                    CommandResult* refusal);
 
+// A command's report on its way out: a failure that does not name its cause yet takes the
+// cause of the latest failure raised for the command (spine/failure_cause.h), when it had one.
+// A restore left unconfirmed keeps none: its Reason says why.
+CommandReport WithFailureCause(CommandReport report);
+
 // The dialog's side of a server that could not be made ready (the step has logged why): a beep
 // and the port box, after the cause the server reported through ReportError.
 void ShowServerNotReady(plat::WindowRef dialog);

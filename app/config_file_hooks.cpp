@@ -67,7 +67,9 @@ bool WritePending(BackupFileWriter& w) {
     return whole;
 }
 
-int StoreFailed(BackupFileWriter& w, const char* what) {
+int StoreFailed(BackupFileWriter& w, const char* what, const char* step) {
+    w.failure = FailureCause{w.target, step, plat::LastFileErrorText()};
+    NoteFailureCause(w.failure);
     plat::Log("Could not %s \"%s\"; the previous file is left as it was.\n", what,
               w.target.c_str());
     DiscardTemporary(w);
@@ -84,6 +86,7 @@ bool OpenTemporary(BackupFileWriter& w, const std::string& targetPath) {
         w.target = targetPath;
         return false;
     }
+    w.failure = {};
     w.temporary = w.target + kTemporarySuffix;
     plat::FileRemove(w.temporary.c_str());
     // The backup holds the device's passwords: the temporary file is private from the start,
@@ -99,16 +102,22 @@ int LoadFileImage(const char* path) {
     plat::Log("Filename is \"%s\"\n", path);
     const plat::FileHandle file = plat::FileOpenRead(path);
     if (file == plat::kNoFile) {
+        NoteFailureCause(FailureCause{path, "open", plat::LastFileErrorText()});
         plat::Log("Error in CreateFile() call\n");
         return 0;
     }
     std::uint64_t size = 0;
     if (!plat::FileSize(file, &size)) {
+        NoteFailureCause(FailureCause{path, "size", plat::LastFileErrorText()});
         plat::Log("Error in GetFileSize() call\n");
         plat::FileClose(file);
         return 0;
     }
     if (size >= kImageSizeLimit) {
+        NoteFailureCause(FailureCause{path, "read",
+                                      std::to_string(size) + " bytes, and a restore file must be "
+                                                             "under " +
+                                          std::to_string(kImageSizeLimit)});
         plat::Log("The file is %llu bytes: a file of %llu bytes or more cannot be served.\n",
                   static_cast<unsigned long long>(size),
                   static_cast<unsigned long long>(kImageSizeLimit));
@@ -122,6 +131,10 @@ int LoadFileImage(const char* path) {
         data != nullptr &&
         plat::FileRead(file, std::span<std::uint8_t>(data, static_cast<std::size_t>(size))) ==
             static_cast<std::int64_t>(size);
+    if (!whole) {
+        const std::string why = data == nullptr ? "out of memory" : plat::LastFileErrorText();
+        NoteFailureCause(FailureCause{path, "read", why});
+    }
     plat::FileClose(file);
     if (!whole) {
         delete[] data;
@@ -193,24 +206,27 @@ int StoreBackupBlock(BackupFileWriter& w, const std::string& targetPath,
     }
     if (blockNumber == 1 && !OpenTemporary(w, targetPath)) {
         if (createFailed != nullptr) createFailed();
-        return StoreFailed(w, "create a temporary file beside");
+        return StoreFailed(w, "create a temporary file beside", "create");
     }
     if (w.file == plat::kNoFile) return 0;
     if (count > 0) w.pending.insert(w.pending.end(), bytes, bytes + count);
     const bool lastBlock = packetLength != kFullPacketLength;
     if ((lastBlock || w.pending.size() >= kBackupWriteChunk) && !WritePending(w))
-        return StoreFailed(w, "write the backup for");
+        return StoreFailed(w, "write the backup for", "write");
     if (written != nullptr && count > 0) *written = static_cast<std::uint32_t>(count);
     if (!lastBlock) return 1;
 
-    if (!plat::FileFlush(w.file)) return StoreFailed(w, "flush the backup for");
+    if (!plat::FileFlush(w.file)) return StoreFailed(w, "flush the backup for", "flush");
     plat::FileClose(w.file);
     w.file = plat::kNoFile;
-    if (!ReplaceWithTemporaryFile(w.temporary, w.target)) return StoreFailed(w, "replace");
+    if (!ReplaceWithTemporaryFile(w.temporary, w.target))
+        return StoreFailed(w, "replace", "rename");
     w.temporary.clear();
     w.target.clear();
     return 1;
 }
+
+FailureCause LastStoreFailure() { return singleDevice.failure; }
 
 int UploadConfig(const std::uint8_t* bytes, int count, std::uint32_t* written, int packetLength,
                  int blockNumber) {

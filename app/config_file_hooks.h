@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "spine/failure_cause.h"
 
 // 65535 blocks of 512 bytes: the largest file a TFTP transfer can carry is one byte less.
 inline constexpr std::uint64_t kImageSizeLimit = 33553920;
@@ -35,11 +36,15 @@ struct BackupFileWriter {
     std::string temporary;
     std::vector<std::uint8_t> pending = {};
     std::string* memory = nullptr;
+    // Why the last text could not be stored: the target, the step ("create", "write", "flush",
+    // "rename") and the system's words; empty until a store fails.
+    FailureCause failure = {};
 };
 inline constexpr std::size_t kBackupWriteChunk = 64 * 1024;
 
 // Reads the file whole into FileImage. 1 on success; 0 when it cannot be opened or sized, is
-// kImageSizeLimit bytes or larger (FileImage unchanged), or cannot be read (FileImage emptied).
+// kImageSizeLimit bytes or larger (FileImage unchanged), or cannot be read (FileImage emptied),
+// with the cause noted for the command (NoteFailureCause).
 int LoadFileImage(const char* path);
 int CheckFilename(const std::uint8_t* start, const std::uint8_t* end, int kind);
 int DownloadConfig(std::uint8_t* destination, std::uint32_t* blockLength,
@@ -55,6 +60,9 @@ inline constexpr const char* kTemporarySuffix = ".morvane-part";
 // the information beep), written, flushed or renamed; nothing is left open or behind then.
 int UploadConfig(const std::uint8_t* bytes, int count, std::uint32_t* written, int packetLength,
                  int blockNumber);
+// Why the single-device path's last write transfer could not be stored (see
+// BackupFileWriter::failure); read once the transfer is over.
+FailureCause LastStoreFailure();
 // UploadConfig's work on the caller's writer: block 1 opens the temporary file beside
 // `targetPath` (createFailed, when given, is called first if that fails). Any thread.
 int StoreBackupBlock(BackupFileWriter& writer, const std::string& targetPath,

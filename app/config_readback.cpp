@@ -30,6 +30,7 @@ ReadBack ReadBackConfiguration(const char* host, const char* userName, const cha
     if (!back.read) {
         back.panel =
             result.panel.empty() ? "the device did not send its configuration" : result.panel;
+        back.cause = result.cause;
         back.text.clear();
     }
     return back;

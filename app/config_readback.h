@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "spine/failure_cause.h"
+
 struct ConfigComparison {
     // The file's configuration lines (non-empty once the line end is gone) that the device's
     // text does not hold, in the file's order, each once.
@@ -25,6 +27,7 @@ struct ReadBack {
     bool read = false;  // the device's text arrived
     std::string text;   // the device's text (CR LF line ends)
     std::string panel;  // why it did not arrive
+    FailureCause cause;  // and the failure's cause, where it has one
 };
 
 ReadBack ReadBackConfiguration(const char* host, const char* userName, const char* password);

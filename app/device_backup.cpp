@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "app/command_texts.h"
@@ -25,6 +26,8 @@ struct JobRecord {
     std::string targetPath;
     std::atomic<int> lastError{0};
     std::atomic<int> systemError{0};
+    std::mutex causeLock;  // guards cause: the job's thread and its transfer's thread raise
+    FailureCause cause;    // the latest event's cause; empty when it came without one
     plat::FileHandle file = plat::kNoFile;
     BackupFileWriter writer{file, {}, {}};
 };
@@ -33,8 +36,15 @@ JobRecord& BoundJob() {
     return *static_cast<JobRecord*>(ActiveTransferRecord());
 }
 
-bool CaptureError(int code, const void*) {
+bool CaptureError(int code, const void* detail) {
     JobRecord& job = BoundJob();
+    {
+        const auto* cause = code != ERR_FOREIGN_TFTP_REQUEST
+                                ? static_cast<const FailureCause*>(detail)
+                                : nullptr;
+        std::lock_guard lock(job.causeLock);
+        job.cause = cause != nullptr ? *cause : FailureCause{};
+    }
     // The system's error code of a socket set-up failure is the reporting thread's, and only now.
     const bool socketSetup =
         code == ERR_SOCKETS_SETUP || code == ERR_TFTP_SOCKET || code == ERR_BIND;
@@ -65,16 +75,29 @@ std::string BoxText(const MessageBoxText& box, const std::string& fill) {
     return std::string(text.data(), static_cast<std::size_t>(needed));
 }
 
+// The file as the operator knows it.
+const std::string& ShownPath(const DeviceBackupJob& job) {
+    return job.shownPath.empty() ? job.targetPath : job.shownPath;
+}
+
+// `cause`: the failure's own, when the step knows it; else the latest event's.
 DeviceBackupResult Finish(const DeviceBackupJob& job, JobRecord& record, CommandResult result,
-                          std::uint64_t bytes, const MessageBoxText* box, const std::string& fill) {
+                          std::uint64_t bytes, const MessageBoxText* box, const std::string& fill,
+                          FailureCause cause = {}) {
     const int lastError = record.lastError.load();
     std::string panel;
     if (result != CommandResult::Completed) {
         panel = ComposePanelText(lastError, job.host.c_str(), job.userName.c_str());
         if (panel.empty() && box != nullptr) panel = BoxText(*box, fill);
+        if (cause.Empty()) {
+            std::lock_guard lock(record.causeLock);
+            cause = record.cause;
+        }
+    } else {
+        cause = {};
     }
     return DeviceBackupResult{result, lastError, bytes, std::move(panel),
-                              record.systemError.load()};
+                              record.systemError.load(), std::move(cause)};
 }
 
 }  // namespace
@@ -118,8 +141,14 @@ DeviceBackupResult BackUpDevice(const DeviceBackupJob& job) {
     const CommandResult result = BackupTransferResult(transfer);
     if (result == CommandResult::Completed)
         return Finish(job, record, result, transfer.Bytes, nullptr, {});
-    DeviceBackupResult failed =
-        Finish(job, record, result, 0, &command_text::kBackupFailed, job.targetPath);
+    // The text that could not be stored is the file's failure; any other is the transfer's.
+    FailureCause cause = record.writer.failure;
+    if (result == CommandResult::FileUnusable && !cause.Empty())
+        cause.where = ShownPath(job);
+    else
+        cause = TransferFailureCause(transfer, job.host);
+    DeviceBackupResult failed = Finish(job, record, result, 0, &command_text::kBackupFailed,
+                                       ShownPath(job), std::move(cause));
     // A refused request is the likeliest cause, and says more than any box.
     if (transfer.Result == TftpRunResult::NoRequest && !transfer.Note.empty())
         failed.panel = transfer.Note;

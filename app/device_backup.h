@@ -23,6 +23,9 @@ struct DeviceBackupJob {
     std::uint32_t tftpAddress = 0;
     std::uint32_t deviceTftpAddress = 0;
     std::uint16_t httpPort = 0;  // this device's web port; 0: DeviceSettings.Port
+    // The file as the operator knows it, for the texts of a failure, when targetPath is a
+    // scratch file of the caller's; empty: targetPath.
+    std::string shownPath{};
 };
 
 struct DeviceBackupResult {
@@ -33,6 +36,10 @@ struct DeviceBackupResult {
     // The system's error code (plat::LastSocketError) when lastError is a socket set-up failure
     // (ERR_SOCKETS_SETUP, ERR_TFTP_SOCKET, ERR_BIND), taken on the thread that failed; else 0.
     int systemError = 0;
+    // What failed, where and the system's words (spine/failure_cause.h); empty on success and
+    // for a failure that has no cause of its own (refused credentials, a host that is no Tavio).
+    // A file is named by the job's shownPath.
+    FailureCause cause{};
 };
 
 // Backs one device up into job.targetPath (temporary file + atomic replace, as the backup

@@ -51,6 +51,36 @@ DeviceTransfer TransferThroughDevice(const TransferOwner& owner, int commandKind
     return step;
 }
 
+namespace {
+
+struct TransferFailureRow {
+    TftpRunResult result;
+    const char* text;
+};
+
+constexpr TransferFailureRow kTransferFailures[] = {
+    {TftpRunResult::NoRequest, "the device made no request"},
+    {TftpRunResult::Failed, "the transfer broke off"},
+    {TftpRunResult::Refused, "the device's request was refused"},
+    {TftpRunResult::LastAckMissing, "the device never acknowledged the last block"},
+    {TftpRunResult::StoreFailed, "the text could not be stored"},
+};
+
+}  // namespace
+
+FailureCause TransferFailureCause(const TftpRunOutcome& transfer, const std::string& host) {
+    // A refusal noted while no request came is the whole story; a transfer that broke off says
+    // how after the words for its end.
+    if (transfer.Result == TftpRunResult::NoRequest && !transfer.Note.empty())
+        return FailureCause{host, "tftp", transfer.Note};
+    std::string text = "the transfer failed";
+    for (const TransferFailureRow& row : kTransferFailures)
+        if (row.result == transfer.Result) text = row.text;
+    if (transfer.Result == TftpRunResult::Failed && !transfer.Note.empty())
+        text += ": " + transfer.Note;
+    return FailureCause{host, "tftp", text};
+}
+
 CommandResult BackupTransferResult(const TftpRunOutcome& transfer) {
     switch (transfer.Result) {
         case TftpRunResult::FileStored:

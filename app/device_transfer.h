@@ -41,5 +41,9 @@ struct DeviceTransfer {
 // commandKind: CMD_LIST_CHANGES (a backup) or CMD_EXECUTE (a restore).
 DeviceTransfer TransferThroughDevice(const TransferOwner& owner, int commandKind);
 
+// The cause of a transfer that did not happen or failed (the device named by `host`); a
+// backup's text that could not be stored is the file's cause, not this.
+FailureCause TransferFailureCause(const TftpRunOutcome& transfer, const std::string& host);
+
 // What a backup's collected transfer means for its command.
 CommandResult BackupTransferResult(const TftpRunOutcome& transfer);

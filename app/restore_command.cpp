@@ -32,10 +32,12 @@ CommandReport DeviceCommandFailed() {
 // refusal. False: the command ends with *report.
 bool LoadAndCheckFile(plat::WindowRef dialog, const char* path, CommandReport* report) {
     if (!FileCanBeOpened(path)) {
+        const FailureCause cause{path, "open", plat::LastFileErrorText()};
         SoundInformationBeep();
         ShowCommandBox(dialog, command_text::kUnreadableFile, path);
         plat::Toolkit().FocusControl(dialog, IDC_FILENAME);
         *report = CommandReport{CommandResult::FileUnusable};
+        report->Cause = cause;
         return false;
     }
     if (LoadFileImage(path) == 0) {
@@ -73,7 +75,8 @@ std::string CutShortReason(CommandEnding how) {
 bool DeviceHoldsTheFile(const CommandFields& fields, CommandReport* report) {
     const ReadBack back = ReadBackConfiguration(fields.host, fields.userName, fields.password);
     if (!back.read) {
-        report->Reason = "The configuration could not be read back: " + back.panel;
+        report->Reason = "The configuration could not be read back: " +
+                         (back.cause.Empty() ? back.panel : CauseLine(back.cause));
         return false;
     }
     ConfigComparison compared = CompareWithDevice(LoadedImageText(), back.text);
@@ -94,9 +97,7 @@ CommandReport NotConfirmed(plat::WindowRef dialog, CommandReport report, bool bo
     return report;
 }
 
-}  // namespace
-
-CommandReport RunRestoreCommand(plat::WindowRef dialog, ConnectionSettingsRecord* settings) {
+CommandReport RestoreSteps(plat::WindowRef dialog, ConnectionSettingsRecord* settings) {
     // Running server first, so a running one skips the port test: unlike Backup, on purpose.
     if (IsTftpServerRunning() == 0 && TftpPortAvailable() == 0) {
         plat::Log("Error, could not open the TFTP port.\n");
@@ -136,7 +137,9 @@ CommandReport RunRestoreCommand(plat::WindowRef dialog, ConnectionSettingsRecord
     if (!served && transfer.Result != TftpRunResult::LastAckMissing) {
         SoundInformationBeep();
         ShowCommandBox(dialog, command_text::kRestoreFailed);
-        return CommandReport{CommandResult::TransferFailed};
+        CommandReport failed{CommandResult::TransferFailed};
+        failed.Cause = TransferFailureCause(transfer, fields.host);
+        return failed;
     }
     CommandReport report{CommandResult::Completed, transfer.Bytes};
     // A command we cut off may still be at work on the device: never reboot it then.
@@ -160,6 +163,13 @@ CommandReport RunRestoreCommand(plat::WindowRef dialog, ConnectionSettingsRecord
     SoundInformationBeep();
     ShowCommandBox(dialog, command_text::kRestoreComplete);
     return report;
+}
+
+}  // namespace
+
+CommandReport RunRestoreCommand(plat::WindowRef dialog, ConnectionSettingsRecord* settings) {
+    ForgetUnboundFailure();
+    return WithFailureCause(RestoreSteps(dialog, settings));
 }
 
 int DoRestore(plat::WindowRef dialog, int, ConnectionSettingsRecord* settings) {

@@ -103,6 +103,7 @@ std::string OutcomeJson(const CliOutcome& o) {
     json += ",\"result\":" + JsonString(o.result);
     json += ",\"bytes\":" + std::to_string(o.bytes);
     if (!o.detail.empty()) json += ",\"detail\":" + JsonString(o.detail);
+    if (!o.cause.empty()) json += ",\"cause\":" + JsonString(o.cause);
     return json + o.extraJson + "}\n";
 }
 

@@ -25,6 +25,7 @@ struct CliOutcome {
     int exitCode = EXIT_OK;
     std::string result;   // a word for the outcome: completed, not-tavio, ...
     std::string detail;   // the last error panel text, or the server type of a probe
+    std::string cause;    // a failure's line without "morvane-cli: " (WHERE: WHAT: TEXT)
     std::uint64_t bytes = 0;
     std::string extraJson;  // further members, each ",\"name\":value" (a dry run's diff, ...)
 };

@@ -23,14 +23,18 @@ struct HandedOver {
     enum Kind { Report, Text, Progress } kind;
     int code;  // Report
     std::string text;  // Text, Progress
+    FailureCause cause{};  // Report
 };
 
 const CliIo* io = nullptr;
 bool quietErrors = false;
+bool verboseErrors = false;
 std::thread::id mainThread;
 std::mutex reportLock;  // guards everything below
 int lastError = 0;
 std::string lastPanel;
+FailureCause lastCause;
+std::string failureTexts;
 bool progressShown = false;
 std::size_t progressWidth = 0;    // of the line last drawn, to clear it
 std::int64_t progressDrawnAt = -1;  // when it was drawn (monotonic ms); -1: not in this run
@@ -60,17 +64,26 @@ std::string ProgressLine(std::uint32_t done, std::uint32_t total, bool sized) {
     return line;
 }
 
+// Lock held.
+void KeepFailureTextLocked(std::string_view text) {
+    if (!failureTexts.empty()) failureTexts += "\n";
+    failureTexts += text;
+}
+
 // Main thread, lock held. `told`: the event's own text, which says more than the panel's.
-void WritePanel(int code, const std::string& told = {}) {
+void WritePanel(int code, const std::string& told, const FailureCause& cause) {
     const std::string panel =
         !told.empty() ? told
                       : ComposePanelText(code, ConnectionSettings.Host, ConnectionSettings.UserName);
     if (panel.empty()) return;
     lastError = code;
     lastPanel = panel;
+    lastCause = cause;
+    KeepFailureTextLocked(panel);
+    if (quietErrors || (!verboseErrors && !cause.Empty())) return;
     if (progressShown) io->writeErr("\n");
     progressShown = false;
-    if (!quietErrors) io->writeErr(panel + "\n");
+    io->writeErr(panel + "\n");
 }
 
 // Lock held.
@@ -87,7 +100,7 @@ void DeliverLocked() {
         const HandedOver next = std::move(handedOver.front());
         handedOver.pop_front();
         if (next.kind == HandedOver::Report)
-            WritePanel(next.code, next.text);
+            WritePanel(next.code, next.text, next.cause);
         else
             WriteText(next.text, next.kind == HandedOver::Progress);
     }
@@ -123,10 +136,13 @@ void DrawProgress(std::uint32_t done, std::uint32_t total, bool sized) {
 
 }  // namespace
 
-void StartCliReporting(const CliIo& newIo, bool quiet) {
+void StartCliReporting(const CliIo& newIo, bool quiet, bool verbose) {
     std::lock_guard lock(reportLock);
     io = &newIo;
     quietErrors = quiet;
+    verboseErrors = verbose;
+    lastCause = {};
+    failureTexts.clear();
     mainThread = std::this_thread::get_id();
     lastError = 0;
     lastPanel.clear();
@@ -155,6 +171,24 @@ const char* LastReportedPanel() {
     return lastPanel.c_str();
 }
 
+FailureCause LastReportedCause() {
+    std::lock_guard lock(reportLock);
+    DeliverLocked();
+    return lastCause;
+}
+
+void KeepFailureText(std::string_view text) {
+    std::lock_guard lock(reportLock);
+    DeliverLocked();
+    KeepFailureTextLocked(text);
+}
+
+std::string ReportedFailureTexts() {
+    std::lock_guard lock(reportLock);
+    DeliverLocked();
+    return failureTexts;
+}
+
 SocketSetupFailure LastSocketSetupFailure() {
     std::lock_guard lock(reportLock);
     return socketFailure;
@@ -172,17 +206,21 @@ void WriteDiagnostic(std::string_view text) { WriteInOrder(text, false); }
 
 bool CliReportError(int code, const void* detail) {
     // Before anything else can overwrite this thread's socket error.
-    SocketSetupFailure failure = DescribeSocketSetupFailure(code, plat::LastSocketError());
-    const std::string told = code == ERR_FOREIGN_TFTP_REQUEST && detail != nullptr
-                                 ? std::string(static_cast<const char*>(detail))
-                                 : std::string();
+    const bool story = code == ERR_FOREIGN_TFTP_REQUEST;
+    const FailureCause cause = !story && detail != nullptr
+                                   ? *static_cast<const FailureCause*>(detail)
+                                   : FailureCause{};
+    SocketSetupFailure failure =
+        DescribeSocketSetupFailure(code, plat::LastSocketError(), &cause);
+    const std::string told =
+        story && detail != nullptr ? std::string(static_cast<const char*>(detail)) : std::string();
     std::lock_guard lock(reportLock);
     if (failure.event != 0) socketFailure = std::move(failure);
     if (OnMainThread()) {
         DeliverLocked();
-        WritePanel(code, told);
+        WritePanel(code, told, cause);
     } else {
-        handedOver.push_back(HandedOver{HandedOver::Report, code, told});
+        handedOver.push_back(HandedOver{HandedOver::Report, code, told, cause});
     }
     return true;
 }

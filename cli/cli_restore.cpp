@@ -36,12 +36,22 @@ int LoadRestoreFile(const CliOptions& options, const CliIo& io, CliOutcome& outc
         io.writeErr("morvane-cli: " + outcome.detail + ".\n");
         return EXIT_LOCAL_FILE;
     };
+    // A file that cannot be read is named with the step that failed and the system's words.
+    const auto unreadable = [&](const std::string& why, const FailureCause& cause) {
+        outcome.detail = options.file + " " + why;
+        outcome.cause = CauseLine(cause);
+        io.writeErr("morvane-cli: " + outcome.cause + "\n");
+        return EXIT_LOCAL_FILE;
+    };
     const plat::FileHandle file = plat::FileOpenRead(options.file.c_str());
-    if (file == plat::kNoFile) return refuse("could not be opened");
+    if (file == plat::kNoFile)
+        return unreadable("could not be opened",
+                          FailureCause{options.file, "open", plat::LastFileErrorText()});
     plat::FileClose(file);
     if (LoadFileImage(options.file.c_str()) == 0)
-        return refuse("could not be read whole (a restore file must be under " +
-                      std::to_string(kImageSizeLimit) + " bytes)");
+        return unreadable("could not be read whole (a restore file must be under " +
+                              std::to_string(kImageSizeLimit) + " bytes)",
+                          LatestUnboundFailure());
     if (options.force) return EXIT_OK;
     const RestoreFileVerdict verdict = CheckLoadedImage();
     if (verdict.usable) return EXIT_OK;
@@ -56,7 +66,11 @@ int RunRestoreDryRun(const CliOptions& options, const std::string& password, con
     const DeviceBackupResult read = BackUpDevice(job);
     if (read.result != CommandResult::Completed) {
         outcome.detail = read.panel;
-        io.writeErr("The device's configuration could not be read: " + read.panel + "\n");
+        outcome.cause = CauseLine(read.cause);
+        if (!outcome.cause.empty())
+            io.writeErr("morvane-cli: " + outcome.cause + "\n");
+        else
+            io.writeErr("The device's configuration could not be read: " + read.panel + "\n");
         return ExitCodeForCommand(read.result, read.lastError);
     }
     TextDiff diff =

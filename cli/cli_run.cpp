@@ -18,6 +18,7 @@
 #include "morvane_version.h"
 #include "platform/log.h"
 #include "spine/count_text.h"
+#include "spine/failure_cause.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_settings.h"
 
@@ -40,11 +41,21 @@ const char* ServerTypeText(ServerType type) {
     return "unrecognised";
 }
 
+// A failure's one line on standard error, kept for --json too.
+void WriteCause(const std::string& line, CliOutcome& outcome) {
+    if (line.empty()) return;
+    outcome.cause = line;
+    activeIo->writeErr("morvane-cli: " + line + "\n");
+}
+
 int RunProbe(const CliOptions& options, CliOutcome& outcome) {
     const ServerType type = ProbeServerType(options.host.c_str());
     outcome.detail = ServerTypeText(type);
-    if (!options.json) activeIo->writeOut(outcome.detail + "\n");
-    if (type == SERVER_UNRECOGNISED && LastReportedError() != 0) return EXIT_NETWORK;
+    const bool failed = type == SERVER_UNRECOGNISED && LastReportedError() != 0;
+    // A probe that never reached a web server names why, not a type.
+    WriteCause(failed ? CauseLine(LastReportedCause()) : std::string(), outcome);
+    if (!options.json && outcome.cause.empty()) activeIo->writeOut(outcome.detail + "\n");
+    if (failed) return EXIT_NETWORK;
     return type == SERVER_UNRECOGNISED || type == SERVER_UNSUPPORTED ? EXIT_NOT_TAVIO : EXIT_OK;
 }
 
@@ -58,7 +69,7 @@ std::string TftpNotReadyCause(const CliOptions& options) {
 
 // restore --safety-backup: the device's configuration as it is now, backed up into the safety
 // file before anything is sent to the device. EXIT_OK, or the failed backup's exit code.
-int RunSafetyBackup(const CliOptions& options, const std::string& password) {
+int RunSafetyBackup(const CliOptions& options, const std::string& password, CliOutcome& outcome) {
     RegisterCliToolkit(CliToolkitSetup{options.host, options.user, password, options.safetyBackup,
                                        false, options.verbose, activeIo});
     BackupDestination destination(options.safetyBackup, standardOutput);
@@ -67,7 +78,9 @@ int RunSafetyBackup(const CliOptions& options, const std::string& password) {
     const int code = ExitCodeForCommand(report.Result, LastReportedError());
     destination.Deliver(code == EXIT_OK);
     if (code == EXIT_TFTP_PORT)
-        activeIo->writeErr("morvane-cli: " + TftpNotReadyCause(options) + "\n");
+        WriteCause(TftpNotReadyCause(options), outcome);
+    else if (code != EXIT_OK)
+        WriteCause(CauseLine(report.Cause), outcome);
     if (code != EXIT_OK) {
         activeIo->writeErr("The safety backup into " + options.safetyBackup +
                            " failed: the device was not restored.\n");
@@ -97,8 +110,12 @@ int RunTransferCommand(const CliOptions& options, CliOutcome& outcome) {
     }
     if (!backup) ReportRestoreFindings(report, options, *activeIo, outcome);
     if (code == EXIT_TFTP_PORT) {
-        outcome.detail = TftpNotReadyCause(options);
-        activeIo->writeErr("morvane-cli: " + outcome.detail + "\n");
+        WriteCause(TftpNotReadyCause(options), outcome);
+        // Every text the dialog would have shown, each on its line(s).
+        outcome.detail = ReportedFailureTexts();
+        if (outcome.detail.empty()) outcome.detail = outcome.cause;
+    } else if (code != EXIT_OK) {
+        WriteCause(CauseLine(report.Cause), outcome);
     }
     return code;
 }
@@ -139,7 +156,7 @@ int RunDeviceCommand(const CliOptions& options, const CliIo& io) {
         if (code == EXIT_OK && options.dryRun) {
             code = RunRestoreDryRun(options, password, io, outcome);
         } else if (code == EXIT_OK) {
-            if (!options.safetyBackup.empty()) code = RunSafetyBackup(options, password);
+            if (!options.safetyBackup.empty()) code = RunSafetyBackup(options, password, outcome);
             if (code == EXIT_OK) code = RunTransferCommand(options, outcome);
             if (code != EXIT_OK && outcome.detail.empty()) outcome.detail = LastReportedPanel();
         }

@@ -15,7 +15,7 @@ void QuietSink(std::string_view) {}
 }  // namespace
 
 void StartCliSession(const CliOptions& options, const CliIo& io, bool quietReports) {
-    StartCliReporting(io, quietReports);
+    StartCliReporting(io, quietReports, options.verbose);
     plat::SetLogSink(options.verbose ? VerboseSink : QuietSink);
     RegisterTransferHooks(CheckFilename, DownloadConfig, CliUploadConfig, CliReportError,
                           CliReportStatus);

@@ -6,6 +6,7 @@
 #include "app/command_texts.h"
 #include "app/dialog_ids.h"
 #include "cli/cli_reporting.h"
+#include "spine/failure_cause.h"
 
 namespace {
 
@@ -63,6 +64,19 @@ int AnswerQuestion(int identity) {
     return plat::kIdNo;
 }
 
+// The boxes that only restate a failure whose cause the command's one line names: shown with
+// --verbose alone once such a cause is known.
+bool RestatesTheCause(int identity) {
+    switch (static_cast<CommandBox>(identity)) {
+        case CommandBox::NotTavio:
+        case CommandBox::PortWarning:
+        case CommandBox::BackupTargetUnusable:
+            return !LatestUnboundFailure().Empty();
+        default:
+            return false;
+    }
+}
+
 int ShowMessageBox(plat::WindowRef, const char* text, const char* caption, unsigned flags,
                    int identity) {
     DeliverHandedOverReports();  // a report made before the box is written before it
@@ -71,7 +85,9 @@ int ShowMessageBox(plat::WindowRef, const char* text, const char* caption, unsig
     std::string line = std::string(caption) + ": " + WithoutCarriageReturns(text);
     if (buttons == plat::kMbYesNo || buttons == plat::kMbYesNoCancel)
         line += answer == plat::kIdYes ? " -> Yes" : " -> No";
-    if (answers.verbose || (flags & 0xF0u) == plat::kMbIconError)
+    const bool error = (flags & 0xF0u) == plat::kMbIconError;
+    if (error) KeepFailureText(line);
+    if (answers.verbose || (error && !RestatesTheCause(identity)))
         answers.io->writeErr(line + "\n");
     return answer;
 }

@@ -111,7 +111,8 @@ FleetDeviceBackup BackUpOne(const FleetDevice& device, const std::string& scratc
     const std::size_t index = static_cast<std::size_t>(&device - run.devices.data());
     return BackUpFleetDevice(FleetDeviceJob{
         device.host, device.user.empty() ? run.options.user : device.user, run.passwords[index],
-        scratchPath, device.tftpAddress, device.deviceTftpAddress, device.httpPort});
+        scratchPath, device.tftpAddress, device.deviceTftpAddress, device.httpPort,
+        FleetFilePath(run.options.file, device.name)});
 }
 
 void StampResult(FleetDeviceResult& result, void* context) {

@@ -25,9 +25,13 @@ constexpr CauseRow kCauses[] = {
     {EXIT_LOCAL_FILE, "the backup file cannot be written"},
 };
 
-// One line: the panel's first paragraph (its advice is the same for every device), line ends as
-// blanks; without a panel, the words for the exit code.
-std::string FailureCause(int exitCode, const std::string& panel) {
+// One line: the failure's cause as the single-device command's line names it (without
+// "morvane-cli: ", the report names the device); without one, the panel's first paragraph (its
+// advice is the same for every device), line ends as blanks; without a panel, the words for the
+// exit code.
+std::string FleetFailureCause(int exitCode, const DeviceBackupResult& result) {
+    if (!result.cause.Empty()) return CauseLine(result.cause);
+    const std::string& panel = result.panel;
     if (panel.empty()) {
         for (const CauseRow& row : kCauses)
             if (row.exitCode == exitCode) return row.cause;
@@ -44,6 +48,7 @@ std::string FailureCause(int exitCode, const std::string& panel) {
 FleetDeviceBackup BackUpFleetDevice(const FleetDeviceJob& job) {
     DeviceBackupJob backupJob{job.host, job.userName, job.password, job.targetPath};
     backupJob.httpPort = job.httpPort;
+    backupJob.shownPath = job.shownPath;
     // An address that does not resolve fails its device as a host would: before it is contacted.
     for (const auto& [text, value, column] :
          {std::tuple{&job.tftpAddress, &backupJob.tftpAddress, "tftp_address"},
@@ -60,10 +65,11 @@ FleetDeviceBackup BackUpFleetDevice(const FleetDeviceJob& job) {
     backup.bytes = result.bytes;
     if (backup.exitCode == EXIT_TFTP_PORT) {
         backup.cause =
-            TftpPortFailureText(DescribeSocketSetupFailure(result.lastError, result.systemError),
+            TftpPortFailureText(DescribeSocketSetupFailure(result.lastError, result.systemError,
+                                                           &result.cause),
                                 TftpSettings.Port, TftpSettings.ReadyTimeoutMs);
     } else if (backup.exitCode != EXIT_OK) {
-        backup.cause = FailureCause(backup.exitCode, result.panel);
+        backup.cause = FleetFailureCause(backup.exitCode, result);
     }
     return backup;
 }

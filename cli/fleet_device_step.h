@@ -18,6 +18,7 @@ struct FleetDeviceJob {
     // The inventory's texts (FleetDevice); empty: the command's own.
     std::string tftpAddress, deviceTftpAddress;
     std::uint16_t httpPort = 0;  // 0: the command's own (--http-port)
+    std::string shownPath{};     // the device's file in the store, for the cause of a failure
 };
 
 FleetDeviceBackup BackUpFleetDevice(const FleetDeviceJob& job);

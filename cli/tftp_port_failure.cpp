@@ -36,17 +36,21 @@ const char* StepName(int event) {
 
 bool IsSocketSetupEvent(int event) { return StepName(event) != nullptr; }
 
-SocketSetupFailure DescribeSocketSetupFailure(int event, int systemError) {
+SocketSetupFailure DescribeSocketSetupFailure(int event, int systemError,
+                                              const FailureCause* cause) {
     if (!IsSocketSetupEvent(event)) return {};
     return SocketSetupFailure{event, plat::ClassifySocketError(systemError),
-                              plat::SocketErrorText(systemError)};
+                              plat::SocketErrorText(systemError),
+                              cause != nullptr ? *cause : FailureCause{}};
 }
 
 std::string TftpPortFailureText(const SocketSetupFailure& failure, int port, int readyTimeoutMs) {
     const char* step = StepName(failure.event);
     if (step == nullptr)
         return "the TFTP server was not ready within " + std::to_string(readyTimeoutMs) + " ms";
-    std::string text = "UDP port " + std::to_string(port) + ": " + step + ": " + failure.systemText;
+    std::string text = !failure.cause.Empty() ? CauseLine(failure.cause)
+                                               : "port " + std::to_string(port) + ": " + step +
+                                                     ": " + failure.systemText;
     for (const HintRow& row : kHints)
         if (row.kind == failure.kind) text += row.hint;
     return text;

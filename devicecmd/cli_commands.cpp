@@ -11,6 +11,7 @@
 #include "devicecmd/chunked_search.h"
 #include "devicecmd/device_connection.h"
 #include "devicecmd/device_settings.h"
+#include "devicecmd/failure_words.h"
 #include "devicecmd/reply_deadline.h"
 #include "platform/log.h"
 #include "spine/events.h"
@@ -143,8 +144,9 @@ int RefuseCredentials() {
 
 // Reads until the device closes the connection, refuses the credentials, the read fails, or the
 // command's deadline passes (which ends it like the idle time-out: a failed read, then done).
-// *how says which of these it was.
-int AwaitCommandEnd(plat::SocketHandle s, const ReplyDeadline& deadline, CommandEnding* how) {
+// *how says which of these it was. `where` names the device in the cause of a failed read.
+int AwaitCommandEnd(plat::SocketHandle s, const ReplyDeadline& deadline, const std::string& where,
+                    CommandEnding* how) {
     std::array<std::uint8_t, kReplyChunkSize> chunk{};
     ChunkedSearch search(kRefusal.size());
     StatusLine status;
@@ -152,7 +154,9 @@ int AwaitCommandEnd(plat::SocketHandle s, const ReplyDeadline& deadline, Command
                                                                : plat::kWaitForever;
     for (std::size_t received = 0;;) {
         if (received > kReplyLimit) {
-            RaiseError(ERR_RECEIVE);
+            RaiseFailure(ERR_RECEIVE, FailureCause{where, "receive",
+                                                   "the reply passed " +
+                                                       std::to_string(kReplyLimit) + " bytes"});
             plat::Log("The reply passed %zu bytes; the command is taken as done.\n", kReplyLimit);
             *how = CommandEnding::ReplyTooLong;
             RaiseStatus(STATUS_COMMAND_DONE);
@@ -168,7 +172,12 @@ int AwaitCommandEnd(plat::SocketHandle s, const ReplyDeadline& deadline, Command
         if (n < 0) {
             // A failed read, a reset, or a device silent for the idle time-out or past the
             // deadline: the command still counts as done.
-            RaiseError(ERR_RECEIVE);
+            FailureCause cause{where, "receive", plat::SocketErrorText(plat::LastSocketError())};
+            if (*how == CommandEnding::IdleTimeout) cause.text = NoReplyWithin(idleMs);
+            if (*how == CommandEnding::DeadlineReached)
+                cause.text = NoReplyWithin(DeviceSettings.CommandDeadlineMs) +
+                             " (the command time-out)";
+            RaiseFailure(ERR_RECEIVE, cause);
             plat::Log("Error in recv() call [errno=%d]\n", plat::LastSocketError());
         }
         if (n <= 0) {
@@ -221,11 +230,11 @@ int SendCommand(const DeviceCommandTarget& target, const char* requestTemplate, 
     const auto bytes =
         std::span(reinterpret_cast<const std::uint8_t*>(request.data()), request.size());
     if (plat::SocketSend(s, bytes) < 0) {
-        RaiseError(ERR_SEND);
+        RaiseFailure(ERR_SEND, DeviceSocketCause(target.host, target.httpPort, "send"));
         plat::Log("Error in send() call [errno=%d]\n", plat::LastSocketError());
         return 0;
     }
-    return AwaitCommandEnd(s, deadline, &end->how);
+    return AwaitCommandEnd(s, deadline, DeviceWhere(target.host, target.httpPort), &end->how);
 }
 
 }  // namespace

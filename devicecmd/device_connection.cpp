@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "devicecmd/device_settings.h"
+#include "devicecmd/failure_words.h"
 #include "platform/log.h"
 #include "spine/events.h"
 #include "spine/shared_state.h"
@@ -12,10 +13,10 @@
 namespace {
 
 // The one line printed for both time-outs; the event is the same too.
-bool SetProbeTimeouts(plat::SocketHandle s) {
+bool SetProbeTimeouts(plat::SocketHandle s, const char* host, std::uint16_t port) {
     const int ms = DeviceSettings.ProbeTimeoutMs;
     if (plat::SocketSetRecvTimeout(s, ms) && plat::SocketSetSendTimeout(s, ms)) return true;
-    RaiseError(ERR_TFTP_SOCKET);
+    RaiseFailure(ERR_TFTP_SOCKET, DeviceSocketCause(host, port, "setsockopt"));
     plat::Log("Failed to set recv timeout: %d\n", plat::LastSocketError());
     return false;
 }
@@ -26,7 +27,8 @@ plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts,
                                    std::atomic<std::uint32_t>* reached, std::uint32_t acceptFrom,
                                    std::uint16_t port) {
     if (const int code = plat::NetStartup(); code != 0) {
-        RaiseError(ERR_SOCKETS_SETUP);
+        plat::SetLastSocketError(code);
+        RaiseFailure(ERR_SOCKETS_SETUP, DeviceSocketCause(host, port, "socket library start-up"));
         plat::Log("Error in WSAStartup() call [errno=%d]\n", code);
         return plat::kNoSocket;
     }
@@ -34,7 +36,7 @@ plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts,
 
     std::uint32_t address = 0;
     if (!plat::ResolveIpv4(host, &address)) {
-        RaiseError(ERR_RESOLVE);
+        RaiseFailure(ERR_RESOLVE, FailureCause{host, "resolve", plat::LastResolveErrorText()});
         plat::Log("ERROR: invalid network name %s.\n", host);
         plat::NetCleanup();
         return plat::kNoSocket;
@@ -43,13 +45,13 @@ plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts,
     const plat::SocketHandle s = plat::TcpOpen();
     if (s == plat::kNoSocket) {
         // Reported as a connection failure so that the operator sees a cause on the panel.
-        RaiseError(ERR_CONNECT);
+        RaiseFailure(ERR_CONNECT, DeviceSocketCause(host, port, "socket"));
         plat::Log("Error in socket() call [errno=%d]\n", plat::LastSocketError());
         plat::NetCleanup();
         return plat::kNoSocket;
     }
 
-    if (withTimeouts == 1 && !SetProbeTimeouts(s)) {
+    if (withTimeouts == 1 && !SetProbeTimeouts(s, host, port)) {
         plat::SocketClose(s);
         plat::NetCleanup();
         return plat::kNoSocket;
@@ -59,7 +61,7 @@ plat::SocketHandle ConnectToDevice(const char* host, int withTimeouts,
     const int connectMs =
         DeviceSettings.ConnectTimeoutMs > 0 ? DeviceSettings.ConnectTimeoutMs : plat::kWaitForever;
     if (!plat::SocketConnect(s, device, connectMs)) {
-        RaiseError(ERR_CONNECT);
+        RaiseFailure(ERR_CONNECT, DeviceSocketCause(host, port, "connect"));
         plat::Log("Error in connect() call [errno=%d]\n", plat::LastSocketError());
         plat::SocketClose(s);
         plat::NetCleanup();

@@ -8,6 +8,7 @@
 #include "devicecmd/chunked_search.h"
 #include "devicecmd/device_connection.h"
 #include "devicecmd/device_settings.h"
+#include "devicecmd/failure_words.h"
 #include "devicecmd/reply_deadline.h"
 #include "devicecmd/server_type_match.h"
 #include "platform/log.h"
@@ -24,7 +25,8 @@ constexpr std::size_t kProbeReplyLimit = 1u << 20;
 // Reads until a pattern settles the type, the reply ends, a read fails or times out, or the
 // probe's deadline passes (which ends it like a read that timed out). A pattern held back for a
 // longer one that might still arrive stands when the reply ends, whichever way it ends.
-ServerType ReadServerType(plat::SocketHandle s, const ReplyDeadline& deadline) {
+ServerType ReadServerType(plat::SocketHandle s, const ReplyDeadline& deadline, const char* host,
+                          std::uint16_t port) {
     std::array<std::uint8_t, kProbeChunkSize> chunk{};
     ChunkedSearch search(LongestServerPattern());
     const int perReadMs =
@@ -35,7 +37,11 @@ ServerType ReadServerType(plat::SocketHandle s, const ReplyDeadline& deadline) {
         if (n == 0) return tentative;
         if (n < 0) {
             if (tentative != SERVER_UNRECOGNISED) return tentative;
-            RaiseError(ERR_RECEIVE);
+            FailureCause cause = DeviceSocketCause(host, port, "receive");
+            if (n == plat::kTimedOut)
+                cause.text = NoReplyWithin(deadline.Passed() ? DeviceSettings.ProbeDeadlineMs
+                                                             : perReadMs);
+            RaiseFailure(ERR_RECEIVE, cause);
             plat::Log("Error in recv() call [errno=%d]\n", plat::LastSocketError());
             return SERVER_UNRECOGNISED;
         }
@@ -63,9 +69,9 @@ ServerType ProbeServerType(const char* host, std::atomic<std::uint32_t>* reached
     const auto request = std::span(reinterpret_cast<const std::uint8_t*>(kProbeRequest.data()),
                                    kProbeRequest.size());
     if (plat::SocketSend(connection.Socket(), request) < 0) {
-        RaiseError(ERR_SEND);
+        RaiseFailure(ERR_SEND, DeviceSocketCause(host, port, "send"));
         plat::Log("Error in send() call [errno=%d]\n", plat::LastSocketError());
         return SERVER_UNRECOGNISED;
     }
-    return ReadServerType(connection.Socket(), deadline);
+    return ReadServerType(connection.Socket(), deadline, host, port);
 }

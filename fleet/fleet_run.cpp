@@ -61,7 +61,8 @@ FleetDeviceResult SettleDevice(const FleetDevice& device, const std::string& sto
         plat::FileRemove(scratch.c_str());
         result.status = FleetDeviceStatus::Failed;
     } else {
-        switch (SettleFleetFile(scratch, FleetFilePath(store, device.name))) {
+        FailureCause cause;
+        switch (SettleFleetFile(scratch, FleetFilePath(store, device.name), &cause)) {
             case FleetFileVerdict::Stored:
                 result.status = FleetDeviceStatus::Stored;
                 break;
@@ -71,7 +72,9 @@ FleetDeviceResult SettleDevice(const FleetDevice& device, const std::string& sto
             case FleetFileVerdict::Failed:
                 result.status = FleetDeviceStatus::Failed;
                 result.exitCode = 6;
-                result.cause = "the backup could not be moved into the store";
+                result.cause = CauseLine(cause);
+                if (result.cause.empty())
+                    result.cause = "the backup could not be moved into the store";
                 break;
         }
     }

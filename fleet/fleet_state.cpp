@@ -39,7 +39,13 @@ std::vector<std::string_view> SplitTabs(std::string_view line) {
 std::string ResultWord(const FleetDeviceResult& result) {
     const std::string word = FleetStatusWord(result.status);
     if (result.status != FleetDeviceStatus::Failed) return word;
-    return word + " (exit code " + std::to_string(result.exitCode) + ")";
+    std::string told = word + " (exit code " + std::to_string(result.exitCode) + ")";
+    if (result.cause.empty()) return told;
+    // The cause as every report gives it, on the line's one field.
+    told += ": " + result.cause;
+    for (char& c : told)
+        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    return told;
 }
 
 }  // namespace

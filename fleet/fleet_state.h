@@ -9,7 +9,8 @@
 //
 // The file: comment lines starting with '#', a header line, then one line per device with
 // tab-separated fields: name, last good backup, last attempt (ISO 8601 UTC, "-" for none), the
-// attempt's result ("stored", "unchanged", "failed (exit code 4)").
+// attempt's result ("stored", "unchanged", "failed (exit code 4)", and after a failure's exit
+// code its cause as the report line gives it: "failed (exit code 4): 10.1.0.21:80: connect: ...").
 #pragma once
 
 #include <cstdint>

@@ -33,12 +33,15 @@ std::string FleetScratchPath(const std::string& store, const std::string& name) 
     return store + "/." + name + ".cfg.morvane-new";
 }
 
-FleetFileVerdict SettleFleetFile(const std::string& scratch, const std::string& target) {
-    const auto fresh = ReadWhole(scratch);
-    if (!fresh) {
+FleetFileVerdict SettleFleetFile(const std::string& scratch, const std::string& target,
+                                 FailureCause* cause) {
+    const auto failed = [&](const char* step) {
+        if (cause != nullptr) *cause = FailureCause{target, step, plat::LastFileErrorText()};
         plat::FileRemove(scratch.c_str());
         return FleetFileVerdict::Failed;
-    }
+    };
+    const auto fresh = ReadWhole(scratch);
+    if (!fresh) return failed("read");
     if (plat::FileExists(target.c_str())) {
         const auto old = ReadWhole(target);
         if (old && *old == *fresh) {
@@ -46,10 +49,7 @@ FleetFileVerdict SettleFleetFile(const std::string& scratch, const std::string& 
             return FleetFileVerdict::Unchanged;
         }
     }
-    if (!plat::FileReplace(scratch.c_str(), target.c_str())) {
-        plat::FileRemove(scratch.c_str());
-        return FleetFileVerdict::Failed;
-    }
+    if (!plat::FileReplace(scratch.c_str(), target.c_str())) return failed("rename");
     return FleetFileVerdict::Stored;
 }
 

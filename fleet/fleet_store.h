@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "spine/failure_cause.h"
+
 // STORE/NAME.cfg, and the scratch file a device's backup is written into first. The scratch name
 // starts with a dot, which no device name may, so it never collides with a device's file.
 std::string FleetFilePath(const std::string& store, const std::string& name);
@@ -19,8 +21,10 @@ enum class FleetFileVerdict {
     Failed,     // the scratch file could not be read or moved; NAME.cfg is as it was
 };
 
-// Settles a complete scratch file (the scratch file is gone afterwards on every path).
-FleetFileVerdict SettleFleetFile(const std::string& scratch, const std::string& target);
+// Settles a complete scratch file (the scratch file is gone afterwards on every path). Failed
+// says why in *cause, when given: NAME.cfg, the step and the system's words.
+FleetFileVerdict SettleFleetFile(const std::string& scratch, const std::string& target,
+                                 FailureCause* cause = nullptr);
 
 // Removes what runs cut short left in STORE: every file of the scratch files' naming (a device's
 // scratch file and the temporary file beside it), whichever device it was for. Only while the

@@ -73,7 +73,8 @@ NodeKind NodeKindAt(const char* path, bool followLinks);
 // path name; the system follows any link when the file is opened.
 bool ResolveWritePath(const char* path, std::string* real);
 // The system's own text for the last failure of a file call on this thread (strerror /
-// FormatMessage), without a line end. Call it right after the failure.
+// FormatMessage), without a line end; "failure injected by a test" after an injected failure.
+// Call it right after the failure.
 std::string LastFileErrorText();
 // Opens `path` only when it is a regular file (never waiting on a FIFO or a device), reads at
 // most buffer.size() bytes from its start and closes it. The bytes read, or -1 (not a regular

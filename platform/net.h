@@ -90,7 +90,11 @@ std::string SocketErrorText(int code);
 
 // Name to IPv4 address: a dotted-decimal text is converted without a look-up (the all-ones
 // address is looked up as a name); anything else is looked up and the first address taken.
+// A failure leaves its words for LastResolveErrorText.
 bool ResolveIpv4(const char* host, std::uint32_t* address);
+// The system's words for this thread's last failed ResolveIpv4 ("Name or service not known"), one
+// line without a final full stop.
+std::string LastResolveErrorText();
 // Dotted-decimal text of an address in host byte order.
 std::string FormatIpv4(std::uint32_t address);
 

@@ -1,5 +1,7 @@
 #include "spine/transfer_hooks.h"
 
+#include "spine/failure_cause.h"
+
 TransferHooksTable TransferHooks{};
 
 void RegisterTransferHooks(CheckFilenameHook checkFilename, DownloadConfigHook downloadConfig,
@@ -33,7 +35,10 @@ ScopedTransferHooks::~ScopedTransferHooks() {
     boundRecord = previousRecord_;
 }
 
-bool RaiseError(int code) { return ActiveTransferHooks().ReportError(code, nullptr); }
+bool RaiseError(int code) {
+    ForgetUnboundFailure();  // the latest failure is this one, which has no cause of its own
+    return ActiveTransferHooks().ReportError(code, nullptr);
+}
 
 bool RaiseStatus(int code, const void* detail) {
     const TransferHooksTable& hooks = ActiveTransferHooks();

@@ -68,6 +68,8 @@ class ScopedTransferHooks {
     void* previousRecord_;
 };
 
-// Convenience for the callers: ReportError / ReportStatus through the thread's table.
+// Convenience for the callers: ReportError / ReportStatus through the thread's table. ReportError's
+// detail is null, a FailureCause (spine/failure_cause.h: RaiseFailure) or, for
+// ERR_FOREIGN_TFTP_REQUEST, the story as a text.
 bool RaiseError(int code);
 bool RaiseStatus(int code, const void* detail = nullptr);

@@ -22,7 +22,7 @@ void ServeBookedTransfer(void* argument) {
         const ScopedTransferHooks bound(&start->booking->Hooks, start->booking->Record.get());
         const bool normalEnd = ServeTftpRequest(context, static_cast<int>(length));
         if (normalEnd) RaiseStatus(STATUS_SERVER_DONE);
-        outcome = TftpRunOutcome{start->number, context.Result, context.Bytes, {}};
+        outcome = TftpRunOutcome{start->number, context.Result, context.Bytes, context.Failure};
     }
     // The hooks are let go of before the dally: it only acknowledges the last block again.
     const bool dally = TftpDallyWanted(context);
@@ -45,7 +45,7 @@ TftpReadiness BookTftpTransfer(TftpDeviceAddress device, const TransferHooksTabl
                ActiveTransferRecord() != nullptr) {
         // A job's own capture learns the cause too, with the socket error behind it.
         plat::SetLastSocketError(why.socketError);
-        RaiseError(why.event);
+        RaiseFailure(why.event, why.cause);
     }
     return readiness;
 }

@@ -24,7 +24,8 @@ struct TftpRunOutcome {
     TftpRunResult Result = TftpRunResult::NoRequest;
     std::uint64_t Bytes = 0;  // file bytes served, or stored after conversion
     // Why no request came, when the server knows more than that: a request refused while the
-    // booking waited ("A TFTP request for upload-image came from ..."). Empty otherwise.
+    // booking waited ("A TFTP request for upload-image came from ..."); or why a transfer that
+    // started failed ("no ACK for block-2 within 1500 ms"). Empty otherwise.
     std::string Note;
 };
 

@@ -532,9 +532,10 @@ void OwnerTransferFinished(const TftpBooking& booking, TftpPortSlot& slot,
                            const TftpRunOutcome& outcome, bool dally) {
     PortRecord& p = Port();
     std::lock_guard guard(p.lock);
+    // A refusal noted while the booking waited stays its story; else the transfer's own.
     const std::string note = booking->Outcome.Note;
     booking->Outcome = outcome;
-    booking->Outcome.Note = note;
+    if (!note.empty()) booking->Outcome.Note = note;
     p.runOutcome = outcome;
     --p.transfers;
     if (dally && p.socket != plat::kNoSocket) {
@@ -634,6 +635,8 @@ TftpRunOutcome OwnerAwait(const TftpBooking& booking, int graceMs, std::uint64_t
                 if (abandoned) {
                     outcome.Result = TftpRunResult::Failed;
                     outcome.Bytes = 0;
+                    if (outcome.Note.empty())
+                        outcome.Note = "still running at the command's time-out";
                 }
                 return outcome;
             }

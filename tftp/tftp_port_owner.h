@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "platform/net.h"
+#include "spine/failure_cause.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_outcome.h"
 #include "tftp/tftp_server.h"
@@ -90,10 +91,12 @@ struct TftpTransferStart {
 // The body of a taken transfer's thread (tftp_booking.cpp): argument is a TftpTransferStart.
 void ServeBookedTransfer(void* argument);
 
-// Why a run's socket could not be opened: the event reported, and the socket error behind it.
+// Why a run's socket could not be opened: the event reported, the socket error behind it and
+// the cause as it was raised.
 struct TftpOpenFailure {
     int event = 0;
     int socketError = 0;
+    FailureCause cause{};  // the failed step on the port, with the system's words
 };
 
 // --- The run (tftp_server_thread.cpp) ---

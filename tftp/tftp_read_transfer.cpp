@@ -103,8 +103,11 @@ AckVerdict WaitForAck(TftpContext& context, std::uint32_t blockNumber) {
             case PeerWait::GiveUp:
                 plat::Log("No ACK for block-%u within %d ms.\n", blockNumber,
                           context.Timer.GiveUpMs);
+                context.Failure = "no ACK for block-" + std::to_string(blockNumber) + " within " +
+                                  std::to_string(context.Timer.GiveUpMs) + " ms";
                 return AckVerdict::NoAnswer;
             case PeerWait::Failed:
+                context.Failure = "receive: " + plat::SocketErrorText(plat::LastSocketError());
                 RaiseError(ERR_RECEIVE);
                 plat::Log("Error in recvfrom() call [errno=%d]\n", plat::LastSocketError());
                 return AckVerdict::Failed;
@@ -137,6 +140,7 @@ AckVerdict WaitForAck(TftpContext& context, std::uint32_t blockNumber) {
             const std::string message(
                 TftpErrorMessageOf(area.first(static_cast<std::size_t>(length))));
             plat::Log("client returned TFTP_ERROR (%s) \n", message.c_str());
+            context.Failure = "the device sent the error \"" + message + "\"";
             return AckVerdict::Failed;
         }
         // Neither ACK nor ERROR: not an answer to the block; keep waiting within the timers.

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/net.h"
@@ -68,6 +69,9 @@ struct TftpContext {
     // Set by the transfer handlers for the run's outcome record.
     TftpRunResult Result = TftpRunResult::Failed;
     std::uint64_t Bytes = 0;  // image bytes served, or bytes stored after conversion
+    // Why a started transfer failed, in words for its command ("no DATA block-3 within
+    // 1500 ms"); empty otherwise.
+    std::string Failure;
     // Set by a write that stored its text: its last block, acknowledged again during the
     // dally if the peer repeats it (tftp_dally.h). 0: no dally.
     std::uint32_t DallyBlock = 0;

@@ -26,7 +26,9 @@ void ThreadEntry(void* argument) {
 thread_local TftpOpenFailure openErrorSeen{};
 
 bool NoteOpenError(int code, const void* detail) {
-    openErrorSeen = TftpOpenFailure{code, plat::LastSocketError()};
+    const auto* cause = static_cast<const FailureCause*>(detail);  // OpenTftpSocket gives one
+    openErrorSeen = TftpOpenFailure{code, plat::LastSocketError(),
+                                    cause != nullptr ? *cause : FailureCause{}};
     return TransferHooks.ReportError != nullptr && TransferHooks.ReportError(code, detail);
 }
 

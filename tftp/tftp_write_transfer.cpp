@@ -2,6 +2,7 @@
 // feed into carriage return + line feed, and hands each block to the UploadConfig hook before it
 // is acknowledged. Runs on the server thread.
 #include <cstring>
+#include <string>
 
 #include "platform/log.h"
 #include "platform/threads.h"
@@ -78,9 +79,12 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
         if (wait == PeerWait::GiveUp) {
             plat::Log("ERROR: tftpd got no DATA block-%u within %d ms.", lastAcked + 1,
                       TftpSettings.TransferTimeoutMs);
+            context.Failure = "no DATA block-" + std::to_string(lastAcked + 1) + " within " +
+                              std::to_string(TftpSettings.TransferTimeoutMs) + " ms";
             return FailWrite(context, handedOn, TFTP_ERR_ACCESS_VIOLATION);
         }
         if (wait == PeerWait::Failed) {
+            context.Failure = "receive: " + plat::SocketErrorText(plat::LastSocketError());
             plat::Log("ERROR: tftpd recvfrom() error.");
             return FailWrite(context, handedOn, TFTP_ERR_ACCESS_VIOLATION);
         }
@@ -88,6 +92,10 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
         const std::uint16_t opcode = TftpGet16(area.data());
         const std::uint16_t block = TftpGet16(area.data() + 2);
         if (opcode == TFTP_ERROR) {
+            context.Failure = "the device sent the error \"" +
+                              std::string(TftpErrorMessageOf(
+                                  area.first(static_cast<std::size_t>(length)))) +
+                              "\"";
             plat::Log("ERROR: tftpd data error.");
             return FailWrite(context, handedOn, TFTP_ERR_ACCESS_VIOLATION);
         }

@@ -20,20 +20,33 @@
 
 namespace plat {
 
+namespace {
+
+// An injected failure leaves an error code of its own behind, for LastFileErrorText.
+template <typename T>
+T Injected(T result) {
+    errno = kInjectedError;
+    return result;
+}
+
+}  // namespace
+
 FileHandle FileOpenRead(const char* path) {
-    if (ShouldFail(Op::FileOpenRead)) return kNoFile;
+    if (ShouldFail(Op::FileOpenRead)) return Injected(kNoFile);
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return kNoFile;
     struct stat st{};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        const int code = S_ISDIR(st.st_mode) ? EISDIR : errno;
         ::close(fd);
+        errno = code;
         return kNoFile;
     }
     return fd;
 }
 
 FileHandle FileCreate(const char* path) {
-    if (ShouldFail(Op::FileCreate)) return kNoFile;
+    if (ShouldFail(Op::FileCreate)) return Injected(kNoFile);
     const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     return fd < 0 ? kNoFile : fd;
 }
@@ -54,7 +67,7 @@ static void TakeModelsMode(int fd, const char* model) {
 }
 
 FileHandle FileCreateNew(const char* path, const char* model) {
-    if (ShouldFail(Op::FileCreate)) return kNoFile;
+    if (ShouldFail(Op::FileCreate)) return Injected(kNoFile);
     const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0) return kNoFile;
     TakeModelsMode(fd, model);
@@ -62,7 +75,7 @@ FileHandle FileCreateNew(const char* path, const char* model) {
 }
 
 bool FileSize(FileHandle f, std::uint64_t* size) {
-    if (ShouldFail(Op::FileSize)) return false;
+    if (ShouldFail(Op::FileSize)) return Injected(false);
     struct stat st{};
     if (::fstat(static_cast<int>(f), &st) != 0) return false;
     *size = static_cast<std::uint64_t>(st.st_size);
@@ -70,7 +83,7 @@ bool FileSize(FileHandle f, std::uint64_t* size) {
 }
 
 std::int64_t FileRead(FileHandle f, std::span<std::uint8_t> buffer) {
-    if (ShouldFail(Op::FileRead)) return -1;
+    if (ShouldFail(Op::FileRead)) return Injected(-1);
     std::size_t total = 0;
     while (total < buffer.size()) {
         const ssize_t n = ::read(static_cast<int>(f), buffer.data() + total, buffer.size() - total);
@@ -84,7 +97,7 @@ std::int64_t FileRead(FileHandle f, std::span<std::uint8_t> buffer) {
 
 bool FileWrite(FileHandle f, std::span<const std::uint8_t> bytes, std::uint32_t* written) {
     if (written) *written = 0;
-    if (ShouldFail(Op::FileWrite)) return false;
+    if (ShouldFail(Op::FileWrite)) return Injected(false);
     std::size_t total = 0;
     while (total < bytes.size()) {
         const ssize_t n = ::write(static_cast<int>(f), bytes.data() + total, bytes.size() - total);
@@ -97,7 +110,7 @@ bool FileWrite(FileHandle f, std::span<const std::uint8_t> bytes, std::uint32_t*
 }
 
 bool FileFlush(FileHandle f) {
-    if (ShouldFail(Op::FileFlush)) return false;
+    if (ShouldFail(Op::FileFlush)) return Injected(false);
     return ::fsync(static_cast<int>(f)) == 0;
 }
 
@@ -106,7 +119,7 @@ void FileClose(FileHandle f) {
 }
 
 bool FileReplace(const char* from, const char* to) {
-    if (ShouldFail(Op::FileReplace)) return false;
+    if (ShouldFail(Op::FileReplace)) return Injected(false);
     return std::rename(from, to) == 0;
 }
 
@@ -118,7 +131,7 @@ bool DirectoryExists(const char* path) {
 }
 
 bool MakeDirectory(const char* path) {
-    if (ShouldFail(Op::MakeDirectory)) return false;
+    if (ShouldFail(Op::MakeDirectory)) return Injected(false);
     return ::mkdir(path, 0700) == 0;
 }
 
@@ -237,11 +250,12 @@ bool ResolveWritePath(const char* path, std::string* real) {
 
 std::string LastFileErrorText() {
     const int code = errno;
+    if (code == kInjectedError) return "failure injected by a test";
     return std::generic_category().message(code);
 }
 
 std::int64_t FileReadStart(const char* path, std::span<std::uint8_t> buffer) {
-    if (ShouldFail(Op::FileOpenRead)) return -1;
+    if (ShouldFail(Op::FileOpenRead)) return Injected(-1);
     // Non-blocking: a FIFO put in the file's place after a look at it must not stall the open.
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return -1;

@@ -22,6 +22,10 @@ namespace plat {
 namespace {
 
 thread_local int lastError = 0;
+// The resolver's own code (EAI_...) of the last failed look-up; kInjectedError for an injected one.
+// EAI_SYSTEM keeps errno below kResolveSystemError, apart from the (negative) EAI codes.
+thread_local int lastResolveError = 0;
+constexpr int kResolveSystemError = -100000;
 
 int Fail(int error) {
     lastError = error;
@@ -341,7 +345,10 @@ std::string SocketErrorText(int code) {
 }
 
 bool ResolveIpv4(const char* host, std::uint32_t* address) {
-    if (ShouldFail(Op::Resolve)) return false;
+    if (ShouldFail(Op::Resolve)) {
+        lastResolveError = kInjectedError;
+        return false;
+    }
     const in_addr_t dotted = ::inet_addr(host);
     if (dotted != INADDR_NONE) {
         *address = ntohl(dotted);
@@ -351,11 +358,24 @@ bool ResolveIpv4(const char* host, std::uint32_t* address) {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &list) != 0 || list == nullptr) return false;
+    const int looked = ::getaddrinfo(host, nullptr, &hints, &list);
+    if (looked != 0 || list == nullptr) {
+        lastResolveError = looked == EAI_SYSTEM ? kResolveSystemError - errno : looked;
+        if (list != nullptr) ::freeaddrinfo(list);
+        return false;
+    }
     const auto* first = reinterpret_cast<const sockaddr_in*>(list->ai_addr);
     *address = ntohl(first->sin_addr.s_addr);
     ::freeaddrinfo(list);
     return true;
+}
+
+std::string LastResolveErrorText() {
+    if (lastResolveError == kInjectedError) return "failure injected by a test";
+    if (lastResolveError <= kResolveSystemError)
+        return std::generic_category().message(kResolveSystemError - lastResolveError);
+    if (lastResolveError == 0) return "no address found";
+    return ::gai_strerror(lastResolveError);
 }
 
 std::string FormatIpv4(std::uint32_t address) {

@@ -12,6 +12,17 @@
 #include "platform/test_hooks.h"
 
 namespace plat {
+
+namespace {
+
+// An injected failure leaves an error code of its own behind, for LastFileErrorText.
+template <typename T>
+T Injected(T result) {
+    ::SetLastError(kInjectedError);
+    return result;
+}
+
+}  // namespace
 namespace {
 
 HANDLE Raw(FileHandle f) {
@@ -23,7 +34,7 @@ FileHandle Wrap(HANDLE h) {
 }
 
 FileHandle Create(const char* path, DWORD disposition) {
-    if (ShouldFail(Op::FileCreate)) return kNoFile;
+    if (ShouldFail(Op::FileCreate)) return Injected(kNoFile);
     // Shared for deletion: a file being written can still be removed (an interrupted command
     // removes its temporary file); it then goes when its last handle is closed.
     return Wrap(::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
@@ -38,7 +49,7 @@ DWORD Chunk(std::size_t remaining) {
 }  // namespace
 
 FileHandle FileOpenRead(const char* path) {
-    if (ShouldFail(Op::FileOpenRead)) return kNoFile;
+    if (ShouldFail(Op::FileOpenRead)) return Injected(kNoFile);
     return Wrap(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
 }
@@ -51,7 +62,7 @@ FileHandle FileCreateNew(const char* path, const char*) {
 }
 
 bool FileSize(FileHandle f, std::uint64_t* size) {
-    if (ShouldFail(Op::FileSize)) return false;
+    if (ShouldFail(Op::FileSize)) return Injected(false);
     LARGE_INTEGER value{};
     if (!::GetFileSizeEx(Raw(f), &value)) return false;
     *size = static_cast<std::uint64_t>(value.QuadPart);
@@ -59,7 +70,7 @@ bool FileSize(FileHandle f, std::uint64_t* size) {
 }
 
 std::int64_t FileRead(FileHandle f, std::span<std::uint8_t> buffer) {
-    if (ShouldFail(Op::FileRead)) return -1;
+    if (ShouldFail(Op::FileRead)) return Injected(-1);
     std::size_t total = 0;
     while (total < buffer.size()) {
         DWORD got = 0;
@@ -73,7 +84,7 @@ std::int64_t FileRead(FileHandle f, std::span<std::uint8_t> buffer) {
 
 bool FileWrite(FileHandle f, std::span<const std::uint8_t> bytes, std::uint32_t* written) {
     if (written) *written = 0;
-    if (ShouldFail(Op::FileWrite)) return false;
+    if (ShouldFail(Op::FileWrite)) return Injected(false);
     std::size_t total = 0;
     while (total < bytes.size()) {
         DWORD put = 0;
@@ -88,7 +99,7 @@ bool FileWrite(FileHandle f, std::span<const std::uint8_t> bytes, std::uint32_t*
 }
 
 bool FileFlush(FileHandle f) {
-    if (ShouldFail(Op::FileFlush)) return false;
+    if (ShouldFail(Op::FileFlush)) return Injected(false);
     return ::FlushFileBuffers(Raw(f)) != 0;
 }
 
@@ -97,7 +108,7 @@ void FileClose(FileHandle f) {
 }
 
 bool FileReplace(const char* from, const char* to) {
-    if (ShouldFail(Op::FileReplace)) return false;
+    if (ShouldFail(Op::FileReplace)) return Injected(false);
     return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
@@ -111,7 +122,7 @@ bool DirectoryExists(const char* path) {
 }
 
 bool MakeDirectory(const char* path) {
-    if (ShouldFail(Op::MakeDirectory)) return false;
+    if (ShouldFail(Op::MakeDirectory)) return Injected(false);
     return ::CreateDirectoryA(path, nullptr) != 0;
 }
 
@@ -198,6 +209,7 @@ bool ResolveWritePath(const char* path, std::string* real) {
 
 std::string LastFileErrorText() {
     const DWORD code = ::GetLastError();
+    if (code == static_cast<DWORD>(kInjectedError)) return "failure injected by a test";
     char text[512];
     DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                code, 0, text, sizeof text, nullptr);
@@ -209,7 +221,7 @@ std::string LastFileErrorText() {
 }
 
 std::int64_t FileReadStart(const char* path, std::span<std::uint8_t> buffer) {
-    if (ShouldFail(Op::FileOpenRead)) return -1;
+    if (ShouldFail(Op::FileOpenRead)) return Injected(-1);
     if (NodeKindAt(path, true) != NodeKind::RegularFile) {
         ::SetLastError(ERROR_INVALID_FUNCTION);
         return -1;

@@ -23,6 +23,8 @@ namespace plat {
 namespace {
 
 thread_local int lastError = 0;
+// The error of the last failed look-up (WSAGetLastError), or kInjectedError.
+thread_local int lastResolveError = 0;
 
 constexpr WORD kWinsockVersion = MAKEWORD(1, 1);
 
@@ -389,7 +391,10 @@ std::string SocketErrorText(int code) {
 }
 
 bool ResolveIpv4(const char* host, std::uint32_t* address) {
-    if (ShouldFail(Op::Resolve)) return false;
+    if (ShouldFail(Op::Resolve)) {
+        lastResolveError = kInjectedError;
+        return false;
+    }
     EnsureLibrary();
     const unsigned long dotted = ::inet_addr(host);
     if (dotted != INADDR_NONE) {
@@ -397,13 +402,17 @@ bool ResolveIpv4(const char* host, std::uint32_t* address) {
         return true;
     }
     const hostent* entry = ::gethostbyname(host);
-    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == nullptr)
+    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == nullptr) {
+        lastResolveError = entry == nullptr ? WSAGetLastError() : WSANO_DATA;
         return false;
+    }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(entry->h_addr_list[0]);
     *address = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
                (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
     return true;
 }
+
+std::string LastResolveErrorText() { return SocketErrorText(lastResolveError); }
 
 std::string FormatIpv4(std::uint32_t address) {
     return std::to_string((address >> 24) & 0xff) + "." + std::to_string((address >> 16) & 0xff) +

@@ -149,10 +149,11 @@ TEST_F(CliAgainstSimulator, ExitCodesFromRealFailures) {
     EXPECT_EQ(RunCli({"probe", "no-such-host.invalid", "--http-port", "1"}).exitCode, 4);
 }
 
-// The line for exit code 7 names the step that failed on the port and the system's words for it.
+// The line for exit code 7 names the step that failed on the port and the system's words for it;
+// --json carries that line as "cause" and every text the dialog would show as "detail".
 TEST_F(CliAgainstSimulator, AnUnopenedTftpPortIsNamedWithItsCause) {
     StartDevice();
-    const std::string port = "UDP port " + std::to_string(tftpPort) + ": ";
+    const std::string port = "port " + std::to_string(tftpPort) + ": ";
     struct Case {
         plat::Op op;  // made to fail once; Count_: the port is held by another socket
         const char* command;
@@ -185,10 +186,99 @@ TEST_F(CliAgainstSimulator, AnUnopenedTftpPortIsNamedWithItsCause) {
         if (held) {
             EXPECT_EQ(line.substr(line.size() - 28), " (another program holds it)\n") << line;
         }
-        EXPECT_NE(run.out.find("\"detail\":" + JsonString(line.substr(13, line.size() - 14))),
+        EXPECT_NE(run.out.find(",\"cause\":" + JsonString(line.substr(13, line.size() - 14)) + "}"),
                   std::string::npos)
             << run.out;
+        EXPECT_NE(run.out.find("\"detail\":\"ERROR: An error has occured"), std::string::npos);
+        EXPECT_EQ(run.out.find("TFTP Warning") != std::string::npos, c.command == "backup"s)
+            << run.out;
     }
+}
+
+// Each failure is one line naming what failed, where, and the system's words (the dialog's panel
+// only with -v); --json carries the line as "cause". A line that ends in ':' is a prefix (the
+// system's words differ between systems); the boxes of a failure the line does not replace
+// (the backup's file was not changed) stay before it.
+TEST_F(CliAgainstSimulator, EachFailureIsOneLineNamingItsCause) {
+    const std::string file = dir + "/r.cfg", target = dir + "/b.cfg";
+    WriteWholeFile(file, "hostname x\n");
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        plat::Op op;                     // made to fail throughout; Count_: none
+        void (*fault)(SimOptions&);      // the device's, or none
+        int exitCode;
+        std::string line;  // the last line on standard error, without its end; {web}: the web port
+        bool alone;                      // and the only one
+    };
+    const std::string backupFailed =
+        "Backup failed: The configuration could not be backed up to: \n\t" + target + "\n";
+    const Case cases[] = {
+        {"refused connect", {"backup", "127.0.0.9", target}, plat::Op::Count_, nullptr, 4,
+         "127.0.0.9:{web}: connect:", true},
+        {"silent device", {"probe", "127.0.0.1", "--probe-timeout", "1"}, plat::Op::Count_,
+         [](SimOptions& o) { o.Faults.NeverAnswerProbe = true; }, 4,
+         "127.0.0.1:{web}: receive: no reply within 1 s", true},
+        {"unresolvable name", {"probe", "no-such-host.invalid"}, plat::Op::Count_, nullptr, 4,
+         "no-such-host.invalid: resolve:", true},
+        {"TFTP port", {"backup", "127.0.0.1", target}, plat::Op::Bind, nullptr, 7,
+         "port " + std::to_string(tftpPort) + ": bind: failure injected by a test", true},
+        {"restore file", {"restore", "127.0.0.1", dir + "/missing.cfg"}, plat::Op::Count_,
+         nullptr, 6, dir + "/missing.cfg: open:", true},
+        {"backup file", {"backup", "127.0.0.1", target}, plat::Op::FileWrite, nullptr, 6,
+         target + ": write: failure injected by a test", false},
+        {"no transfer", {"backup", "127.0.0.1", target}, plat::Op::Count_,
+         [](SimOptions& o) { o.Faults.SkipTftp = true; }, 5,
+         "127.0.0.1: tftp: the device made no request", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        options = SimulatorOptions(dir, tftpPort);
+        if (c.fault) c.fault(options);
+        StartDevice();
+        std::string expected = c.line;
+        if (const std::size_t at = expected.find("{web}"); at != std::string::npos)
+            expected.replace(at, 5, std::to_string(httpPort));
+        for (const bool json : {false, true}) {
+            std::vector<std::string> args = c.args;
+            if (json) args.push_back("--json");
+            if (c.op != plat::Op::Count_) plat::InjectFailure(c.op, 0, plat::kAlways);
+            const CliRun run = Cli(args);
+            plat::ClearInjectedFailures();
+            EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+            ASSERT_FALSE(run.err.empty());
+            const std::size_t last = run.err.rfind('\n', run.err.size() - 2) + 1;
+            const std::string line = run.err.substr(last, run.err.size() - last - 1);
+            const bool prefix = expected.back() == ':';
+            EXPECT_EQ(prefix ? line.substr(0, expected.size() + 13) : line,
+                      "morvane-cli: " + expected)
+                << run.err;
+            EXPECT_EQ(last == 0, c.alone) << run.err;
+            if (!c.alone) {
+                EXPECT_EQ(run.err.rfind(backupFailed, 0), 0u) << run.err;
+            }
+            EXPECT_EQ(run.err.find(".morvane-part"), std::string::npos) << run.err;
+            if (json) {
+                EXPECT_NE(run.out.find(",\"cause\":" + JsonString(line.substr(13))),
+                          std::string::npos)
+                    << run.out;
+            } else {
+                EXPECT_EQ(run.out, "");  // a probe that reached nothing names no type
+            }
+        }
+        device->Stop();
+    }
+
+    // -v shows the dialog's panel as well, before the line.
+    const std::string web = std::to_string(httpPort);
+    const CliRun verbose = Cli({"backup", "127.0.0.9", target, "-v"});
+    EXPECT_NE(verbose.err.find("ERROR: TFTP Server unable to connect to the requested Server: "
+                               "127.0.0.9.\n"),
+              std::string::npos)
+        << verbose.err;
+    EXPECT_NE(verbose.err.find("Check for Tavio Failed: "), std::string::npos);
+    EXPECT_NE(verbose.err.find("\nmorvane-cli: 127.0.0.9:" + web + ": connect: "),
+              std::string::npos);
 }
 
 TEST_F(CliAgainstSimulator, ASafetyBackupComesFirstAndItsFailureLeavesTheDeviceAlone) {
@@ -416,7 +506,9 @@ TEST_F(CliAgainstSimulator, ARestoreRefusesBeforeTheDeviceIsContacted) {
          "--safety-backup needs a file other than"},
         {{"restore", "127.0.0.1", empty}, 6, "empty.cfg is empty"},
         {{"restore", "127.0.0.1", binary}, 6, "the byte 0x00 on line 2 (offset 14)"},
-        {{"restore", "127.0.0.1", dir + "/missing.cfg", "--force"}, 6, "could not be opened"},
+        {{"restore", "127.0.0.1", dir + "/missing.cfg", "--force"},
+         6,
+         "morvane-cli: " + dir + "/missing.cfg: open: No such file or directory\n"},
     };
     if (!noLinks)
         cases.push_back({{"restore", "127.0.0.1", file, "--safety-backup", link}, 1,

@@ -288,7 +288,7 @@ TEST(CliOutcome, TftpPortFailuresNameTheirCause) {
     };
     const Case cases[] = {
         {{ERR_BIND, SocketErrorKind::NeedsPrivilege, "Permission denied"},
-         "UDP port 69: bind: Permission denied (ports below 1024 need root or "
+         "port 69: bind: Permission denied (ports below 1024 need root or "
          "CAP_NET_BIND_SERVICE)"},
         {DescribeSocketSetupFailure(ERR_CREDENTIALS, 13),
          "the TFTP server was not ready within 3000 ms"},

@@ -145,6 +145,9 @@ struct FleetMember {
     const char* status;  // in the report line
     int exitCode;        // in the report line of a failure
     bool storesText;     // afterwards the file holds the device's text (else `before`)
+    // A failure's cause in its line, as the single-device command's line says it; {web}: the
+    // web port.
+    const char* cause = "";
 };
 
 std::string DeviceText(const std::string& name) {
@@ -166,12 +169,12 @@ const FleetMember kFleet[] = {
     {"stored", 0x7f000001, "hostname old\r\n", nullptr, "stored", 0, true},
     {"unchanged", 0x7f000003, "=", nullptr, "unchanged", 0, true},
     {"refused", 0x7f000004, "good\r\n", [](SimOptions& o) { o.Faults.RefuseCredentials = true; },
-     "failed", 3, false},
+     "failed", 3, false, ": ERROR: Invalid Username ( root ) or Password Entered"},
     {"silent", 0x7f000005, "good\r\n", [](SimOptions& o) { o.Faults.NeverAnswerProbe = true; },
-     "failed", 4, false},
+     "failed", 4, false, ": 127.0.0.5:{web}: receive: no reply within 1 s"},
     {"broken", 0x7f000006, "good\r\n", [](SimOptions& o) { o.Tftp.SilentAfterSent = 2; }, "failed",
-     5, false},
-    {"unreachable", kNobody, "", nullptr, "failed", 4, false},
+     5, false, ": 127.0.0.6: tftp: the transfer broke off: no DATA block-2 within 1500 ms"},
+    {"unreachable", kNobody, "", nullptr, "failed", 4, false, ": 127.0.0.9:{web}: connect: "},
 };
 
 class FleetAgainstSimulators : public ::testing::Test {
@@ -279,6 +282,10 @@ TEST_F(FleetAgainstSimulators, EveryDeviceGetsItsFileAndLineAndNothingGoodIsLost
                     0u)
                     << line;
             } else {
+                std::string cause = m.cause;
+                if (const std::size_t web = cause.find("{web}"); web != std::string::npos)
+                    cause.replace(web, 5, std::to_string(httpPort));
+                EXPECT_NE(line.find(cause), std::string::npos) << line;
                 EXPECT_NE(line.find("(exit code " + std::to_string(m.exitCode) + ")"),
                           std::string::npos)
                     << line;
@@ -312,6 +319,11 @@ TEST_F(FleetAgainstSimulators, EveryDeviceGetsItsFileAndLineAndNothingGoodIsLost
                      entry.path().filename() != ".git" &&
                      entry.path().filename() != ".morvane-state";
     EXPECT_EQ(leftovers, 0u);  // no scratch file stays behind
+    // The state file gives a failure's cause as the report line does.
+    EXPECT_NE(ReadWholeFile(store + "/.morvane-state")
+                  .find("\tfailed (exit code 4): 127.0.0.9:" + std::to_string(httpPort) +
+                        ": connect: "),
+              std::string::npos);
 
     if (!git) return;
     std::string log, files;
@@ -498,7 +510,7 @@ TEST_F(FleetAgainstSimulators, AHeldTftpPortIsTheCauseInTheReport) {
     const std::size_t at = fleet.out.find("stored (127.0.0.1): failed, ");
     ASSERT_NE(at, std::string::npos) << fleet.out;
     const std::string line = fleet.out.substr(at, fleet.out.find('\n', at) - at);
-    const std::string cause = "UDP port " + std::to_string(tftpPort) + ": bind: ";
+    const std::string cause = "port " + std::to_string(tftpPort) + ": bind: ";
     EXPECT_NE(line.find(cause), std::string::npos) << line;
     EXPECT_NE(line.find(" (another program holds it) (exit code 7)"), std::string::npos) << line;
 }
