@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/test_hooks.h"
+#include "platform/win32/system_error_text.h"
 
 namespace plat {
 
@@ -210,14 +211,7 @@ bool ResolveWritePath(const char* path, std::string* real) {
 std::string LastFileErrorText() {
     const DWORD code = ::GetLastError();
     if (code == static_cast<DWORD>(kInjectedError)) return "failure injected by a test";
-    char text[512];
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                               code, 0, text, sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' ||
-                     text[n - 1] == '.'))
-        --n;
-    if (n == 0) return "error " + std::to_string(code);
-    return std::string(text, n);
+    return SystemErrorText(code);
 }
 
 std::int64_t FileReadStart(const char* path, std::span<std::uint8_t> buffer) {

@@ -17,6 +17,7 @@
 #include <chrono>
 
 #include "platform/receive_timeouts.h"
+#include "platform/win32/system_error_text.h"
 #include "platform/test_hooks.h"
 
 namespace plat {
@@ -379,15 +380,7 @@ SocketErrorKind ClassifySocketError(int code) {
 
 std::string SocketErrorText(int code) {
     if (code == kInjectedError) return "failure injected by a test";
-    char text[512];
-    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                    nullptr, static_cast<DWORD>(code), 0, text, sizeof text,
-                                    nullptr);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                          text[length - 1] == ' ' || text[length - 1] == '.'))
-        --length;
-    if (length == 0) return "error " + std::to_string(code);
-    return std::string(text, length);
+    return SystemErrorText(static_cast<unsigned long>(code));
 }
 
 bool ResolveIpv4(const char* host, std::uint32_t* address) {

@@ -195,6 +195,11 @@ TEST_F(CliAgainstSimulator, AnUnopenedTftpPortIsNamedWithItsCause) {
     }
 }
 
+std::string Slashed(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
 // Each failure is one line naming what failed, where, and the system's words (the dialog's panel
 // only with -v); --json carries the line as "cause". A line that ends in ':' is a prefix (the
 // system's words differ between systems); the boxes of a failure the line does not replace
@@ -250,8 +255,9 @@ TEST_F(CliAgainstSimulator, EachFailureIsOneLineNamingItsCause) {
             const std::size_t last = run.err.rfind('\n', run.err.size() - 2) + 1;
             const std::string line = run.err.substr(last, run.err.size() - last - 1);
             const bool prefix = expected.back() == ':';
-            EXPECT_EQ(prefix ? line.substr(0, expected.size() + 13) : line,
-                      "morvane-cli: " + expected)
+            // The file's name is the one written to, in the system's own spelling of the path.
+            EXPECT_EQ(Slashed(prefix ? line.substr(0, expected.size() + 13) : line),
+                      Slashed("morvane-cli: " + expected))
                 << run.err;
             EXPECT_EQ(last == 0, c.alone) << run.err;
             if (!c.alone) {
@@ -508,7 +514,7 @@ TEST_F(CliAgainstSimulator, ARestoreRefusesBeforeTheDeviceIsContacted) {
         {{"restore", "127.0.0.1", binary}, 6, "the byte 0x00 on line 2 (offset 14)"},
         {{"restore", "127.0.0.1", dir + "/missing.cfg", "--force"},
          6,
-         "morvane-cli: " + dir + "/missing.cfg: open: No such file or directory\n"},
+         "morvane-cli: " + dir + "/missing.cfg: open: "},
     };
     if (!noLinks)
         cases.push_back({{"restore", "127.0.0.1", file, "--safety-backup", link}, 1,
