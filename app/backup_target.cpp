@@ -27,9 +27,13 @@ const char* NotARegularFile(plat::NodeKind kind) {
     return nullptr;
 }
 
-bool ResolveBackupTarget(const std::string& chosen, std::string* real, std::string* why) {
+bool ResolveBackupTarget(const std::string& chosen, std::string* real, std::string* why,
+                         FailureCause* cause) {
+    FailureCause ignored;
+    if (cause == nullptr) cause = &ignored;
     if (!plat::ResolveWritePath(chosen.c_str(), real)) {
-        *why = "Its symbolic link cannot be followed: " + plat::LastFileErrorText() + ".";
+        *cause = FailureCause{chosen, "follow link", plat::LastFileErrorText()};
+        *why = "Its symbolic link cannot be followed: " + cause->text + ".";
         return false;
     }
     // What a write through `chosen` would reach, as the system resolves it: the same node as
@@ -39,12 +43,15 @@ bool ResolveBackupTarget(const std::string& chosen, std::string* real, std::stri
     const plat::NodeKind atReal = plat::NodeKindAt(real->c_str(), false);
     const char* refused = NotARegularFile(reached == plat::NodeKind::Missing ? atReal : reached);
     if (refused == nullptr) return true;
+    std::string stands;  // "is a FIFO, not a regular file"
     if (plat::NodeKindAt(chosen.c_str(), false) != plat::NodeKind::SymbolicLink)
-        *why = std::string("It is ") + refused + ", not a regular file.";
+        stands = std::string("is ") + refused + ", not a regular file";
     else if (atReal == plat::NodeKind::Missing)
-        *why = std::string("It is a link to ") + refused + ", not a regular file.";
+        stands = std::string("is a link to ") + refused + ", not a regular file";
     else
-        *why = "It is a link to " + *real + ", which is " + refused + ", not a regular file.";
+        stands = "is a link to " + *real + ", which is " + refused + ", not a regular file";
+    *why = "It " + stands + ".";
+    *cause = FailureCause{chosen, "open", "it " + stands};
     return false;
 }
 
@@ -52,18 +59,7 @@ bool CheckBackupTarget(const std::string& chosen, std::string* why, FailureCause
     FailureCause ignored;
     if (cause == nullptr) cause = &ignored;
     std::string real;
-    if (!plat::ResolveWritePath(chosen.c_str(), &real)) {
-        *cause = FailureCause{chosen, "follow link", plat::LastFileErrorText()};
-        *why = "Its symbolic link cannot be followed: " + cause->text + ".";
-        return false;
-    }
-    if (!ResolveBackupTarget(chosen, &real, why)) {
-        // "It is a FIFO, not a regular file.": what stands there, as the reason
-        std::string text = why->substr(0, why->size() - 1);
-        if (!text.empty()) text[0] = static_cast<char>(text[0] - 'A' + 'a');
-        *cause = FailureCause{chosen, "open", text};
-        return false;
-    }
+    if (!ResolveBackupTarget(chosen, &real, why, cause)) return false;
     const std::string temporary = real + kTemporarySuffix;
     plat::FileRemove(temporary.c_str());  // one of ours, left by a run that never finished
     const plat::FileHandle probe = plat::FileCreateNew(temporary.c_str());

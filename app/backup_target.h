@@ -18,8 +18,10 @@ const char* NotARegularFile(plat::NodeKind kind);
 
 // The file a backup into `chosen` replaces, in *real: `chosen` itself, or the file at the end of
 // the symbolic links on its last part (a dangling link names the file to create). False with
-// *why when something other than a regular file stands there.
-bool ResolveBackupTarget(const std::string& chosen, std::string* real, std::string* why);
+// *why when something other than a regular file stands there (or its link cannot be followed);
+// *cause, when given, then names `chosen`, the step and what stands there (or the system's words).
+bool ResolveBackupTarget(const std::string& chosen, std::string* real, std::string* why,
+                         FailureCause* cause = nullptr);
 
 // ResolveBackupTarget, then proof that the temporary file can be created beside the real target
 // (and so renamed over it): it is created and removed again. False with *why, holding the

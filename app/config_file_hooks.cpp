@@ -67,8 +67,9 @@ bool WritePending(BackupFileWriter& w) {
     return whole;
 }
 
+// A failure already named (what stands where the backup goes) keeps its words; else the system's.
 int StoreFailed(BackupFileWriter& w, const char* what, const char* step) {
-    w.failure = FailureCause{w.target, step, plat::LastFileErrorText()};
+    if (w.failure.Empty()) w.failure = FailureCause{w.target, step, plat::LastFileErrorText()};
     NoteFailureCause(w.failure);
     plat::Log("Could not %s \"%s\"; the previous file is left as it was.\n", what,
               w.target.c_str());
@@ -81,7 +82,7 @@ bool OpenTemporary(BackupFileWriter& w, const std::string& targetPath) {
     // Behind a symbolic link the file it names is replaced, never the link; and only a regular
     // file is (the command checked before the device was asked, but the node may have changed).
     std::string why;
-    if (!ResolveBackupTarget(targetPath, &w.target, &why)) {
+    if (!ResolveBackupTarget(targetPath, &w.target, &why, &w.failure)) {
         plat::Log("\"%s\": %s\n", targetPath.c_str(), why.c_str());
         w.target = targetPath;
         return false;

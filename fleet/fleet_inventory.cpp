@@ -6,6 +6,8 @@
 #include <set>
 #include <utility>
 
+#include "spine/printable_text.h"
+
 namespace {
 
 enum class Column {
@@ -37,22 +39,6 @@ constexpr std::size_t kHostLimit = 127;
 constexpr std::size_t kUserLimit = 79;
 // A name becomes NAME.cfg, and a file name holds at most 255 bytes.
 constexpr std::size_t kNameLimit = 255 - 4;
-
-// The text as a message may quote it: bytes that do not print become \xNN.
-std::string Printable(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else {
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 0xf];
-        }
-    }
-    return out;
-}
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -189,13 +175,13 @@ bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* device
                     std::find_if(kColumns.begin(), kColumns.end(),
                                  [&](const ColumnName& c) { return c.text == column; });
                 if (known == kColumns.end()) {
-                    unknown.push_back("\"" + Printable(fields[i]) + "\"");
+                    unknown.push_back("\"" + PrintableText(fields[i]) + "\"");
                     continue;
                 }
                 int& slot = where[static_cast<std::size_t>(known->column)];
                 if (slot != -1)
                     return Fail(error, lineNumber,
-                                "column \"" + Printable(fields[i]) + "\" given twice");
+                                "column \"" + PrintableText(fields[i]) + "\" given twice");
                 slot = static_cast<int>(i);
             }
             columns = fields.size();
@@ -223,7 +209,7 @@ bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* device
         if (device.host.empty()) return Fail(error, lineNumber, "the host is empty");
         if (!ParsePort(get(Column::HttpPort), &device.httpPort))
             return Fail(error, lineNumber,
-                        "the http_port \"" + Printable(get(Column::HttpPort)) +
+                        "the http_port \"" + PrintableText(get(Column::HttpPort)) +
                             "\" is not a port (1 to 65535)");
         // The host and the addresses are names or dotted addresses alike.
         for (const auto& [text, what] :
@@ -241,7 +227,7 @@ bool ParseFleetInventory(std::string_view text, std::vector<FleetDevice>* device
         const std::string key = Lower(device.name);  // names that differ only in case share a file on some disks
         if (!names.insert(key).second)
             return Fail(error, lineNumber,
-                        "the name \"" + Printable(device.name) + "\" is already taken");
+                        "the name \"" + PrintableText(device.name) + "\" is already taken");
         if (device.user.size() > kUserLimit)
             return Fail(error, lineNumber, "the user name is longer than 79 characters");
         devices->push_back(std::move(device));
@@ -273,7 +259,7 @@ bool SelectFleetDevices(const std::vector<std::string>& names, std::vector<Fleet
     if (!missing.empty()) {
         *error = missing.size() == 1 ? "no device is named " : "no devices are named ";
         for (std::size_t i = 0; i < missing.size(); ++i)
-            *error += (i ? ", \"" : "\"") + Printable(missing[i]) + "\"";
+            *error += (i ? ", \"" : "\"") + PrintableText(missing[i]) + "\"";
         return false;
     }
     std::erase_if(*devices,

@@ -2,6 +2,7 @@
 // table and request parsing. Pure byte work, no state; used on the server thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -45,3 +46,6 @@ TftpRequestText ParseTftpRequest(std::span<const std::uint8_t> body);
 
 // The message of a received ERROR packet (from byte 4 up to its zero or the datagram's end).
 std::string_view TftpErrorMessageOf(std::span<const std::uint8_t> packet);
+
+// How much of a peer's text (an ERROR message, a requested file name) a failure's cause quotes.
+constexpr std::size_t kQuotedPeerTextLimit = 100;

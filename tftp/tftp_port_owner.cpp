@@ -9,6 +9,7 @@
 
 #include "platform/log.h"
 #include "platform/threads.h"
+#include "spine/printable_text.h"
 #include "spine/shared_state.h"
 #include "tftp/tftp_booking.h"
 #include "tftp/tftp_packets.h"
@@ -166,7 +167,8 @@ void NoteRefusedRequestLocked(PortRecord& p, plat::Ipv4Endpoint from,
     const std::uint16_t opcode = TftpGet16(datagram.data());
     if (opcode != TFTP_RRQ && opcode != TFTP_WRQ) return;
     const TftpRequestText text = ParseTftpRequest(datagram.subspan(2));
-    const std::string name = text.wellFormed ? std::string(text.name) : std::string("a file");
+    const std::string name = text.wellFormed ? PrintableText(text.name, kQuotedPeerTextLimit)
+                                             : std::string("a file");
     for (const TftpBooking& booking : p.bookings) {
         if (booking->Now != TftpBookingRecord::State::Waiting || !booking->Outcome.Note.empty())
             continue;
@@ -532,10 +534,11 @@ void OwnerTransferFinished(const TftpBooking& booking, TftpPortSlot& slot,
                            const TftpRunOutcome& outcome, bool dally) {
     PortRecord& p = Port();
     std::lock_guard guard(p.lock);
-    // A refusal noted while the booking waited stays its story; else the transfer's own.
+    // A transfer that says why it ended tells its own story; one that does not (no request came)
+    // keeps a refusal noted while the booking waited.
     const std::string note = booking->Outcome.Note;
     booking->Outcome = outcome;
-    if (!note.empty()) booking->Outcome.Note = note;
+    if (!note.empty() && booking->Outcome.Note.empty()) booking->Outcome.Note = note;
     p.runOutcome = outcome;
     --p.transfers;
     if (dally && p.socket != plat::kNoSocket) {

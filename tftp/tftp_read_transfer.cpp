@@ -6,6 +6,7 @@
 #include "platform/log.h"
 #include "platform/threads.h"
 #include "spine/events.h"
+#include "spine/printable_text.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/tftp_peer_wait.h"
@@ -140,7 +141,8 @@ AckVerdict WaitForAck(TftpContext& context, std::uint32_t blockNumber) {
             const std::string message(
                 TftpErrorMessageOf(area.first(static_cast<std::size_t>(length))));
             plat::Log("client returned TFTP_ERROR (%s) \n", message.c_str());
-            context.Failure = "the device sent the error \"" + message + "\"";
+            context.Failure =
+                "the device sent the error \"" + PrintableText(message, kQuotedPeerTextLimit) + "\"";
             return AckVerdict::Failed;
         }
         // Neither ACK nor ERROR: not an answer to the block; keep waiting within the timers.

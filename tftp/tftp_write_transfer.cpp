@@ -6,6 +6,7 @@
 
 #include "platform/log.h"
 #include "platform/threads.h"
+#include "spine/printable_text.h"
 #include "spine/transfer_hooks.h"
 #include "tftp/tftp_packets.h"
 #include "tftp/tftp_peer_wait.h"
@@ -93,8 +94,9 @@ int ProcessTftpWriteRequest(TftpContext& context, const std::uint8_t* request, i
         const std::uint16_t block = TftpGet16(area.data() + 2);
         if (opcode == TFTP_ERROR) {
             context.Failure = "the device sent the error \"" +
-                              std::string(TftpErrorMessageOf(
-                                  area.first(static_cast<std::size_t>(length)))) +
+                              PrintableText(TftpErrorMessageOf(
+                                                area.first(static_cast<std::size_t>(length))),
+                                            kQuotedPeerTextLimit) +
                               "\"";
             plat::Log("ERROR: tftpd data error.");
             return FailWrite(context, handedOn, TFTP_ERR_ACCESS_VIOLATION);

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "app/config_file_hooks.h"
 #include "tests/app/command_fixture.h"
 
 namespace testing_support {
@@ -94,6 +95,19 @@ TEST_F(BackupTarget, ALinkIsFollowedAndWhatIsNoRegularFileIsRefusedUntouched) {
         EXPECT_NE(OnlyBox().text.find(c.refusal), std::string::npos) << OnlyBox().text;
         EXPECT_EQ(dialog.focusChanges, std::vector<int>{IDC_FILENAME});
     }
+}
+
+// What stands at the target is checked again when the first block arrives: a FIFO put there after
+// the command's check is named as the cause, not whatever the system said last.
+TEST_F(BackupTarget, AFifoThatAppearsBeforeTheFirstBlockIsTheCause) {
+    const std::string target = dir + "/late.cfg";
+    ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+    plat::FileHandle file = plat::kNoFile;
+    BackupFileWriter writer{file, {}, {}};
+    const std::uint8_t text[] = {'x', '\n'};
+    EXPECT_EQ(StoreBackupBlock(writer, target, text, 2, nullptr, 6, 1), 0);
+    EXPECT_EQ(CauseLine(writer.failure), target + ": open: it is a FIFO, not a regular file");
+    EXPECT_EQ(plat::NodeKindAt(target.c_str(), false), plat::NodeKind::Fifo);
 }
 
 }  // namespace

@@ -108,6 +108,22 @@ TEST_F(DeviceTrust, AnotherHostCanNeitherTakeNorEndTheTransferOfABackupOrARestor
         << device->Transfers().back();
 }
 
+// A stranger refused while the command waited does not become the cause of the device's own
+// transfer breaking off later: that transfer says why it ended.
+TEST_F(DeviceTrust, ATransferThatBreaksOffAfterARefusalGivesItsOwnCause) {
+    if (!LoopbackAliasesKeepTheirAddress()) GTEST_SKIP() << "127.0.0.9 is sent from 127.0.0.1 here";
+    options.CommandDelayMs = 300;
+    options.Tftp.SilentAfterSent = 2;  // the request and the first of three blocks
+    options.FactoryText = std::string(1200, 'x') + "\n";
+    StartDevice();
+    ForeignPeer stranger(tftpPort, {TftpRequest(2, "upload-image", "octet")});
+    RunBackup(dir + "/backup.cfg");
+    stranger.Stop();
+    EXPECT_NE(report.Result, CommandResult::Completed);
+    EXPECT_EQ(CauseLine(report.Cause),
+              "127.0.0.1: tftp: the transfer broke off: no DATA block-2 within 1500 ms");
+}
+
 TEST_F(DeviceTrust, BackupsInARowFromADeviceThatAsksOnceAndAtOnce) {
     options.Tftp.RequestOnce = true;
     StartDevice();

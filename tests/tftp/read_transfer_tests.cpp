@@ -97,12 +97,15 @@ TEST_F(ReadTransfer, PeerErrorEndsTheTransferWithoutAnswer) {
     TftpTestPeer peer(port);
     peer.Send(TftpRequest(1, "image", "octet"));
     ASSERT_TRUE(peer.Receive(2000).has_value());
-    peer.Send(TftpError(3, "disk full"));
-    EXPECT_EQ(FinishRun().Result, TftpRunResult::Failed);
+    peer.Send(TftpError(3, "disk full\x1b[2J"));
+    const TftpRunOutcome run = FinishRun();
+    EXPECT_EQ(run.Result, TftpRunResult::Failed);
+    // The device's words reach a terminal only as printable text.
+    EXPECT_EQ(run.Note, "the device sent the error \"disk full\\x1b[2J\"");
     EXPECT_FALSE(peer.Receive(50).has_value()) << "the read transfer never answers an end";
     EXPECT_EQ(RecordedErrors(), std::vector<int>{ERR_READ_REQUEST});
     EXPECT_FALSE(HasStatus(STATUS_SERVER_DONE));
-    EXPECT_TRUE(log.Contains("client returned TFTP_ERROR (disk full) \n"));
+    EXPECT_TRUE(log.Contains("client returned TFTP_ERROR (disk full\x1b[2J) \n"));
     EXPECT_TRUE(
         log.Contains("ProcessTftpReadRequest:637 - Correct ACK not recieved...bailing out.\n"));
 }
