@@ -294,17 +294,30 @@ setup_package() {
   [ "$rc" -eq 2 ] || fail "the installer took /PATH=everywhere (exit code $rc, not 2)"
   [ ! -e "$dir" ] || fail "the installer with /PATH=everywhere installed $dir"
 
+  installed() {  # the files, the shortcuts, the entry and one PATH entry are there
+    local file
+    for file in $windows_files Uninstall.exe; do
+      [ -f "$dir/$file" ] || fail "$1: the installation lacks $file"
+    done
+    for file in Morvane.lnk Uninstall.lnk; do
+      [ -f "$menu/$file" ] || fail "$1: the Start menu lacks Morvane\\$file"
+    done
+    wine reg query "$arp" /v UninstallString >/dev/null 2>&1 || fail "$1: no Add/Remove Programs entry $arp"
+    [ "$(system_path | tr ';' '\n' | grep -cF 'C:\Program Files\Morvane')" -eq 1 ] ||
+      fail "$1: the system PATH does not hold the installation once: $(system_path)"
+  }
   timeout 120 wine "$package" /S /PATH=all </dev/null || fail "the installer /S /PATH=all failed"
-  local file
-  for file in $windows_files Uninstall.exe; do
-    [ -f "$dir/$file" ] || fail "the installation lacks $file"
-  done
-  for file in Morvane.lnk Uninstall.lnk; do
-    [ -f "$menu/$file" ] || fail "the Start menu lacks Morvane\\$file"
-  done
-  wine reg query "$arp" /v UninstallString >/dev/null 2>&1 || fail "no Add/Remove Programs entry $arp"
-  system_path | grep -qF 'C:\Program Files\Morvane' || fail "the system PATH lacks the installation"
+  installed "installed"
   echo "== installed silently (/S /PATH=all) into C:\\Program Files\\Morvane, with its Start-menu shortcut and Add/Remove Programs entry"
+  # Over an installation: a bad switch leaves it as it is; a good one replaces it.
+  rc=0
+  timeout 120 wine "$package" /S /PATH=everywhere </dev/null || rc=$?
+  [ "$rc" -eq 2 ] || fail "over an installation, the installer took /PATH=everywhere (exit code $rc, not 2)"
+  installed "after a refused /PATH=everywhere"
+  timeout 180 wine "$package" /S /PATH=all </dev/null || fail "the installer over an installation failed"
+  timeout 120 wineserver -w || fail "the installation over an installation did not finish within 120 s"
+  installed "installed again over itself"
+  echo "== over the installation: /PATH=everywhere refused and nothing changed; installed again, PATH entry once"
   # Found on PATH by its name alone, as a scheduled task finds it.
   local said
   said=$(timeout 60 wine cmd /c morvane-cli --version </dev/null | tr -d '\r')

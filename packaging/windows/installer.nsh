@@ -7,14 +7,39 @@
 ; from the registry. A silent installation (/S) shows no page: it leaves PATH alone unless told
 ;   /PATH=all    add the folder to the system PATH (all users)
 ;   /PATH=user   add it to the PATH of the user who installs
-; Any other /PATH= value ends the installation with exit code 2 before any file is copied (an
-; installed Morvane has been uninstalled by then: the installer does that first).
+; Any other /PATH= value ends the installation with exit code 2 before anything is changed: an
+; installed Morvane stays as it is. Only then does an installed version's uninstaller run (see
+; MorvaneBeforeInstall), so that an upgrade replaces it.
 
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
 
 ; In the installation section, before any file is copied: a silent installation's /PATH= switch
-; becomes the PATH page's state, which the section reads next.
+; becomes the PATH page's state, which the section reads next; then an installed version is
+; uninstalled, silently and from where it is, and waited for.
+!macro MorvaneBeforeInstall
+  !insertmacro MorvaneSilentPathChoice
+  ReadRegStr $R2 HKLM "Software\Microsoft\Windows\CurrentVersion\Uninstall\Morvane" "UninstallString"
+  ${If} $R2 != ""
+    ; The registered command is quoted: "C:\...\Uninstall.exe".
+    StrCpy $R3 $R2 1
+    ${If} $R3 == '"'
+      StrCpy $R2 $R2 "" 1
+      StrCpy $R2 $R2 -1
+    ${EndIf}
+    ${GetParent} $R2 $R3
+    ClearErrors
+    ExecWait '"$R2" /S _?=$R3'  ; _?= runs it in place, so that ExecWait sees its end
+    ${If} ${Errors}
+      SetErrorLevel 3
+      MessageBox MB_OK|MB_ICONSTOP "The installed Morvane could not be uninstalled." /SD IDOK
+      Quit
+    ${EndIf}
+    Delete "$R2"  ; run in place, it leaves itself behind
+    SetOutPath "$INSTDIR"  ; the folder it may have taken along
+  ${EndIf}
+!macroend
+
 !macro MorvaneSilentPathChoice
   ${If} ${Silent}
     ${GetParameters} $R0

@@ -72,10 +72,10 @@ if(MORVANE_MAKENSIS)
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
   set(CPACK_PACKAGE_INSTALL_DIRECTORY Morvane)
   # Add/Remove Programs' entry, and the key under HKLM\Software\Drennick: one name for every
-  # version, so that an upgrade replaces the installed one (the old version's uninstaller runs
-  # first, silently in a silent installation).
+  # version, so that an upgrade replaces the installed one: the old version's uninstaller runs
+  # silently, once the installation's own switches are known good (windows/installer.nsh), not
+  # at the installer's start as CPack would.
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Morvane)
-  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
   set(CPACK_NSIS_INSTALLED_ICON_NAME morvane.exe)
   set(CPACK_NSIS_MUI_ICON ${CMAKE_SOURCE_DIR}/ui/res/morvane.ico)
   set(CPACK_NSIS_MUI_UNIICON ${CMAKE_SOURCE_DIR}/ui/res/morvane.ico)
@@ -88,7 +88,7 @@ if(MORVANE_MAKENSIS)
   # PATH: CPack's page for the choice, our steps for the folder (windows/installer.nsh).
   set(CPACK_NSIS_MODIFY_PATH ON)
   set(CPACK_NSIS_DEFINES "Target amd64-unicode\n!include \"${CMAKE_CURRENT_LIST_DIR}/installer.nsh\"")
-  set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "!insertmacro MorvaneSilentPathChoice")
+  set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "!insertmacro MorvaneBeforeInstall")
   set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "!insertmacro MorvaneAddToPath")
   set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "!insertmacro MorvaneRemoveFromPath")
   # CPack's uninstaller deletes HKLM\Software\<vendor>\Morvane; this step, which it runs after
