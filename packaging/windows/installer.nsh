@@ -65,6 +65,11 @@
 ; At the end of the installation section, after the choice went into the registry.
 !macro MorvaneAddToPath
   ${If} $DO_NOT_ADD_TO_PATH != "1"
+    ; CPack's step looks for the folder in the PATH this installer started with, which still
+    ; holds it when an older version was uninstalled a moment ago: show it the PATH of now.
+    ReadRegStr $R5 HKLM "SYSTEM\CurrentControlSet\Control\Session Manager\Environment" "PATH"
+    ReadRegStr $R6 HKCU "Environment" "PATH"
+    System::Call 'kernel32::SetEnvironmentVariable(t "PATH", t "$R5;$R6")'
     Push "$INSTDIR"
     Call AddToPath
   ${EndIf}
