@@ -94,11 +94,14 @@ deb() {
   # Every tag lintian has fails, down to the pedantic ones, unless the package overrides it. An
   # override left unused is no failure: the pieces of texts the optimiser stores overlapping move
   # with the code, and their overrides with them.
+  # (lintian reports an override of a spelling that no longer matches as a mismatched one.)
   local tags lintian_rc=0
-  tags=$(lintian --pedantic -I --suppress-tags mismatched-override --fail-on error,warning,info,pedantic "$morvane" "$sim" 2>&1) ||
-    lintian_rc=$?
+  tags=$(lintian --pedantic -I --fail-on none "$morvane" "$sim" 2>&1) || lintian_rc=$?
   grep -v '^running with root privileges' <<<"$tags" || true
-  [ "$lintian_rc" -eq 0 ] || fail "lintian has tags the packages do not override"
+  [ "$lintian_rc" -eq 0 ] || fail "lintian could not check the packages (exit code $lintian_rc)"
+  grep -E '^[EWIPX]: ' <<<"$tags" |
+    grep -vE '^[WI]: [a-z0-9-]+: (unused|mismatched)-override spelling-error-in-binary ' |
+    grep -q . && fail "lintian has tags the packages do not override"
   echo "== lintian: no tag beyond the packages' overrides"
 
   install_packages "$morvane" "$sim"
