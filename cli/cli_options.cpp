@@ -175,14 +175,14 @@ enum OptionId : int {
     kJson,
 };
 
-struct OptionSpec {
+struct OptionRow {
     const char* longName;   // with its dashes
     const char* shortName;  // with its dash, or nullptr
     bool takesValue;
     OptionId id;
 };
 
-constexpr OptionSpec kOptionSpecs[] = {
+constexpr OptionRow kOptionRows[] = {
     {"--help", "-h", false, kHelp},
     {"--version", nullptr, false, kVersion},
     {"--user", "-u", true, kUser},
@@ -214,9 +214,9 @@ constexpr OptionSpec kOptionSpecs[] = {
     {"--password", "-p", false, kPassword},
 };
 
-const OptionSpec* FindSpec(int id) {
-    for (const OptionSpec& spec : kOptionSpecs)
-        if (spec.id == id) return &spec;
+const OptionRow* FindOptionRow(int id) {
+    for (const OptionRow& row : kOptionRows)
+        if (row.id == id) return &row;
     return nullptr;
 }
 
@@ -227,15 +227,15 @@ struct GetoptTables {
     std::string shortOptions = "-:";
     std::vector<option> longOptions;
     GetoptTables() {
-        for (const OptionSpec& spec : kOptionSpecs) {
+        for (const OptionRow& row : kOptionRows) {
             // --password=x is refused as --password is, not as a value it does not take.
-            const int hasArg = spec.id == kPassword ? optional_argument
-                               : spec.takesValue    ? required_argument
+            const int hasArg = row.id == kPassword ? optional_argument
+                               : row.takesValue    ? required_argument
                                                     : no_argument;
-            longOptions.push_back(option{spec.longName + 2, hasArg, nullptr, spec.id});
-            if (spec.shortName == nullptr) continue;
-            shortOptions += spec.shortName[1];
-            if (spec.takesValue) shortOptions += ':';
+            longOptions.push_back(option{row.longName + 2, hasArg, nullptr, row.id});
+            if (row.shortName == nullptr) continue;
+            shortOptions += row.shortName[1];
+            if (row.takesValue) shortOptions += ':';
         }
         longOptions.push_back(option{nullptr, 0, nullptr, 0});
     }
@@ -249,20 +249,20 @@ const GetoptTables& Tables() {
 // The reason for what getopt_long refused (it returned '?' or ':'). `argv` and `optind` as it
 // left them; `lastArg` the command line's last argument.
 std::string RefusedOption(char* const* argv, const std::string& lastArg) {
-    if (const OptionSpec* spec = FindSpec(optopt)) {
+    if (const OptionRow* row = FindOptionRow(optopt)) {
         // A known option: either its value is missing (it was the last argument, in its long or
         // short spelling) or a long one was given a value it does not take.
-        if (!spec->takesValue) return std::string(spec->longName) + " takes no value";
-        const bool longForm = lastArg.rfind("--", 0) == 0 || spec->shortName == nullptr;
-        return std::string(longForm ? spec->longName : spec->shortName) + " needs a value";
+        if (!row->takesValue) return std::string(row->longName) + " takes no value";
+        const bool longForm = lastArg.rfind("--", 0) == 0 || row->shortName == nullptr;
+        return std::string(longForm ? row->longName : row->shortName) + " needs a value";
     }
     if (optopt != 0) return std::string("unknown option -") + static_cast<char>(optopt);
     // An unknown long option, or an abbreviation of more than one.
     std::string given = argv[optind - 1];
     given = given.substr(0, given.find('='));
     std::vector<std::string> candidates;
-    for (const OptionSpec& spec : kOptionSpecs)
-        if (std::string_view(spec.longName).starts_with(given)) candidates.push_back(spec.longName);
+    for (const OptionRow& row : kOptionRows)
+        if (std::string_view(row.longName).starts_with(given)) candidates.push_back(row.longName);
     if (candidates.size() < 2) return "unknown option " + given;
     std::string list;
     for (std::size_t i = 0; i < candidates.size(); ++i)
@@ -383,14 +383,14 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options,
             *error = RefusedOption(argv.data(), args.empty() ? std::string() : args.back());
             return false;
         }
-        const OptionSpec* spec = FindSpec(id);
-        if (spec == nullptr) {
+        const OptionRow* row = FindOptionRow(id);
+        if (row == nullptr) {
             *error = "unknown option -" + std::string(1, static_cast<char>(id));
             return false;
         }
-        const std::string given = longIndex >= 0 || spec->shortName == nullptr
-                                      ? std::string(spec->longName)
-                                      : std::string(spec->shortName);
+        const std::string given = longIndex >= 0 || row->shortName == nullptr
+                                      ? std::string(row->longName)
+                                      : std::string(row->shortName);
         if (!taker.Take(static_cast<OptionId>(id), given, optarg != nullptr ? optarg : ""))
             return false;
         if (options->command == CliCommand::Help || options->command == CliCommand::Version)
